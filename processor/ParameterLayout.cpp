@@ -1,0 +1,238 @@
+#include "processor/PluginProcessor.h"
+
+#include <cmath>
+
+namespace
+{
+    using Layout = juce::AudioProcessorValueTreeState::ParameterLayout;
+
+    const auto unitRange = makeSkewedRange (0.0f, 1.0f, 0.5f);
+    const auto decibelRange = makeSkewedRange (-100.0f, 12.0f, 0.0f);
+    const auto envelopeTimeRange = makeSkewedRange (0.0001f, 1.0f, 0.25f);
+    const auto incrementRange = juce::NormalisableRange<float> (-4.0f, 4.0f, 0.0f, 1.0f, false);
+    const auto grainPitchRange = makeSkewedRange (-24.0f, 24.0f, 0.0f, 0.0001f);
+    const auto modulationAmountRange = makeSkewedRange (-1.0f, 1.0f, 0.0f);
+
+    const juce::String decibelLabel (" dB");
+
+    juce::String withNumber (const char* pattern, int number)
+    {
+        return juce::String (pattern).replace ("%d", juce::String (number));
+    }
+
+    // The host's maximum length minus one; a maximum of 1 or less leaves nothing.
+    juce::String cutToLength (const juce::String& text, int maximumStringLength)
+    {
+        return text.substring (0, maximumStringLength - 1);
+    }
+
+    juce::String syncName (int value)
+    {
+        if (value == SyncMode::beat) return "Beat";
+        if (value == SyncMode::free) return "Free";
+        return "RESERVED";
+    }
+
+    template <typename Param, typename... Args>
+    Param* add (Layout& layout, Args&&... args)
+    {
+        auto parameter = std::make_unique<Param> (std::forward<Args> (args)...);
+        auto* raw = parameter.get();
+        layout.add (std::move (parameter));
+        return raw;
+    }
+
+    juce::AudioParameterFloat* addFloat (Layout& layout, const juce::String& id, const juce::String& name,
+                                         const juce::NormalisableRange<float>& range, float defaultValue,
+                                         const juce::String& label = {})
+    {
+        // The framework's parser, except that "nan" reads as 0 like any other text without a number.
+        auto fromText = [] (const juce::String& text)
+        {
+            const auto value = text.getFloatValue();
+            return std::isnan (value) ? 0.0f : value;
+        };
+
+        return add<juce::AudioParameterFloat> (layout, juce::ParameterID (id), name, range, defaultValue, label,
+                                               juce::AudioProcessorParameter::genericParameter, nullptr, fromText);
+    }
+
+    juce::AudioParameterBool* addBool (Layout& layout, const juce::String& id, const juce::String& name, bool defaultValue)
+    {
+        return add<juce::AudioParameterBool> (layout, juce::ParameterID (id), name, defaultValue);
+    }
+
+    juce::AudioParameterInt* addTimebase (Layout& layout, const juce::String& id, const juce::String& name, int defaultValue)
+    {
+        return add<juce::AudioParameterInt> (layout, juce::ParameterID (id), name, 0, Timebase::count - 1, defaultValue, juce::String(),
+                                             [] (int value, int maximumStringLength) { return cutToLength (timebaseName (value), maximumStringLength); },
+                                             [] (const juce::String& text) { return timebaseFromText (text.toStdString()); });
+    }
+
+    juce::AudioParameterInt* addSync (Layout& layout, const juce::String& id, const juce::String& name)
+    {
+        return add<juce::AudioParameterInt> (layout, juce::ParameterID (id), name, 0, 1, SyncMode::free, juce::String(),
+                                             [] (int value, int maximumStringLength) { return cutToLength (syncName (value), maximumStringLength); },
+                                             [] (const juce::String& text) { return syncModeFromText (text.toStdString()); });
+    }
+
+    // A unit-range value placed inside whatever range its timebase parameter selects right now.
+    // `timebaseHandle` is the place that holds the timebase's pointer, read at each call.
+    using RangeMap = juce::HashMap<juce::AudioParameterInt*, const TimebaseRangeTable*>;
+
+    juce::AudioParameterFloat* addTimed (Layout& layout, const juce::String& id, const juce::String& name,
+                                         juce::AudioParameterInt* const& timebaseHandle, const RangeMap& ranges)
+    {
+        auto currentTimebase = [&timebaseHandle, &ranges]() -> std::pair<int, const TimebaseRangeTable*>
+        {
+            auto* timebase = timebaseHandle;
+            return { juce::jlimit (0, Timebase::count - 1, timebase->get()), ranges[timebase] };
+        };
+
+        auto toText = [currentTimebase] (float value, int)
+        {
+            auto [tb, table] = currentTimebase();
+            return timebaseValueToText (tb, *table, value);
+        };
+
+        auto fromText = [currentTimebase] (const juce::String& text)
+        {
+            auto [tb, table] = currentTimebase();
+            const auto& range = (*table)[(size_t) tb];
+            const auto x = (float) text.getDoubleValue();
+            // NaN has no place in the range: read it as 0 like a text without a number.
+            const auto limited = juce::jlimit (range.start, range.end, std::isnan (x) ? 0.0f : x);
+            return range.convertTo0to1 (limited);
+        };
+
+        return add<juce::AudioParameterFloat> (layout, juce::ParameterID (id), name, unitRange, 0.5f, juce::String(),
+                                               juce::AudioProcessorParameter::genericParameter, toText, fromText);
+    }
+}
+
+juce::String lfoShapeName (int shape, int maximumStringLength)
+{
+    static const char* const names[] = { "Sine", "Triangle", "Square", "Saw Up", "Saw Down", "Noise" };
+    juce::String name = (shape >= 0 && shape < 6) ? names[shape] : "";
+
+    if (maximumStringLength >= 1)
+        return name.substring (0, maximumStringLength - 1);
+
+    return name;
+}
+
+juce::AudioProcessorValueTreeState::ParameterLayout QuorvalisPluginAudioProcessor::createParameterLayout()
+{
+    Layout layout;
+
+    bypassParameter = addBool (layout, "bypass", "Bypass", false);
+    dryGainParameter = addFloat (layout, "gain_db_dry", "Volume: Dry", decibelRange, 0.0f, decibelLabel);
+    bufferGainParameter = addFloat (layout, "gain_db_buffer", "Volume: Buffer", decibelRange, -100.0f, decibelLabel);
+    granulatorGainParameter = addFloat (layout, "gain_db_granulator", "Volume: Granulator", decibelRange, 0.0f, decibelLabel);
+    freezeParameter = addBool (layout, "freeze", "Freeze", false);
+    bufferWriteSyncParameter = addBool (layout, "buffer_write_sync", "Buffer Write Sync", false);
+    inputGainParameter = addFloat (layout, "gain_db_buffer_input", "Volume: Input", decibelRange, 0.0f, decibelLabel);
+    feedbackParameter = addFloat (layout, "buffer_feedback", "Feedback", unitRange, 0.5f);
+    bufferSizeTimebaseParameter = add<juce::AudioParameterInt> (layout, juce::ParameterID ("buffer_size_timebase"),
+                                                                "Buffer Size Timebase", 0, Timebase::count - 1, 0, juce::String());
+    bufferSizeParameter = addTimed (layout, "buffer_size", "Buffer Size", bufferSizeTimebaseParameter, timebaseRanges);
+    timebaseRanges.set (bufferSizeTimebaseParameter, &bufferSizeRanges);
+
+    streamParameters.resize (ParameterCounts::streams);
+
+    for (int n = 1; n <= ParameterCounts::streams; ++n)
+    {
+        auto& s = streamParameters[(size_t) n - 1];
+        s.isEnabled = addBool (layout, withNumber ("stream_%d_is_enabled", n), withNumber ("Stream %d Enabled", n), n == 1);
+        s.increment = addFloat (layout, withNumber ("stream_%d_increment", n), withNumber ("Stream %d Increment", n), incrementRange, 0.0f);
+        s.position = addFloat (layout, withNumber ("stream_%d_position", n), withNumber ("Stream %d Position", n), unitRange, 0.0f);
+        s.rateTimebase = addTimebase (layout, withNumber ("stream_%d_rate_timebase", n), withNumber ("Stream %d Rate Timebase", n), Timebase::hertz);
+        s.rateSync = addSync (layout, withNumber ("stream_%d_rate_sync", n), withNumber ("Stream %d Rate Sync", n));
+        s.rate = addTimed (layout, withNumber ("stream_%d_rate", n), withNumber ("Stream %d Rate", n), s.rateTimebase, timebaseRanges);
+        timebaseRanges.set (s.rateTimebase, &streamRateRanges);
+        s.balance = addFloat (layout, withNumber ("stream_%d_balance", n), withNumber ("Stream %d Balance", n), unitRange, 0.5f);
+        s.grainPitch = addFloat (layout, withNumber ("stream_%d_grain_pitch", n), withNumber ("Stream %d Grain Pitch", n), grainPitchRange, 0.0f);
+        s.grainPitchQuantize = add<juce::AudioParameterInt> (layout, juce::ParameterID (withNumber ("stream_%d_grain_pitch_quantize", n)),
+                                                             withNumber ("Stream %d Grain Pitch Quantize", n), 0, 4095, 0, juce::String());
+        s.reverseProbability = addFloat (layout, withNumber ("stream_%d_reverse_probability", n), withNumber ("Stream %d Reverse Probability", n), unitRange, 0.5f);
+        s.grainVolumeDb = addFloat (layout, withNumber ("stream_%d_grain_volume_db", n), withNumber ("Stream %d Grain Volume", n), decibelRange, 0.0f, decibelLabel);
+        s.grainLengthTimebase = addTimebase (layout, withNumber ("stream_%d_grain_length_timebase", n), withNumber ("Stream %d Grain Length Timebase", n), Timebase::milliseconds);
+        s.grainLength = addTimed (layout, withNumber ("stream_%d_grain_length", n), withNumber ("Stream %d Grain Length", n), s.grainLengthTimebase, timebaseRanges);
+        timebaseRanges.set (s.grainLengthTimebase, &grainLengthRanges);
+        s.grainPan = addFloat (layout, withNumber ("stream_%d_grain_pan", n), withNumber ("Stream %d Grain Pan", n), unitRange, 0.5f);
+        s.adsrEnabled = addBool (layout, withNumber ("stream_%d_adsr_enabled", n), withNumber ("Stream %d ADSR Enabled", n), false);
+        s.adsrAttack = addFloat (layout, withNumber ("stream_%d_adsr_attack", n), withNumber ("Stream %d ADSR Attack", n), envelopeTimeRange, 0.25f);
+        s.adsrDecay = addFloat (layout, withNumber ("stream_%d_adsr_decay", n), withNumber ("Stream %d ADSR Decay", n), envelopeTimeRange, 0.25f);
+        s.adsrSustain = addFloat (layout, withNumber ("stream_%d_adsr_sustain", n), withNumber ("Stream %d ADSR Sustain", n), unitRange, 0.5f);
+        s.adsrRelease = addFloat (layout, withNumber ("stream_%d_adsr_release", n), withNumber ("Stream %d ADSR Release", n), envelopeTimeRange, 0.25f);
+    }
+
+    lfoParameters.resize (ParameterCounts::lfos);
+
+    for (int n = 1; n <= ParameterCounts::lfos; ++n)
+    {
+        auto& l = lfoParameters[(size_t) n - 1];
+        l.timebase = addTimebase (layout, withNumber ("modulator_lfo_%d_timebase", n), withNumber ("LFO %d Timebase", n), Timebase::hertz);
+        l.sync = addSync (layout, withNumber ("modulator_lfo_%d_sync", n), withNumber ("LFO %d Sync", n));
+        l.rate = addTimed (layout, withNumber ("modulator_lfo_%d_rate", n), withNumber ("LFO %d Rate", n), l.timebase, timebaseRanges);
+        timebaseRanges.set (l.timebase, &modulatorRateRanges);
+        l.shape = add<juce::AudioParameterInt> (layout, juce::ParameterID (withNumber ("modulator_lfo_%d_shape", n)), withNumber ("LFO %d Shape", n),
+                                                0, 5, 0, juce::String(),
+                                                [] (int value, int maximumStringLength) { return lfoShapeName (value, maximumStringLength); },
+                                                [] (const juce::String& text)
+                                                {
+                                                    for (int shape = 0; shape < 6; ++shape)
+                                                        if (text == lfoShapeName (shape, 0))
+                                                            return shape;
+                                                    return 0;
+                                                });
+    }
+
+    macroParameters.resize (ParameterCounts::macros);
+
+    for (int n = 1; n <= ParameterCounts::macros; ++n)
+        macroParameters[(size_t) n - 1] = addFloat (layout, withNumber ("modulator_macro_%d", n), withNumber ("Macro %d", n), unitRange, 0.0f);
+
+    randomParameters.resize (ParameterCounts::randoms);
+
+    for (int n = 1; n <= ParameterCounts::randoms; ++n)
+    {
+        auto& r = randomParameters[(size_t) n - 1];
+        r.timebase = addTimebase (layout, withNumber ("modulator_random_%d_timebase", n), withNumber ("Random %d Timebase", n), Timebase::hertz);
+        r.sync = addSync (layout, withNumber ("modulator_random_%d_sync", n), withNumber ("Random %d Sync", n));
+        r.rate = addTimed (layout, withNumber ("modulator_random_%d_rate", n), withNumber ("Random %d Rate", n), r.timebase, timebaseRanges);
+        timebaseRanges.set (r.timebase, &modulatorRateRanges);
+        r.probability = addFloat (layout, withNumber ("modulator_random_%d_probability", n), withNumber ("Random %d Probability", n), unitRange, 1.0f);
+    }
+
+    audioFollowerParameters.resize (ParameterCounts::audioFollowers);
+    const char* const followerWords[] = { "In", "Out" };
+
+    for (int i = 0; i < ParameterCounts::audioFollowers; ++i)
+    {
+        const juce::String word (followerWords[i]);
+        const auto idBase = "modulator_audio_" + word.toLowerCase();
+        auto& a = audioFollowerParameters[(size_t) i];
+        a.gain = addFloat (layout, idBase + "_gain", "Audio " + word + " Gain", decibelRange, 0.0f, decibelLabel);
+        a.rise = addFloat (layout, idBase + "_rise", "Audio " + word + " Rise Time", unitRange, 0.5f);
+        a.fall = addFloat (layout, idBase + "_fall", "Audio " + word + " Fall Time", unitRange, 0.5f);
+    }
+
+    modulationSlotParameters.resize (ParameterCounts::modulationSlots);
+
+    for (int n = 1; n <= ParameterCounts::modulationSlots; ++n)
+    {
+        auto& m = modulationSlotParameters.getReference (n - 1);
+        m.amount = addFloat (layout, withNumber ("modulation_%d_amount", n), withNumber ("Mod %d Amount", n), modulationAmountRange, 0.0f);
+        m.target = add<juce::AudioParameterInt> (layout, juce::ParameterID (withNumber ("modulation_%d_target", n)),
+                                                 withNumber ("Modulation %d Target", n), -1, ParameterCounts::total, -1, juce::String());
+        m.modulatorIndex = add<juce::AudioParameterInt> (layout, juce::ParameterID (withNumber ("modulator_%d_modulator_index", n)),
+                                                         withNumber ("Modulation %d Modulator", n), 0, 13, 0, juce::String());
+        m.isBipolar = addBool (layout, withNumber ("modulation_%d_is_bipolar", n), withNumber ("Mod %d Bipolar", n), false);
+        m.isBypassed = addBool (layout, withNumber ("modulation_%d_is_bypassed", n), withNumber ("Mod %d Bypass", n), false);
+    }
+
+    grainCountLimitParameter = add<juce::AudioParameterInt> (layout, juce::ParameterID ("grain_count_limit"), "Grain Count Limit", 1, 600, 60, juce::String());
+
+    return layout;
+}

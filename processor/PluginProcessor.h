@@ -1,0 +1,113 @@
+#pragma once
+
+#include "processor/ParameterHandles.h"
+#include "processor/ProgramProperties.h"
+#include "processor/Timebase.h"
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <array>
+#include <atomic>
+#include <cstdint>
+#include <vector>
+
+class QuorvalisPluginAudioProcessor : public juce::AudioProcessor
+{
+public:
+    QuorvalisPluginAudioProcessor();
+    ~QuorvalisPluginAudioProcessor() override;
+
+    const juce::String getName() const override;
+    void prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock) override;
+    void releaseResources() override;
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    void processBlockBypassed (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    using juce::AudioProcessor::processBlock;
+    using juce::AudioProcessor::processBlockBypassed;
+
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    juce::AudioProcessorParameter* getBypassParameter() const override;
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int) override;
+    const juce::String getProgramName (int index) override;
+    void changeProgramName (int, const juce::String&) override;
+
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    // Clears every lock and marks the 128 routing parameters with bit 0.
+    void resetParameterLockFlags();
+
+    // Sets the product version on a tree about to be saved.
+    static void setVersionProperties (juce::ValueTree tree);
+
+    //==============================================================================
+    // Parameter handles, filled by createParameterLayout.
+    juce::AudioParameterBool* bypassParameter = nullptr;
+    juce::AudioParameterBool* freezeParameter = nullptr;
+    juce::AudioParameterBool* bufferWriteSyncParameter = nullptr;
+    juce::AudioParameterFloat* feedbackParameter = nullptr;
+    juce::AudioParameterFloat* bufferSizeParameter = nullptr;
+    juce::AudioParameterInt* bufferSizeTimebaseParameter = nullptr;
+    std::vector<StreamParameters> streamParameters;
+    juce::AudioParameterFloat* dryGainParameter = nullptr;
+    juce::AudioParameterFloat* bufferGainParameter = nullptr;
+    juce::AudioParameterFloat* granulatorGainParameter = nullptr;
+    juce::AudioParameterFloat* inputGainParameter = nullptr;
+    juce::AudioParameterInt* grainCountLimitParameter = nullptr;
+    std::vector<LfoParameters> lfoParameters;
+    std::vector<RandomParameters> randomParameters;
+    std::vector<juce::AudioParameterFloat*> macroParameters;
+    std::vector<AudioFollowerParameters> audioFollowerParameters;
+    juce::Array<ModulationSlotParameters> modulationSlotParameters;
+
+    // Bit 0: routing parameter; bit 1: locked. One entry per parameter index.
+    juce::Array<int> parameterLockFlags;
+
+    juce::HashMap<juce::AudioParameterInt*, const TimebaseRangeTable*> timebaseRanges;
+
+    juce::AudioProcessorValueTreeState parameterState;
+
+    juce::Array<juce::Value> sectionExpanded;
+    ProgramProperties programProperties;
+    juce::ChangeBroadcaster changeBroadcaster;
+
+    // Requests between threads: each is one atomic word, written by one side and taken by the other.
+    std::atomic<std::uint8_t> clearBufferRequest { 0 };
+    std::atomic<int> idleCounter { 0 };
+    std::atomic<std::uint8_t> displayRequest { 0 };
+    std::array<std::atomic<std::uint8_t>, ParameterCounts::streams> streamResetRequests {};
+    std::atomic<std::uint8_t> hostTempoValid { 0 };
+    // Preset index from MIDI CC 102; the preset library's timer takes it.
+    std::atomic<int> pendingPresetIndex { -1 };
+
+private:
+    static BusesProperties makeBuses();
+    juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
+
+    double preparedSampleRate = 0.0;
+    int preparedBlockSize = 0;
+    int preparedInputChannels = 0;
+    int preparedOutputChannels = 0;
+
+    juce::SmoothedValue<float> feedbackSmoother { 0.5f };
+    juce::SmoothedValue<float> dryGainSmoother { 0.0f };
+    juce::SmoothedValue<float> bufferGainSmoother { 0.0f };
+    juce::SmoothedValue<float> granulatorGainSmoother { 0.0f };
+    juce::SmoothedValue<float> inputGainSmoother { 0.0f };
+
+    juce::Random random;
+    bool wasPlaying = false;
+    juce::int64 timeInSamples = 0;
+    int samplesLeftInTick = 0;
+
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuorvalisPluginAudioProcessor)
+};

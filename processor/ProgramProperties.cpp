@@ -1,0 +1,60 @@
+#include "processor/ProgramProperties.h"
+
+namespace
+{
+    const juce::Identifier programPropertiesType ("PROGRAM_PROPERTIES");
+
+    juce::Identifier macroPropertyName (int k) { return "macro_" + juce::String (k); }
+    juce::String macroDefaultName (int k) { return "Macro " + juce::String (k); }
+}
+
+ProgramProperties::ProgramProperties (juce::ValueTree& state)
+    : stateTree (state)
+{
+    // Listen on the parameter state's own handle so every replaceState reaches valueTreeRedirected.
+    state.addListener (this);
+    programPropertiesTree = state.getOrCreateChildWithName (programPropertiesType, nullptr);
+
+    for (int k = 1; k <= numMacros; ++k)
+    {
+        auto* name = macroNames.add (new juce::ValueTreePropertyWithDefault (programPropertiesTree, macroPropertyName (k),
+                                                                              nullptr, macroDefaultName (k)));
+        name->setValue (macroDefaultName (k), nullptr);
+    }
+}
+
+ProgramProperties::~ProgramProperties()
+{
+    stateTree.removeListener (this);
+}
+
+void ProgramProperties::valueTreePropertyChanged (juce::ValueTree& tree, const juce::Identifier& property)
+{
+    if (tree == programPropertiesTree && programPropertiesTree.hasProperty (property))
+        fillEmptyNames();
+}
+
+void ProgramProperties::valueTreeRedirected (juce::ValueTree& newState)
+{
+    auto incoming = newState.getOrCreateChildWithName (programPropertiesType, nullptr);
+    newState.removeChild (incoming, nullptr);
+    programPropertiesTree.copyPropertiesAndChildrenFrom (incoming, nullptr);
+    fillEmptyNames();
+
+    auto previousParent = programPropertiesTree.getParent();
+    if (previousParent.isValid())
+        previousParent.removeChild (programPropertiesTree, nullptr);
+
+    newState.appendChild (programPropertiesTree, nullptr);
+}
+
+void ProgramProperties::fillEmptyNames()
+{
+    for (int k = 1; k <= numMacros; ++k)
+    {
+        const auto text = programPropertiesTree.getProperty (macroPropertyName (k)).toString();
+
+        if (text.trim().isEmpty())
+            programPropertiesTree.setProperty (macroPropertyName (k), macroDefaultName (k), nullptr);
+    }
+}

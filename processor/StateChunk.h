@@ -1,0 +1,10 @@
+#pragma once
+
+#include <cstddef>
+
+// The framework's binary value-tree reader trusts the counts and sizes inside the data: a
+// damaged chunk can make it reserve gigabytes, loop for billions of steps or recurse until the
+// stack runs out. This walks the same format without allocating and accepts the data only when
+// every count fits in the bytes that remain and nesting stays shallow, so the reader can then
+// be used safely.
+bool isSafeValueTreeData (const void* data, std::size_t numBytes);
