@@ -1,8 +1,8 @@
 #include "engine/ModulationEngine.h"
+#include "engine/RuntimeRandom.h"
 
 #include <algorithm>
 #include <cmath>
-#include <cstdlib>
 
 namespace qvl
 {
@@ -11,12 +11,12 @@ namespace qvl
         // The C runtime's generator, shared with the control update on the same thread.
         float randomUnit()
         {
-            return static_cast<float> (std::rand() / 32767.0);
+            return static_cast<float> (runtimeRand() / 32767.0);
         }
 
         float randomBipolar()
         {
-            return static_cast<float> (2.0 * std::rand() / 32767.0 - 1.0);
+            return static_cast<float> (2.0 * runtimeRand() / 32767.0 - 1.0);
         }
 
         double fractionalPart (double x)
