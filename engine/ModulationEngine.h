@@ -84,10 +84,17 @@ namespace qvl
         Everything the audio thread needs is allocated by the constructor and addModulator;
         process() never allocates. The modulated values may be read from another thread while
         a tick runs: each is a single relaxed atomic float.
+
+        Routing and rates come from host parameters, so nothing here trusts them: slots with an
+        out-of-range target or modulator are skipped, as are slots whose contribution is not a
+        number; an LFO without a usable frequency holds, a random modulator without a usable
+        rate fires only on a trigger.
     */
     class ModulationEngine
     {
     public:
+        static_assert (std::atomic<float>::is_always_lock_free, "modulated values are read from the message thread");
+
         static constexpr int maxRecordsPerKind = 4;
         static constexpr int maxSources = 40;
 
