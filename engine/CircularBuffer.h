@@ -1,0 +1,138 @@
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+namespace qvl
+{
+    // The recording loop: every write applies input gain to the new sample and feedback to the one it
+    // replaces. Reads near the write head crossfade from what the last writes replaced to the new
+    // content, so a grain crossing the head does not click.
+    class CircularBuffer
+    {
+    public:
+        // A loop position kept by a caller that walks the loop one sample at a time: the index wrapped
+        // into [0, L) and that position modulo G, so sequential reads need no division.
+        struct Position
+        {
+            int wrapped = 0;
+            int tailPhase = 0;
+        };
+
+        void prepare (int maxLength, int crossfadeLength, int numChannels);
+        void clear();
+        void write (const float* const* inputs, int sampleIndex, float inputGain, float feedback);
+        void writeAt (std::uint64_t hostSamplePosition, const float* const* inputs, int sampleIndex,
+                      float inputGain, float feedback);
+
+        // Fills frame[0 .. n-1] with the frame at any absolute index and returns n = min(maxChannels, channels).
+        int read (float* frame, int maxChannels, int index) const;
+
+        // Ignored unless crossfadeLength <= newLength <= maxLength.
+        void setLength (int newLength);
+
+        int getNumChannels() const noexcept { return numChannels; }
+        int getLength() const noexcept { return length; }
+        int getMaxLength() const noexcept { return maxLength; }
+        int getCrossfadeLength() const noexcept { return crossfadeLength; }
+        int getWritePosition() const noexcept { return writePosition; }
+
+        // maxLength + crossfadeLength samples; the first getLength() are the loop.
+        const float* getChannelData (int channel) const noexcept;
+        float getLastOverwritten (int channel) const noexcept;
+
+        // The write counter is kept wider than 32 bits and wrapped by a common multiple of the loop and
+        // crossfade lengths long before it could overflow, so positions and tail slots never jump.
+        std::int64_t getWriteCounter() const noexcept { return writeCounter; }
+
+        // For tests and for host sync. Negative values count as 0; values past the wrap limit are wrapped
+        // the same way the writes wrap them.
+        void setWriteCounter (std::int64_t newCounter) noexcept;
+
+        static constexpr std::int64_t counterWrapLimit = std::int64_t (1) << 62;
+
+        bool isPrepared() const noexcept { return length > 0; }
+
+        // Incremental access for readers that step through the loop: positionOf wraps any index,
+        // stepForward/stepBackward move by one sample, readAt returns the same frame as read.
+        Position positionOf (int index) const noexcept;
+
+        void stepForward (Position& p) const noexcept
+        {
+            if (++p.wrapped == length)
+            {
+                p.wrapped = 0;
+                p.tailPhase = 0;
+            }
+            else if (++p.tailPhase == crossfadeLength)
+            {
+                p.tailPhase = 0;
+            }
+        }
+
+        void stepBackward (Position& p) const noexcept
+        {
+            if (p.wrapped == 0)
+            {
+                p.wrapped = length - 1;
+                p.tailPhase = lastTailPhase;
+            }
+            else
+            {
+                --p.wrapped;
+                p.tailPhase = (p.tailPhase == 0 ? crossfadeLength : p.tailPhase) - 1;
+            }
+        }
+
+        int readAt (const Position& p, float* frame, int maxChannels) const noexcept
+        {
+            const int n = maxChannels < numChannels ? maxChannels : numChannels;
+            if (n <= 0)
+                return 0;
+
+            int d = writePosition - p.wrapped;
+            int tail = lapTailPhase + p.tailPhase;
+            if (d < 0)
+            {
+                d += length;
+                tail -= lengthTailPhase;
+            }
+            tail = tail < 0 ? tail + crossfadeLength : (tail >= crossfadeLength ? tail - crossfadeLength : tail);
+
+            const float f = fadeGains[static_cast<std::size_t> (d < crossfadeLength ? d : crossfadeLength)];
+            const int t = maxLength + tail;
+
+            for (int c = 0; c < n; ++c)
+            {
+                const float* s = data[static_cast<std::size_t> (c)].data();
+                frame[c] = s[t] + (s[p.wrapped] - s[t]) * f;
+            }
+
+            return n;
+        }
+
+        // Changes whenever the loop or crossfade length changes, which invalidates kept Positions.
+        std::uint32_t getLayoutVersion() const noexcept { return layoutVersion; }
+
+    private:
+        void updateDerivedPositions() noexcept;
+
+        std::vector<std::vector<float>> data;
+        int numChannels = 0;
+        std::vector<float> lastOverwritten;
+        int crossfadeLength = 0;
+        std::int64_t writeCounter = 0;
+        int length = 0;
+        int maxLength = 0;
+
+        // Kept in step with writeCounter so that writes and reads need no division:
+        int writePosition = 0;    // W mod L
+        int writeTailPhase = 0;   // W mod G
+        int lapTailPhase = 0;     // (W - W mod L) mod G: tail phase of loop position 0 in the current lap
+        int lengthTailPhase = 0;  // L mod G
+        int lastTailPhase = 0;    // (L - 1) mod G
+        std::int64_t counterWrapSpan = 0;
+        std::vector<float> fadeGains; // weight of the new content at distance 0 .. G
+        std::uint32_t layoutVersion = 0;
+    };
+}
