@@ -1,0 +1,139 @@
+#pragma once
+
+#include "engine/CircularBuffer.h"
+
+#include <cstdint>
+#include <vector>
+
+namespace qvl
+{
+    namespace EnvelopeKind
+    {
+        constexpr std::uint8_t sineWindow = 1;
+        constexpr std::uint8_t adsr = 2;
+    }
+
+    struct GrainSpawnRequest
+    {
+        CircularBuffer* buffer = nullptr;
+        std::uint32_t startIndex = 0;
+        int length = 0;
+        double ratio = 1.0;
+        float gain = 1.0f;
+        float pan = 0.5f;
+        float balance = 0.5f;
+        int stream = 0;
+        std::uint8_t envelopeKind = EnvelopeKind::sineWindow;
+        float attack = 0.0f;
+        float decay = 0.0f;
+        float sustain = 0.0f;
+        float release = 0.0f;
+    };
+
+    struct Grain
+    {
+        double ratio = 0.0;
+        float balance = 0.0f;
+        int progress = 0;
+        int length = 0;
+        int startOffset = 0;
+        float gain = 0.0f;
+        float pan = 0.0f;
+        int stream = 0;
+        int attackSamples = 0;
+        int decaySamples = 0;
+        int releaseSamples = 0;
+        float sustain = 0.0f;
+        std::uint8_t envelopeKind = 0;
+    };
+
+    // Produces one cubic-interpolated mono sample per output sample into a small queue that the pool
+    // empties once per chunk.
+    class GrainReader
+    {
+    public:
+        void reset (int blockSize, CircularBuffer* newSource = nullptr);
+        void start (CircularBuffer* newSource, std::uint32_t startIndex);
+        void step (double rate, float balance);
+        int popSamples (float* dest, int n);
+
+        int getReadPosition() const noexcept { return readPosition; }
+        double getPhase() const noexcept { return phase; }
+        const CircularBuffer* getSource() const noexcept { return source; }
+        int getCapacity() const noexcept { return static_cast<int> (queue.size()); }
+        int getNumQueued() const noexcept;
+
+    private:
+        std::vector<float> queue;
+        std::uint32_t writeIndex = 0;
+        std::uint32_t readIndex = 0;
+        CircularBuffer* source = nullptr;
+        float history[4] {};
+        double phase = 1.0;
+        int historyIndex = 0;
+        int readPosition = 0;
+    };
+
+    // Up to maxGrains grains playing at once, each with its own reader; rendered per chunk into a
+    // stereo output pair per stream.
+    class GrainPool
+    {
+    public:
+        static constexpr int defaultMaxGrains = 600;
+        static constexpr int defaultNumStreams = 4;
+
+        // Ratios beyond this are clamped: far above any pitch the plug-in asks for, low enough that the
+        // reader's phase stays exact in double precision.
+        static constexpr double maxRatio = 1048576.0;
+
+        explicit GrainPool (int maxGrains = defaultMaxGrains, int numStreams = defaultNumStreams);
+
+        void prepare (int blockSize);
+
+        // Returns false, changing nothing, when the request is refused: pool not prepared or full,
+        // length below 1, no buffer, or a NaN ratio.
+        bool spawnGrain (const GrainSpawnRequest& request);
+
+        void advanceReaders();
+        void renderChunk (int numSamples);
+
+        int getActiveCount() const noexcept { return activeCount; }
+        int getMaxGrains() const noexcept { return static_cast<int> (grains.size()); }
+        int getNumStreams() const noexcept { return numStreams; }
+        int getBlockSize() const noexcept { return blockSize; }
+        int getSamplesAdvanced() const noexcept { return samplesAdvanced; }
+
+        const Grain& getGrain (int index) const { return grains[static_cast<std::size_t> (index)]; }
+        const GrainReader& getReader (int index) const { return readers[static_cast<std::size_t> (index)]; }
+
+        // 2 x numStreams channels of blockSize samples: entry 2s is stream s left, 2s + 1 its right.
+        float* const* getOutputs() const noexcept { return outputs.data(); }
+        int getNumOutputs() const noexcept { return static_cast<int> (outputs.size()); }
+
+        // Output delay of a started reader in output samples: two source samples at the grain's speed.
+        static int latencyFor (double ratio);
+
+    private:
+        void applyEnvelope (const Grain& g, float* samples, int m, int latency) const;
+
+        std::vector<Grain> grains;
+        std::vector<GrainReader> readers;
+        int activeCount = 0;
+        std::vector<float*> outputs;
+        int numStreams = defaultNumStreams;
+        int samplesAdvanced = 0;
+        std::vector<float> outputStorage;
+        std::vector<float> scratch;
+        int blockSize = 0;
+        bool prepared = false;
+    };
+
+    // The rational sine approximation the grain window uses, in this exact evaluation order.
+    inline float sinApprox (float x) noexcept
+    {
+        const float x2 = x * x;
+        const float numerator = -x * (-11511339840.0f + x2 * (1640635920.0f + x2 * (-52785432.0f + x2 * 479249.0f)));
+        const float denominator = 11511339840.0f + x2 * (277920720.0f + x2 * (3177720.0f + x2 * 18361.0f));
+        return numerator / denominator;
+    }
+}
