@@ -1,0 +1,615 @@
+// Long random runs of the engine against a plain model written straight from the formulas: every
+// division and remainder spelled out, the counter never wrapped, one fetch per loop turn. The engine's
+// incremental reads and reader steps must give the same bits.
+#include "engine/CircularBuffer.h"
+#include "engine/GrainPool.h"
+#include "tests/support/AllocationCounter.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <climits>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <limits>
+#include <random>
+#include <vector>
+
+namespace
+{
+    namespace model
+    {
+        struct Buffer
+        {
+            std::vector<std::vector<float>> data;
+            int channels = 0;
+            std::vector<float> lastOverwritten;
+            int G = 0;
+            std::int64_t W = 0;
+            int L = 0;
+            int maxLength = 0;
+
+            void prepare (int maxLen, int crossfade, int numChannels)
+            {
+                maxLength = maxLen;
+                G = crossfade;
+                channels = numChannels;
+                data.assign (static_cast<std::size_t> (channels), std::vector<float> (static_cast<std::size_t> (maxLen + crossfade), 0.0f));
+                lastOverwritten.assign (static_cast<std::size_t> (channels), 0.0f);
+                L = maxLen;
+            }
+
+            void write (const float* const* inputs, int sampleIndex, float inputGain, float feedback)
+            {
+                for (int c = 0; c < channels; ++c)
+                {
+                    auto& s = data[static_cast<std::size_t> (c)];
+                    const auto w = static_cast<std::size_t> (W % L);
+                    const auto t = static_cast<std::size_t> (maxLength + W % G);
+                    const float old = s[w];
+                    lastOverwritten[static_cast<std::size_t> (c)] = old;
+                    s[t] = old;
+                    s[w] = inputGain * inputs[c][sampleIndex] + feedback * old;
+                }
+                W = W + 1;
+            }
+
+            void writeAt (std::uint64_t host, const float* const* inputs, int sampleIndex, float inputGain, float feedback)
+            {
+                W = static_cast<std::int64_t> (host % static_cast<std::uint64_t> (L));
+                write (inputs, sampleIndex, inputGain, feedback);
+            }
+
+            int read (float* frame, int maxChannels, int index) const
+            {
+                const int n = std::min (maxChannels, channels);
+                const std::int64_t r = (L + index % L) % L;
+                const std::int64_t d = (L + ((W % L) - r) % L) % L;
+                const float f = d == 0 ? 1.0f : static_cast<float> (std::min<std::int64_t> (G, d)) / static_cast<float> (G);
+                const std::int64_t t = maxLength + (G + (W - d) % G) % G;
+                for (int c = 0; c < n; ++c)
+                {
+                    const auto& s = data[static_cast<std::size_t> (c)];
+                    const float tail = s[static_cast<std::size_t> (t)];
+                    frame[c] = tail + (s[static_cast<std::size_t> (r)] - tail) * f;
+                }
+                return n;
+            }
+
+            void setLength (int n)
+            {
+                if (G <= n && n <= maxLength)
+                    L = n;
+            }
+
+            void clear()
+            {
+                for (auto& s : data)
+                    std::fill (s.begin(), s.end(), 0.0f);
+            }
+        };
+
+        struct Grain
+        {
+            double ratio = 0;
+            float balance = 0;
+            int progress = 0, length = 0, startOffset = 0;
+            float gain = 0, pan = 0;
+            int stream = 0, A = 0, D = 0, R = 0;
+            float sustain = 0;
+            int kind = 0;
+        };
+
+        struct Reader
+        {
+            std::vector<float> queue;
+            std::uint32_t writeIndex = 0, readIndex = 0;
+            Buffer* source = nullptr;
+            float history[4] {};
+            double phase = 1.0;
+            int historyIndex = 0;
+            int readPosition = 0;
+
+            void step (double rate, float balance)
+            {
+                while (phase >= 1.0)
+                {
+                    float frame[2] {};
+                    source->read (frame, 2, readPosition);
+                    readPosition = static_cast<int> (static_cast<std::uint32_t> (readPosition) + (rate >= 0 ? 1u : 0xFFFFFFFFu));
+                    const float mono = source->channels == 2 ? frame[0] + (frame[1] - frame[0]) * balance : frame[0];
+                    history[historyIndex] = mono;
+                    historyIndex = (historyIndex + 1) % 4;
+                    phase -= 1.0;
+                }
+
+                const double t = phase;
+                const float y0 = history[historyIndex];
+                const float y1 = history[(historyIndex + 1) % 4];
+                const float y2 = history[(historyIndex + 2) % 4];
+                const float y3 = history[(historyIndex + 3) % 4];
+                const float c1 = 0.5f * y2 - 0.5f * y0;
+                const float c2 = y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3;
+                const float c3 = 1.5f * (y1 - y2) + 0.5f * (y3 - y0);
+                const float out = static_cast<float> (((c3 * t + c2) * t + c1) * t + y1);
+
+                phase += std::max (std::abs (rate), 0.00001);
+
+                const auto capacity = static_cast<std::uint32_t> (queue.size());
+                if ((writeIndex + 1) % capacity != readIndex)
+                {
+                    queue[writeIndex] = out;
+                    writeIndex = (writeIndex + 1) % capacity;
+                }
+            }
+
+            int pop (float* dest, int n)
+            {
+                int count = 0;
+                while (count < n && readIndex != writeIndex)
+                {
+                    dest[count++] = queue[readIndex];
+                    readIndex = (readIndex + 1) % static_cast<std::uint32_t> (queue.size());
+                }
+                return count;
+            }
+        };
+
+        float sine (float x)
+        {
+            const float x2 = x * x;
+            return (-x * (-11511339840.0f + x2 * (1640635920.0f + x2 * (-52785432.0f + x2 * 479249.0f))))
+                 / (11511339840.0f + x2 * (277920720.0f + x2 * (3177720.0f + x2 * 18361.0f)));
+        }
+
+        float clampUnit (float x) { return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f; }
+
+        int latency (double ratio) { return static_cast<int> (std::floor (2.0 / std::max (std::abs (ratio), 0.00001))); }
+
+        struct Pool
+        {
+            std::vector<Grain> grains;
+            std::vector<Reader> readers;
+            int active = 0;
+            int streams = 4;
+            int advanced = 0;
+            int blockSize = 0;
+            std::vector<std::vector<float>> outputs;
+            std::vector<float> scratch;
+
+            Pool (int maxGrains, int numStreams) : grains (static_cast<std::size_t> (maxGrains)), readers (static_cast<std::size_t> (maxGrains)), streams (numStreams) {}
+
+            void prepare (int bs)
+            {
+                blockSize = bs;
+                scratch.assign (static_cast<std::size_t> (bs), 0.0f);
+                outputs.assign (static_cast<std::size_t> (2 * streams), std::vector<float> (static_cast<std::size_t> (bs), 0.0f));
+                for (auto& r : readers)
+                {
+                    r.queue.assign (static_cast<std::size_t> (bs + 1), 0.0f);
+                    r.writeIndex = r.readIndex = 0;
+                }
+                advanced = 0;
+                active = 0;
+            }
+
+            void spawn (const qvl::GrainSpawnRequest& q, Buffer* buffer)
+            {
+                if (active >= static_cast<int> (grains.size()) || q.length <= 0 || q.buffer == nullptr || std::isnan (q.ratio))
+                    return;
+
+                Grain& g = grains[static_cast<std::size_t> (active)];
+                g.ratio = std::min (std::max (q.ratio, -qvl::GrainPool::maxRatio), qvl::GrainPool::maxRatio);
+                g.balance = q.balance;
+                g.gain = q.gain;
+                g.pan = q.pan;
+                g.kind = q.envelopeKind == 2 ? 2 : 1;
+                g.progress = 0;
+                g.stream = std::min (std::max (q.stream, 0), streams - 1);
+                g.startOffset = advanced;
+                const int L0 = q.length;
+                g.length = L0;
+                if (g.kind == 2)
+                {
+                    const auto Lf = static_cast<float> (L0);
+                    g.sustain = clampUnit (q.sustain);
+                    const int A0 = static_cast<int> (std::trunc (Lf * clampUnit (q.attack)));
+                    const int padA = std::max (48 - A0, 0);
+                    g.A = A0 + padA;
+                    const int D0 = std::min (std::max (L0 - g.A, 0), static_cast<int> (std::trunc (Lf * clampUnit (q.decay))));
+                    const int padD = std::max (48 - D0, 0);
+                    g.D = D0 + padD;
+                    const int R0 = std::min (std::max (L0 - g.D - g.A, 0), static_cast<int> (std::trunc (Lf * clampUnit (q.release))));
+                    const int padR = std::max (48 - R0, 0);
+                    g.R = R0 + padR;
+                    g.length = L0 + padA + padD + padR;
+                }
+                g.length += latency (g.ratio);
+
+                Reader& r = readers[static_cast<std::size_t> (active)];
+                r.source = buffer;
+                r.readPosition = static_cast<int> (q.startIndex);
+                r.writeIndex = r.readIndex = 0;
+                std::fill (std::begin (r.history), std::end (r.history), 0.0f);
+                r.phase = 1.0;
+                r.historyIndex = 0;
+                ++active;
+            }
+
+            void advance()
+            {
+                for (int i = 0; i < active; ++i)
+                    readers[static_cast<std::size_t> (i)].step (grains[static_cast<std::size_t> (i)].ratio, grains[static_cast<std::size_t> (i)].balance);
+                ++advanced;
+            }
+
+            void render (int numSamples)
+            {
+                advanced = 0;
+                for (auto& o : outputs)
+                    std::fill (o.begin(), o.end(), 0.0f);
+
+                for (int i = 0; i < active;)
+                {
+                    Grain& g = grains[static_cast<std::size_t> (i)];
+                    const int m = std::min (g.length - g.progress, numSamples - g.startOffset);
+                    float* x = scratch.data();
+                    readers[static_cast<std::size_t> (i)].pop (x, m);
+                    const int lambda = latency (g.ratio);
+
+                    if (g.kind == 1)
+                    {
+                        const auto span = static_cast<float> (g.length - lambda);
+                        const float tStart = static_cast<float> (g.progress) / span;
+                        const float step = ((static_cast<float> (m) / span + tStart) - tStart) / static_cast<float> (m);
+                        float t = tStart;
+                        for (int k = 0; k < m; ++k)
+                        {
+                            x[k] *= sine (3.1415927f * std::min (std::max (t, 0.0f), 1.0f));
+                            t += step;
+                        }
+                    }
+                    else
+                    {
+                        const int A = g.A, D = g.D, R = g.R, len = g.length;
+                        const float S = g.sustain;
+                        struct Segment { int lo, hi; int kind; };
+                        const Segment segments[] { { 0, lambda, 0 }, { lambda, lambda + A, 1 }, { lambda + A, lambda + A + D, 2 },
+                                                   { lambda + A + D, len - R, 3 }, { len - R, len, 4 } };
+                        const auto value = [&] (int kind, int p) -> float
+                        {
+                            switch (kind)
+                            {
+                                case 0: return 0.0f;
+                                case 1: return static_cast<float> (p - lambda) / static_cast<float> (A);
+                                case 2: return 1.0f + (static_cast<float> (p - lambda - A) / static_cast<float> (D)) * (S - 1.0f);
+                                case 3: return S;
+                                default: return S + (static_cast<float> (p - (len - R)) / static_cast<float> (R)) * (0.0f - S);
+                            }
+                        };
+                        for (const auto& s : segments)
+                        {
+                            const int p0 = std::max (s.lo, g.progress);
+                            const int p1 = std::min (s.hi, g.progress + m);
+                            if (p1 <= p0)
+                                continue;
+                            const int n = p1 - p0;
+                            const float start = value (s.kind, p0);
+                            const float end = value (s.kind, p1);
+                            for (int j = 0; j < n; ++j)
+                                x[p0 - g.progress + j] *= start + (static_cast<float> (j) / static_cast<float> (n)) * (end - start);
+                        }
+                    }
+
+                    float* left = outputs[static_cast<std::size_t> (2 * g.stream)].data() + g.startOffset;
+                    float* right = outputs[static_cast<std::size_t> (2 * g.stream + 1)].data() + g.startOffset;
+                    for (int k = 0; k < m; ++k)
+                    {
+                        left[k] += x[k] * (1.0f - g.pan) * g.gain;
+                        right[k] += x[k] * g.pan * g.gain;
+                    }
+
+                    g.progress += m;
+                    g.startOffset = std::max (g.startOffset - numSamples, 0);
+                    if (g.progress >= g.length)
+                    {
+                        if (i != active - 1)
+                        {
+                            std::swap (grains[static_cast<std::size_t> (i)], grains[static_cast<std::size_t> (active - 1)]);
+                            std::swap (readers[static_cast<std::size_t> (i)], readers[static_cast<std::size_t> (active - 1)]);
+                        }
+                        --active;
+                    }
+                    else
+                    {
+                        ++i;
+                    }
+                }
+            }
+        };
+    }
+
+    bool sameBits (const float* a, const float* b, int n)
+    {
+        return std::memcmp (a, b, static_cast<std::size_t> (n) * sizeof (float)) == 0;
+    }
+
+    struct Scenario
+    {
+        std::mt19937 rng;
+        explicit Scenario (unsigned seed) : rng (seed) {}
+
+        int integer (int lo, int hi) { return std::uniform_int_distribution<int> (lo, hi) (rng); }
+        float real (float lo, float hi) { return std::uniform_real_distribution<float> (lo, hi) (rng); }
+        bool chance (double p) { return std::bernoulli_distribution (p) (rng); }
+
+        double ratio()
+        {
+            static const double specials[] { 1.0, -1.0, 0.5, -0.5, 1.5, -1.5, 2.0, 4.0, 0.25, -0.25, 64.0, -64.0, 5.5, -13.7, 7.0, 0.3 };
+            if (chance (0.01))
+                return chance (0.5) ? 0.0 : (chance (0.5) ? 1e-9 : -1e-9);
+            if (chance (0.5))
+                return specials[integer (0, 15)];
+            return static_cast<double> (real (-4.0f, 4.0f));
+        }
+    };
+
+    void runScenario (unsigned seed, int chunks)
+    {
+        Scenario sc (seed);
+        const int maxLength = sc.integer (64, 3000);
+        const int crossfade = sc.integer (1, std::min (300, maxLength));
+        const int channels = sc.integer (1, 2);
+        const int blockSize = sc.integer (1, 64);
+        const int maxGrains = sc.integer (1, 40);
+
+        qvl::CircularBuffer buffer;
+        model::Buffer refBuffer;
+        buffer.prepare (maxLength, crossfade, channels);
+        refBuffer.prepare (maxLength, crossfade, channels);
+
+        qvl::GrainPool pool (maxGrains, 4);
+        model::Pool refPool (maxGrains, 4);
+        pool.prepare (blockSize);
+        refPool.prepare (blockSize);
+
+        std::vector<float> left (static_cast<std::size_t> (blockSize)), right (static_cast<std::size_t> (blockSize));
+        const float* inputs[] { left.data(), right.data() };
+
+        bool synced = false;
+        std::uint64_t host = 0;
+
+        const int warmup = sc.integer (0, 3 * maxLength);
+        for (int i = 0; i < warmup; ++i)
+        {
+            left[0] = sc.real (-1.0f, 1.0f);
+            right[0] = sc.real (-1.0f, 1.0f);
+            buffer.write (inputs, 0, 1.0f, 0.5f);
+            refBuffer.write (inputs, 0, 1.0f, 0.5f);
+        }
+
+        for (int chunk = 0; chunk < chunks; ++chunk)
+        {
+            if (sc.chance (0.03))
+            {
+                const int n = sc.integer (crossfade - 5, maxLength + 5);
+                buffer.setLength (n);
+                refBuffer.setLength (n);
+                buffer.clear();
+                refBuffer.clear();
+            }
+            if (sc.chance (0.01))
+            {
+                const std::int64_t w = (std::int64_t (1) << 31) - sc.integer (1, 5000);
+                buffer.setWriteCounter (w);
+                refBuffer.W = w;
+            }
+            if (sc.chance (0.05))
+            {
+                synced = ! synced;
+                host = std::uniform_int_distribution<std::uint64_t> () (sc.rng);
+            }
+
+            const int n = sc.integer (0, blockSize);
+            for (int i = 0; i < n; ++i)
+            {
+                left[static_cast<std::size_t> (i)] = sc.real (-1.0f, 1.0f);
+                right[static_cast<std::size_t> (i)] = sc.real (-1.0f, 1.0f);
+            }
+
+            for (int i = 0; i < n; ++i)
+            {
+                const bool freeze = sc.chance (0.1);
+                const float gain = freeze ? 0.0f : 1.0f;
+                const float feedback = freeze ? 1.0f : 0.5f;
+                if (synced)
+                {
+                    buffer.writeAt (host, inputs, i, gain, feedback);
+                    refBuffer.writeAt (host, inputs, i, gain, feedback);
+                    ++host;
+                }
+                else
+                {
+                    buffer.write (inputs, i, gain, feedback);
+                    refBuffer.write (inputs, i, gain, feedback);
+                }
+
+                const int spawns = sc.chance (0.3) ? sc.integer (1, 3) : 0;
+                for (int k = 0; k < spawns; ++k)
+                {
+                    qvl::GrainSpawnRequest q;
+                    q.buffer = sc.chance (0.02) ? nullptr : &buffer;
+                    const int head = buffer.getWritePosition();
+                    q.startIndex = sc.chance (0.5) ? static_cast<std::uint32_t> (head + sc.integer (-2 * crossfade, 2 * crossfade))
+                                                   : std::uniform_int_distribution<std::uint32_t> () (sc.rng);
+                    q.length = sc.chance (0.03) ? sc.integer (-3, 0) : (sc.chance (0.3) ? sc.integer (1, 12) : sc.integer (13, 600));
+                    q.ratio = sc.ratio();
+                    q.gain = sc.real (0.0f, 1.5f);
+                    q.pan = sc.real (0.0f, 1.0f);
+                    q.balance = sc.real (0.0f, 1.0f);
+                    q.stream = sc.integer (-1, 8);
+                    q.envelopeKind = static_cast<std::uint8_t> (sc.chance (0.02) ? sc.integer (0, 5) : sc.integer (1, 2));
+                    q.attack = sc.real (-0.1f, 0.6f);
+                    q.decay = sc.real (-0.1f, 0.6f);
+                    q.sustain = sc.real (-0.1f, 1.1f);
+                    q.release = sc.real (-0.1f, 0.6f);
+
+                    pool.spawnGrain (q);
+                    refPool.spawn (q, q.buffer != nullptr ? &refBuffer : nullptr);
+                }
+
+                pool.advanceReaders();
+                refPool.advance();
+            }
+
+            pool.renderChunk (n);
+            refPool.render (n);
+
+            ASSERT_EQ (pool.getActiveCount(), refPool.active) << "seed " << seed << " chunk " << chunk;
+            for (int o = 0; o < 8; ++o)
+                ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), blockSize))
+                    << "seed " << seed << " chunk " << chunk << " output " << o;
+            for (int g = 0; g < pool.getActiveCount(); ++g)
+            {
+                ASSERT_EQ (pool.getGrain (g).progress, refPool.grains[static_cast<std::size_t> (g)].progress);
+                ASSERT_EQ (pool.getReader (g).getReadPosition(), refPool.readers[static_cast<std::size_t> (g)].readPosition);
+            }
+            for (int c = 0; c < channels; ++c)
+                ASSERT_EQ (buffer.getLastOverwritten (c), refBuffer.lastOverwritten[static_cast<std::size_t> (c)]);
+        }
+
+        // The loops and tails agree too.
+        for (int c = 0; c < channels; ++c)
+            ASSERT_TRUE (sameBits (buffer.getChannelData (c), refBuffer.data[static_cast<std::size_t> (c)].data(), maxLength + crossfade));
+    }
+}
+
+TEST (GrainPoolReference, RandomRunsMatchBitForBit)
+{
+    for (unsigned seed = 1; seed <= 40; ++seed)
+    {
+        runScenario (seed, 400);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+// A pool of realistic size with long grains, so that reads keep crossing the write head.
+TEST (GrainPoolReference, FullSizeRunMatchesBitForBit)
+{
+    std::mt19937 rng (2024);
+    qvl::CircularBuffer buffer;
+    model::Buffer refBuffer;
+    buffer.prepare (24000, 480, 2);
+    refBuffer.prepare (24000, 480, 2);
+    qvl::GrainPool pool;
+    model::Pool refPool (qvl::GrainPool::defaultMaxGrains, 4);
+    pool.prepare (137);
+    refPool.prepare (137);
+
+    std::uniform_real_distribution<float> noise (-1.0f, 1.0f);
+    float left = 0.0f, right = 0.0f;
+    const float* inputs[] { &left, &right };
+    const double ratios[] { 1.0, 0.5, 1.5, -1.0 };
+
+    for (int chunk = 0; chunk < 250; ++chunk)
+    {
+        for (int i = 0; i < 137; ++i)
+        {
+            left = noise (rng);
+            right = noise (rng);
+            buffer.write (inputs, 0, 1.0f, 0.7f);
+            refBuffer.write (inputs, 0, 1.0f, 0.7f);
+
+            if (i % 3 == 0)
+            {
+                qvl::GrainSpawnRequest q;
+                q.buffer = &buffer;
+                q.startIndex = static_cast<std::uint32_t> (buffer.getWritePosition() - static_cast<int> (rng() % 2000));
+                q.length = 500 + static_cast<int> (rng() % 8000);
+                q.ratio = ratios[rng() % 4];
+                q.pan = noise (rng) * 0.5f + 0.5f;
+                q.balance = noise (rng) * 0.5f + 0.5f;
+                q.stream = static_cast<int> (rng() % 4);
+                q.envelopeKind = static_cast<std::uint8_t> (1 + rng() % 2);
+                q.attack = 0.2f;
+                q.decay = 0.1f;
+                q.sustain = 0.7f;
+                q.release = 0.3f;
+                pool.spawnGrain (q);
+                refPool.spawn (q, &refBuffer);
+            }
+
+            pool.advanceReaders();
+            refPool.advance();
+        }
+
+        pool.renderChunk (137);
+        refPool.render (137);
+        ASSERT_EQ (pool.getActiveCount(), refPool.active);
+        for (int o = 0; o < 8; ++o)
+            ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), 137)) << "chunk " << chunk;
+    }
+    EXPECT_GT (pool.getActiveCount(), 300);
+}
+
+TEST (GrainPoolRealtime, NoAllocationAfterPrepare)
+{
+    qvl::CircularBuffer buffer;
+    buffer.prepare (48000, 480, 2);
+    qvl::GrainPool pool;
+    pool.prepare (256);
+
+    std::mt19937 rng (7);
+    std::vector<float> left (256), right (256);
+    const float* inputs[] { left.data(), right.data() };
+
+    int mostLive = 0;
+    qvl::test::ScopedAllocationCounter allocations;
+    for (int chunk = 0; chunk < 300; ++chunk)
+    {
+        if (chunk == 100)
+        {
+            buffer.setLength (20000);
+            buffer.clear();
+        }
+
+        const int n = 1 + static_cast<int> (rng() % 256);
+        for (int i = 0; i < n; ++i)
+        {
+            left[static_cast<std::size_t> (i)] = static_cast<float> (rng() % 1000) / 1000.0f;
+            right[static_cast<std::size_t> (i)] = -left[static_cast<std::size_t> (i)];
+        }
+
+        for (int i = 0; i < n; ++i)
+        {
+            if (chunk % 50 < 10)
+                buffer.writeAt (static_cast<std::uint64_t> (chunk) * 256 + static_cast<std::uint64_t> (i), inputs, i, 1.0f, 0.5f);
+            else
+                buffer.write (inputs, i, 1.0f, 0.5f);
+
+            for (int k = 0; k < 4; ++k)
+            {
+                qvl::GrainSpawnRequest q;
+                q.buffer = &buffer;
+                q.startIndex = static_cast<std::uint32_t> (rng());
+                q.length = 100 + static_cast<int> (rng() % 4000);
+                q.ratio = (static_cast<double> (rng() % 800) - 400.0) / 100.0;
+                q.stream = k;
+                q.envelopeKind = static_cast<std::uint8_t> (1 + k % 2);
+                q.attack = q.decay = q.release = 0.1f;
+                q.sustain = 0.5f;
+                pool.spawnGrain (q); // refused once the pool is full
+            }
+
+            pool.advanceReaders();
+            mostLive = std::max (mostLive, pool.getActiveCount());
+        }
+
+        pool.renderChunk (n);
+    }
+
+    EXPECT_EQ (allocations.count(), 0u);
+    EXPECT_EQ (mostLive, pool.getMaxGrains()); // grains were retired and replaced while full
+}
