@@ -1,0 +1,4 @@
+#pragma once
+
+// Must run first in main, before anything touches Xlib.
+void installX11Guards();
