@@ -1,0 +1,37 @@
+#!/usr/bin/env bash
+# Installs the Debian 12 packages that building and testing need. Only asks apt when something
+# is missing, so a second run returns at once.
+set -euo pipefail
+
+packages=(
+    build-essential cmake pkg-config ccache
+    libgtest-dev libbenchmark-dev
+    juce-modules-source juce-tools
+    libxinerama-dev libxrandr-dev libxcursor-dev libx11-dev libxext-dev
+    libfontconfig1-dev libfreetype-dev libasound2-dev libgl-dev
+    xvfb xauth
+    clang libclang-rt-14-dev
+)
+
+missing=()
+for package in "${packages[@]}"; do
+    if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed"; then
+        missing+=("$package")
+    fi
+done
+
+if [ "${#missing[@]}" -eq 0 ]; then
+    echo "setup: all packages present"
+    exit 0
+fi
+
+echo "setup: installing ${missing[*]}"
+
+sudo=""
+if [ "$(id -u)" -ne 0 ]; then
+    sudo="sudo"
+fi
+
+export DEBIAN_FRONTEND=noninteractive
+$sudo apt-get update -q
+$sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null

@@ -1,0 +1,47 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything (plug-in, tools, tests, benchmarks) in ./build
+# and runs every test under a private virtual display; then the fuzzer for 30 seconds.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+bash scripts/setup.sh
+
+export CCACHE_DIR="${CCACHE_DIR:-$HOME/.ccache}"
+jobs="$(nproc)"
+
+started=$(date +%s)
+cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
+# The default target holds the plug-in, qvl_host, every test executable and qvl_bench.
+cmake --build build -j"$jobs"
+built=$(date +%s)
+
+# A display number nobody uses, so parallel runs on one machine do not meet.
+display=99
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+    display=$((display + 1))
+done
+
+Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+xvfb_pid=$!
+cleanup() { kill "$xvfb_pid" 2>/dev/null || true; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+export DISPLAY=":$display"
+
+for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    if ! kill -0 "$xvfb_pid" 2>/dev/null; then
+        echo "test: Xvfb did not start" >&2
+        exit 1
+    fi
+    sleep 0.1
+done
+
+(cd build && ctest --output-on-failure -j"$jobs")
+tested=$(date +%s)
+
+echo "test: build $((built - started)) s, tests $((tested - built)) s"
+
+if [ -f scripts/fuzz.sh ]; then
+    bash scripts/fuzz.sh 30
+fi
