@@ -7,6 +7,8 @@ cd "$(dirname "$0")/.."
 bash scripts/setup.sh
 
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.ccache}"
+# Paths below the checkout are hashed relative to it, so another clone reuses the cache.
+export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
 jobs="$(nproc)"
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=Release
