@@ -114,6 +114,42 @@ namespace qvl
         // Changes whenever the loop or crossfade length changes, which invalidates kept Positions.
         std::uint32_t getLayoutVersion() const noexcept { return layoutVersion; }
 
+        // Everything a positioned read needs, copied out so that a loop over many readers can keep it in
+        // registers. Valid until the next write, writeAt, setLength, setWriteCounter or prepare.
+        struct ReadView
+        {
+            const float* channel0 = nullptr;
+            const float* channel1 = nullptr;
+            const float* fadeGains = nullptr;
+            int numChannels = 0;
+            int length = 0;
+            int crossfadeLength = 0;
+            int maxLength = 0;
+            int writePosition = 0;
+            int lapTailPhase = 0;
+            int lengthTailPhase = 0;
+            int lastTailPhase = 0;
+            std::uint32_t layoutVersion = 0;
+        };
+
+        ReadView getReadView() const noexcept
+        {
+            ReadView v;
+            v.numChannels = numChannels;
+            v.channel0 = numChannels > 0 ? data[0].data() : nullptr;
+            v.channel1 = numChannels > 1 ? data[1].data() : nullptr;
+            v.fadeGains = fadeGains.data();
+            v.length = length;
+            v.crossfadeLength = crossfadeLength;
+            v.maxLength = maxLength;
+            v.writePosition = writePosition;
+            v.lapTailPhase = lapTailPhase;
+            v.lengthTailPhase = lengthTailPhase;
+            v.lastTailPhase = lastTailPhase;
+            v.layoutVersion = layoutVersion;
+            return v;
+        }
+
     private:
         void updateDerivedPositions() noexcept;
 

@@ -23,12 +23,6 @@ namespace qvl
             return speed < GrainPool::maxRatio ? speed : GrainPool::maxRatio;
         }
 
-        int stepIndex (int index, bool forward) noexcept
-        {
-            // Wraps like a 32-bit register instead of overflowing.
-            const auto u = static_cast<std::uint32_t> (index);
-            return static_cast<int> (forward ? u + 1u : u - 1u);
-        }
     }
 
     //==============================================================================
@@ -43,6 +37,7 @@ namespace qvl
         phase = 1.0;
         historyIndex = 0;
         readPosition = 0;
+        positionValid = false;
     }
 
     void GrainReader::start (CircularBuffer* newSource, std::uint32_t startIndex)
@@ -53,39 +48,163 @@ namespace qvl
         std::fill (std::begin (history), std::end (history), 0.0f);
         phase = 1.0;
         historyIndex = 0;
+        positionValid = false;
     }
 
-    void GrainReader::step (double rate, float balance)
+    inline void GrainReader::skipAhead (bool forward) noexcept
     {
-        const bool forward = rate >= 0.0;
+        // Only the last four fetched frames reach the history, so the fetches before them are skipped;
+        // the phase stays below 2^21, where taking off whole samples at once is exact.
+        const double skipped = std::floor (phase) - 4.0;
+        const auto count = static_cast<std::uint32_t> (skipped);
+        const auto from = static_cast<std::uint32_t> (readPosition);
+        readPosition = static_cast<int> (forward ? from + count : from - count);
+        historyIndex = (historyIndex + static_cast<int> (count & 3u)) & 3;
+        phase -= skipped;
+        positionValid = false;
+    }
 
+    void GrainReader::fetchSilent (bool forward) noexcept
+    {
         if (phase >= 5.0)
-        {
-            // Only the last four fetched frames reach the history, so the fetches before them are skipped;
-            // the phase stays below 2^21, where taking off whole samples at once is exact.
-            const double skipped = std::floor (phase) - 4.0;
-            const auto count = static_cast<std::uint32_t> (skipped);
-            const auto position = static_cast<std::uint32_t> (readPosition);
-            readPosition = static_cast<int> (forward ? position + count : position - count);
-            historyIndex = (historyIndex + static_cast<int> (count & 3u)) & 3;
-            phase -= skipped;
-        }
+            skipAhead (forward);
 
         while (phase >= 1.0)
         {
-            float frame[2] { 0.0f, 0.0f };
-            const int n = source != nullptr ? source->read (frame, 2, readPosition) : 0;
-            readPosition = stepIndex (readPosition, forward);
-
-            float mono = n > 0 ? frame[0] : 0.0f;
-            if (n == 2 && source->getNumChannels() == 2)
-                mono = frame[0] + (frame[1] - frame[0]) * balance;
-
-            history[historyIndex] = mono;
+            readPosition = static_cast<int> (static_cast<std::uint32_t> (readPosition) + (forward ? 1u : ~0u));
+            history[historyIndex] = 0.0f;
             historyIndex = (historyIndex + 1) & 3;
             phase -= 1.0;
         }
+    }
 
+    template <int channelMode, bool forward>
+    inline void GrainReader::fetchFrom (const CircularBuffer::ReadView& v, float balance) noexcept
+    {
+        if (phase >= 5.0)
+            skipAhead (forward);
+
+        if (! positionValid || positionLayout != v.layoutVersion)
+        {
+            position = source->positionOf (readPosition);
+            positionLayout = v.layoutVersion;
+            positionValid = true;
+        }
+
+        // Local copies: the stores below cannot then be taken to alias the buffer's fields.
+        int rp = readPosition;
+        int wrapped = position.wrapped;
+        int tailPhase = position.tailPhase;
+        int hi = historyIndex;
+        double ph = phase;
+        const int length = v.length;
+        const int crossfade = v.crossfadeLength;
+        const float* const first = v.channel0;
+        const float* const second = v.channel1;
+
+        do
+        {
+            int d = v.writePosition - wrapped;
+            int tail = v.lapTailPhase + tailPhase;
+            if (d < 0)
+            {
+                d += length;
+                tail -= v.lengthTailPhase;
+            }
+            tail = tail < 0 ? tail + crossfade : (tail >= crossfade ? tail - crossfade : tail);
+            const float f = v.fadeGains[d < crossfade ? d : crossfade];
+            const int t = v.maxLength + tail;
+
+            float mono = 0.0f;
+            if constexpr (channelMode >= 1)
+            {
+                const float a = first[t];
+                mono = a + (first[wrapped] - a) * f;
+            }
+            if constexpr (channelMode == 2)
+            {
+                const float b = second[t];
+                const float right = b + (second[wrapped] - b) * f;
+                mono = mono + (right - mono) * balance;
+            }
+
+            if constexpr (forward)
+            {
+                if (rp == INT_MAX)
+                {
+                    rp = INT_MIN; // a 32-bit position wraps, and its loop position jumps with it
+                    const auto p = source->positionOf (rp);
+                    wrapped = p.wrapped;
+                    tailPhase = p.tailPhase;
+                }
+                else
+                {
+                    ++rp;
+                    if (++wrapped == length)
+                    {
+                        wrapped = 0;
+                        tailPhase = 0;
+                    }
+                    else if (++tailPhase == crossfade)
+                    {
+                        tailPhase = 0;
+                    }
+                }
+            }
+            else
+            {
+                if (rp == INT_MIN)
+                {
+                    rp = INT_MAX;
+                    const auto p = source->positionOf (rp);
+                    wrapped = p.wrapped;
+                    tailPhase = p.tailPhase;
+                }
+                else
+                {
+                    --rp;
+                    if (wrapped == 0)
+                    {
+                        wrapped = length - 1;
+                        tailPhase = v.lastTailPhase;
+                    }
+                    else
+                    {
+                        --wrapped;
+                        tailPhase = (tailPhase == 0 ? crossfade : tailPhase) - 1;
+                    }
+                }
+            }
+
+            history[hi] = mono;
+            hi = (hi + 1) & 3;
+            ph -= 1.0;
+        } while (ph >= 1.0);
+
+        readPosition = rp;
+        position.wrapped = wrapped;
+        position.tailPhase = tailPhase;
+        historyIndex = hi;
+        phase = ph;
+    }
+
+    // Only a source with exactly two channels is balanced; any other count reads its first channel.
+    inline void GrainReader::fetch (const CircularBuffer::ReadView& v, bool forward, float balance) noexcept
+    {
+        const int mode = v.numChannels == 2 ? 2 : (v.numChannels > 0 ? 1 : 0);
+        switch (mode * 2 + (forward ? 1 : 0))
+        {
+            case 5: fetchFrom<2, true> (v, balance); break;
+            case 4: fetchFrom<2, false> (v, balance); break;
+            case 3: fetchFrom<1, true> (v, balance); break;
+            case 2: fetchFrom<1, false> (v, balance); break;
+            case 1: fetchFrom<0, true> (v, balance); break;
+            default: fetchFrom<0, false> (v, balance); break;
+        }
+    }
+
+    inline void GrainReader::interpolateAndQueue (double speed) noexcept
+    {
         const float y0 = history[historyIndex];
         const float y1 = history[(historyIndex + 1) & 3];
         const float y2 = history[(historyIndex + 2) & 3];
@@ -96,7 +215,7 @@ namespace qvl
         const double t = phase;
         const auto out = static_cast<float> (((c3 * t + c2) * t + c1) * t + y1);
 
-        phase += readerSpeed (rate);
+        phase += speed;
 
         const auto capacity = static_cast<std::uint32_t> (queue.size());
         if (capacity == 0)
@@ -113,20 +232,43 @@ namespace qvl
         }
     }
 
+    void GrainReader::step (double rate, float balance)
+    {
+        if (phase >= 1.0)
+        {
+            if (source == nullptr || ! source->isPrepared())
+                fetchSilent (rate >= 0.0);
+            else
+                fetch (source->getReadView(), rate >= 0.0, balance);
+        }
+
+        interpolateAndQueue (readerSpeed (rate));
+    }
+
     int GrainReader::popSamples (float* dest, int n)
     {
         if (n < 1)
             return 0;
 
         const auto capacity = static_cast<std::uint32_t> (queue.size());
-        int count = 0;
-        while (count < n && readIndex != writeIndex)
-        {
-            dest[count++] = queue[readIndex];
-            if (++readIndex == capacity)
-                readIndex = 0;
-        }
-        return count;
+        const auto queued = static_cast<std::uint32_t> (getNumQueued());
+        const auto count = std::min (static_cast<std::uint32_t> (n), queued);
+
+        // At most two runs: up to the end of the ring, then from its start.
+        const auto firstRun = std::min (count, capacity - readIndex);
+        std::copy_n (queue.data() + readIndex, firstRun, dest);
+        std::copy_n (queue.data(), count - firstRun, dest + firstRun);
+
+        readIndex += count;
+        if (readIndex >= capacity)
+            readIndex -= capacity;
+
+        // An emptied queue starts over at its first slot, so a chunk touches only its first samples'
+        // worth of memory instead of walking the whole ring.
+        if (readIndex == writeIndex)
+            readIndex = writeIndex = 0;
+
+        return static_cast<int> (count);
     }
 
     int GrainReader::getNumQueued() const noexcept
@@ -154,6 +296,7 @@ namespace qvl
         const auto bs = static_cast<std::size_t> (blockSize);
 
         scratch.assign (bs, 0.0f);
+        windowPositions.assign (bs, 0.0f);
         outputStorage.assign (static_cast<std::size_t> (numStreams) * 2 * bs, 0.0f);
         outputs.resize (static_cast<std::size_t> (numStreams) * 2);
         for (int s = 0; s < numStreams; ++s)
@@ -223,23 +366,53 @@ namespace qvl
         total += latencyFor (g.ratio);
         g.length = static_cast<int> (std::min<std::int64_t> (total, INT_MAX));
 
-        readers[static_cast<std::size_t> (activeCount)].start (request.buffer, request.startIndex);
+        GrainReader& reader = readers[static_cast<std::size_t> (activeCount)];
+        reader.start (request.buffer, request.startIndex);
+        reader.speed = readerSpeed (g.ratio);
+        reader.forward = g.ratio >= 0.0;
         ++activeCount;
         return true;
     }
 
     void GrainPool::advanceReaders()
     {
+        // Two passes over the grains, fetching and then interpolating: each pass is a short chain of
+        // dependent operations per grain, so the processor overlaps many grains at a time.
+        const CircularBuffer* viewSource = nullptr;
+        CircularBuffer::ReadView view;
+        bool readable = false;
+
         for (int i = 0; i < activeCount; ++i)
         {
-            const Grain& g = grains[static_cast<std::size_t> (i)];
-            readers[static_cast<std::size_t> (i)].step (g.ratio, g.balance);
+            GrainReader& reader = readers[static_cast<std::size_t> (i)];
+            if (reader.phase < 1.0)
+                continue;
+
+            // Grains almost always share one buffer: its view is taken once per sample.
+            if (reader.source != viewSource || viewSource == nullptr)
+            {
+                viewSource = reader.source;
+                readable = viewSource != nullptr && viewSource->isPrepared();
+                if (readable)
+                    view = viewSource->getReadView();
+            }
+
+            if (readable)
+                reader.fetch (view, reader.forward, grains[static_cast<std::size_t> (i)].balance);
+            else
+                reader.fetchSilent (reader.forward);
+        }
+
+        for (int i = 0; i < activeCount; ++i)
+        {
+            GrainReader& reader = readers[static_cast<std::size_t> (i)];
+            reader.interpolateAndQueue (reader.speed);
         }
 
         ++samplesAdvanced;
     }
 
-    void GrainPool::applyEnvelope (const Grain& g, float* samples, int m, int latency) const
+    void GrainPool::applyEnvelope (const Grain& g, float* samples, int m, int latency)
     {
         if (g.envelopeKind != EnvelopeKind::adsr)
         {
@@ -248,12 +421,20 @@ namespace qvl
             const auto mf = static_cast<float> (m);
             const float step = ((mf / span + tStart) - tStart) / mf;
 
+            // The positions are a running sum, so they are laid out first; the window itself then
+            // vectorises.
+            float* positions = windowPositions.data();
             float t = tStart;
             for (int k = 0; k < m; ++k)
             {
-                const float clamped = std::min (std::max (t, 0.0f), 1.0f);
-                samples[k] *= sinApprox (3.1415927f * clamped);
+                positions[k] = t;
                 t += step;
+            }
+
+            for (int k = 0; k < m; ++k)
+            {
+                const float clamped = std::min (std::max (positions[k], 0.0f), 1.0f);
+                samples[k] *= sinApprox (3.1415927f * clamped);
             }
             return;
         }

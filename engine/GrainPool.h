@@ -72,6 +72,23 @@ namespace qvl
         double phase = 1.0;
         int historyIndex = 0;
         int readPosition = 0;
+
+        // readPosition wrapped into the source's loop, valid while the loop layout stays the same.
+        CircularBuffer::Position position;
+        std::uint32_t positionLayout = 0;
+        bool positionValid = false;
+
+        // Set by the pool at spawn from the grain's ratio, which never changes.
+        double speed = 0.0;
+        bool forward = true;
+
+        friend class GrainPool;
+        void fetchSilent (bool forward) noexcept;
+        void fetch (const CircularBuffer::ReadView& view, bool forward, float balance) noexcept;
+        template <int channelMode, bool forward>
+        void fetchFrom (const CircularBuffer::ReadView& view, float balance) noexcept;
+        void skipAhead (bool forward) noexcept;
+        void interpolateAndQueue (double speed) noexcept;
     };
 
     // Up to maxGrains grains playing at once, each with its own reader; rendered per chunk into a
@@ -114,7 +131,7 @@ namespace qvl
         static int latencyFor (double ratio);
 
     private:
-        void applyEnvelope (const Grain& g, float* samples, int m, int latency) const;
+        void applyEnvelope (const Grain& g, float* samples, int m, int latency);
 
         std::vector<Grain> grains;
         std::vector<GrainReader> readers;
@@ -124,6 +141,7 @@ namespace qvl
         int samplesAdvanced = 0;
         std::vector<float> outputStorage;
         std::vector<float> scratch;
+        std::vector<float> windowPositions;
         int blockSize = 0;
         bool prepared = false;
     };
