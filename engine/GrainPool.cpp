@@ -5,6 +5,11 @@
 #include <cmath>
 #include <utility>
 
+#if defined(__SSE2__)
+ #include <emmintrin.h>
+ #include <xmmintrin.h>
+#endif
+
 namespace qvl
 {
     namespace
@@ -72,7 +77,7 @@ namespace qvl
         while (phase >= 1.0)
         {
             readPosition = static_cast<int> (static_cast<std::uint32_t> (readPosition) + (forward ? 1u : ~0u));
-            history[historyIndex] = 0.0f;
+            history[historyIndex] = history[historyIndex + 4] = 0.0f;
             historyIndex = (historyIndex + 1) & 3;
             phase -= 1.0;
         }
@@ -176,7 +181,7 @@ namespace qvl
                 }
             }
 
-            history[hi] = mono;
+            history[hi] = history[hi + 4] = mono;
             hi = (hi + 1) & 3;
             ph -= 1.0;
         } while (ph >= 1.0);
@@ -205,18 +210,19 @@ namespace qvl
 
     inline void GrainReader::interpolateAndQueue (double speed) noexcept
     {
-        const float y0 = history[historyIndex];
-        const float y1 = history[(historyIndex + 1) & 3];
-        const float y2 = history[(historyIndex + 2) & 3];
-        const float y3 = history[(historyIndex + 3) & 3];
-        const float c1 = 0.5f * y2 - 0.5f * y0;
-        const float c2 = y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3;
-        const float c3 = 1.5f * (y1 - y2) + 0.5f * (y3 - y0);
+        const float* y = history + historyIndex; // oldest to newest
+        const float c1 = 0.5f * y[2] - 0.5f * y[0];
+        const float c2 = y[0] - 2.5f * y[1] + 2.0f * y[2] - 0.5f * y[3];
+        const float c3 = 1.5f * (y[1] - y[2]) + 0.5f * (y[3] - y[0]);
         const double t = phase;
-        const auto out = static_cast<float> (((c3 * t + c2) * t + c1) * t + y1);
+        const auto out = static_cast<float> (((c3 * t + c2) * t + c1) * t + y[1]);
 
         phase += speed;
+        queueSample (out);
+    }
 
+    inline void GrainReader::queueSample (float out) noexcept
+    {
         const auto capacity = static_cast<std::uint32_t> (queue.size());
         if (capacity == 0)
             return;
@@ -230,6 +236,52 @@ namespace qvl
             queue[writeIndex] = out;
             writeIndex = next;
         }
+    }
+
+    // The same arithmetic as interpolateAndQueue for four readers at once, lane by lane, so the results
+    // are the same bits.
+    void GrainReader::interpolateFour (GrainReader* r) noexcept
+    {
+       #if defined(__SSE2__)
+        __m128 y0 = _mm_loadu_ps (r[0].history + r[0].historyIndex);
+        __m128 y1 = _mm_loadu_ps (r[1].history + r[1].historyIndex);
+        __m128 y2 = _mm_loadu_ps (r[2].history + r[2].historyIndex);
+        __m128 y3 = _mm_loadu_ps (r[3].history + r[3].historyIndex);
+        _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
+
+        const __m128 half = _mm_set1_ps (0.5f);
+        const __m128 c1 = _mm_sub_ps (_mm_mul_ps (half, y2), _mm_mul_ps (half, y0));
+        const __m128 c2 = _mm_sub_ps (_mm_add_ps (_mm_sub_ps (y0, _mm_mul_ps (_mm_set1_ps (2.5f), y1)),
+                                                  _mm_mul_ps (_mm_set1_ps (2.0f), y2)),
+                                      _mm_mul_ps (half, y3));
+        const __m128 c3 = _mm_add_ps (_mm_mul_ps (_mm_set1_ps (1.5f), _mm_sub_ps (y1, y2)),
+                                      _mm_mul_ps (half, _mm_sub_ps (y3, y0)));
+
+        const auto cubic = [] (__m128 a3, __m128 a2, __m128 a1, __m128 a0, __m128d t)
+        {
+            __m128d v = _mm_add_pd (_mm_mul_pd (_mm_cvtps_pd (a3), t), _mm_cvtps_pd (a2));
+            v = _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a1));
+            return _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a0));
+        };
+        const auto upper = [] (__m128 v) { return _mm_movehl_ps (v, v); };
+
+        const __m128d tLow = _mm_set_pd (r[1].phase, r[0].phase);
+        const __m128d tHigh = _mm_set_pd (r[3].phase, r[2].phase);
+        const __m128d low = cubic (c3, c2, c1, y1, tLow);
+        const __m128d high = cubic (upper (c3), upper (c2), upper (c1), upper (y1), tHigh);
+
+        alignas (16) float out[4];
+        _mm_store_ps (out, _mm_movelh_ps (_mm_cvtpd_ps (low), _mm_cvtpd_ps (high)));
+
+        for (int k = 0; k < 4; ++k)
+        {
+            r[k].phase += r[k].speed;
+            r[k].queueSample (out[k]);
+        }
+       #else
+        for (int k = 0; k < 4; ++k)
+            r[k].interpolateAndQueue (r[k].speed);
+       #endif
     }
 
     void GrainReader::step (double rate, float balance)
@@ -403,7 +455,10 @@ namespace qvl
                 reader.fetchSilent (reader.forward);
         }
 
-        for (int i = 0; i < activeCount; ++i)
+        int i = 0;
+        for (; i + 4 <= activeCount; i += 4)
+            GrainReader::interpolateFour (readers.data() + i);
+        for (; i < activeCount; ++i)
         {
             GrainReader& reader = readers[static_cast<std::size_t> (i)];
             reader.interpolateAndQueue (reader.speed);

@@ -68,7 +68,9 @@ namespace qvl
         std::uint32_t writeIndex = 0;
         std::uint32_t readIndex = 0;
         CircularBuffer* source = nullptr;
-        float history[4] {};
+        // The four-sample ring, stored twice over so that its samples can be read oldest to newest as
+        // one run from any starting slot.
+        float history[8] {};
         double phase = 1.0;
         int historyIndex = 0;
         int readPosition = 0;
@@ -89,6 +91,8 @@ namespace qvl
         void fetchFrom (const CircularBuffer::ReadView& view, float balance) noexcept;
         void skipAhead (bool forward) noexcept;
         void interpolateAndQueue (double speed) noexcept;
+        void queueSample (float out) noexcept;
+        static void interpolateFour (GrainReader* readers) noexcept;
     };
 
     // Up to maxGrains grains playing at once, each with its own reader; rendered per chunk into a
