@@ -27,7 +27,7 @@ output="$PWD/build/demo/quorvalis1-demo.wav"
 # Four seconds of a 220 Hz sine and two seconds of tail, with a second grain stream a fifth up.
 build/tools/qvl_host render "$installed" \
     --signal sine --freq 220 --amplitude 0.5 --seconds 4 --tail 2 --rate 48000 --block 512 \
-    --set gain_db_dry=-6 --set stream_2_is_enabled=1 --set stream_2_grain_pitch=7 \
+    --set gain_db_dry=-6 --set gain_db_granulator=-9 --set stream_2_is_enabled=1 --set stream_2_grain_pitch=7 \
     --check-finite --out "$output"
 
 echo
