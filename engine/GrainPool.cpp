@@ -109,14 +109,13 @@ namespace qvl
 
         do
         {
+            // Branch-free: whether a grain is behind or ahead of the head varies from grain to grain.
             int d = v.writePosition - wrapped;
-            int tail = v.lapTailPhase + tailPhase;
-            if (d < 0)
-            {
-                d += length;
-                tail -= v.lengthTailPhase;
-            }
-            tail = tail < 0 ? tail + crossfade : (tail >= crossfade ? tail - crossfade : tail);
+            const int ahead = -static_cast<int> (d < 0); // all ones when the position lies ahead of the head in this lap
+            d += length & ahead;
+            int tail = v.lapTailPhase + tailPhase - (v.lengthTailPhase & ahead);
+            tail += crossfade & -static_cast<int> (tail < 0);
+            tail -= crossfade & -static_cast<int> (tail >= crossfade);
             const float f = v.fadeGains[d < crossfade ? d : crossfade];
             const int t = v.maxLength + tail;
 
@@ -421,6 +420,7 @@ namespace qvl
         GrainReader& reader = readers[static_cast<std::size_t> (activeCount)];
         reader.start (request.buffer, request.startIndex);
         reader.speed = readerSpeed (g.ratio);
+        reader.balance = g.balance;
         reader.forward = g.ratio >= 0.0;
         ++activeCount;
         return true;
@@ -450,7 +450,7 @@ namespace qvl
             }
 
             if (readable)
-                reader.fetch (view, reader.forward, grains[static_cast<std::size_t> (i)].balance);
+                reader.fetch (view, reader.forward, reader.balance);
             else
                 reader.fetchSilent (reader.forward);
         }
@@ -464,7 +464,8 @@ namespace qvl
             reader.interpolateAndQueue (reader.speed);
         }
 
-        ++samplesAdvanced;
+        if (samplesAdvanced < INT_MAX) // stepping for hours without a render must not overflow
+            ++samplesAdvanced;
     }
 
     void GrainPool::applyEnvelope (const Grain& g, float* samples, int m, int latency)

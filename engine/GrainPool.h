@@ -54,6 +54,9 @@ namespace qvl
     public:
         void reset (int blockSize, CircularBuffer* newSource = nullptr);
         void start (CircularBuffer* newSource, std::uint32_t startIndex);
+        // One output sample. The reader moves max(|rate|, 0.00001) source samples per step, so even a
+        // grain at ratio 0 creeps forward as its latency assumes; speeds beyond GrainPool::maxRatio are
+        // held there, and at most four frames are read per step however fast it moves.
         void step (double rate, float balance);
         int popSamples (float* dest, int n);
 
@@ -80,8 +83,10 @@ namespace qvl
         std::uint32_t positionLayout = 0;
         bool positionValid = false;
 
-        // Set by the pool at spawn from the grain's ratio, which never changes.
+        // Copied by the pool at spawn from the grain, whose ratio and balance never change, so that
+        // stepping touches only the reader.
         double speed = 0.0;
+        float balance = 0.0f;
         bool forward = true;
 
         friend class GrainPool;
@@ -112,7 +117,8 @@ namespace qvl
         void prepare (int blockSize);
 
         // Returns false, changing nothing, when the request is refused: pool not prepared or full,
-        // length below 1, no buffer, or a NaN ratio.
+        // length below 1, no buffer, or a NaN ratio. A stream index outside the pool is clamped to the
+        // nearest stream, ADSR settings to 0..1, and any envelope kind but ADSR plays the sine window.
         bool spawnGrain (const GrainSpawnRequest& request);
 
         void advanceReaders();
