@@ -23,6 +23,10 @@ namespace
     // The host's maximum length minus one; a maximum of 1 or less leaves nothing.
     juce::String cutToLength (const juce::String& text, int maximumStringLength)
     {
+        // Compared first so that a hugely negative maximum cannot wrap round to a long text.
+        if (maximumStringLength <= 1)
+            return {};
+
         return text.substring (0, maximumStringLength - 1);
     }
 

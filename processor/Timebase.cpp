@@ -96,6 +96,12 @@ TimebasePeriod timebaseValueToPeriod (float normalised, int timebase, int minSam
                                       int numerator, int denominator)
 {
     const auto& range = table[(size_t) timebase];
+
+    // A value that is not a number has no frequency; answering before the range sees it also
+    // keeps the range's own range check quiet on the audio thread.
+    if (std::isnan (normalised))
+        return { maxSamples, range.convertTo0to1 (juce::jlimit (range.start, range.end, 0.0f)) };
+
     const float v = range.convertFrom0to1 (normalised);
     const double q = bpm / 60.0;
     const double vd = (double) v;
