@@ -12,6 +12,7 @@ juce::AudioProcessor::BusesProperties QuorvalisPluginAudioProcessor::makeBuses()
 QuorvalisPluginAudioProcessor::QuorvalisPluginAudioProcessor()
     : juce::AudioProcessor (makeBuses()),
       parameterState (*this, nullptr, "PARAMETERS", createParameterLayout()),
+      presets (makePresetOptions()),
       programProperties (parameterState.state)
 {
     for (int i = 0; i < 6; ++i)

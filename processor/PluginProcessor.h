@@ -1,6 +1,7 @@
 #pragma once
 
 #include "processor/ParameterHandles.h"
+#include "processor/Presets.h"
 #include "processor/ProgramProperties.h"
 #include "processor/Timebase.h"
 
@@ -49,6 +50,13 @@ public:
     // Sets the product version on a tree about to be saved.
     static void setVersionProperties (juce::ValueTree tree);
 
+    // The preset library's folder and its access to the parameter state.
+    qvl::Presets::Options makePresetOptions();
+
+    // Replaces the state with a preset's tree, keeping locked parameters; true when a locked
+    // parameter kept a value that differs from the preset's.
+    bool applyPresetState (juce::ValueTree tree);
+
     //==============================================================================
     // Parameter handles, filled by createParameterLayout.
     juce::AudioParameterBool* bypassParameter = nullptr;
@@ -77,6 +85,7 @@ public:
     juce::AudioProcessorValueTreeState parameterState;
 
     juce::Array<juce::Value> sectionExpanded;
+    qvl::Presets presets;
     ProgramProperties programProperties;
     juce::ChangeBroadcaster changeBroadcaster;
 
@@ -86,8 +95,6 @@ public:
     std::atomic<std::uint8_t> displayRequest { 0 };
     std::array<std::atomic<std::uint8_t>, ParameterCounts::streams> streamResetRequests {};
     std::atomic<std::uint8_t> hostTempoValid { 0 };
-    // Preset index from MIDI CC 102; the preset library's timer takes it.
-    std::atomic<int> pendingPresetIndex { -1 };
 
 private:
     static BusesProperties makeBuses();

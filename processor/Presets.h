@@ -1,0 +1,101 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+
+namespace qvl
+{
+
+// One listed preset: the file name without its extension, and the file.
+struct PresetEntry
+{
+    juce::String name;
+    juce::File file;
+};
+
+// The preset library: lists preset files by category (sub-folder), loads them while keeping
+// locked parameters, saves into "User", steps through presets and loads the preset whose index
+// arrives by MIDI. Everything but audioProcessorParameterChanged runs on the message thread.
+class Presets : public juce::AudioProcessorListener,
+                public juce::Timer
+{
+public:
+    struct Options
+    {
+        juce::File folder;
+        juce::String extension;                         // without the dot
+        std::function<juce::ValueTree()> getState;
+        std::function<bool (juce::ValueTree)> setState; // true when a locked parameter kept a differing value
+        juce::AudioProcessor* processor = nullptr;      // the library listens to its parameter changes
+    };
+
+    explicit Presets (Options options);
+    ~Presets() override;
+
+    // "[All]" lists every preset below the folder; any other category one sub-folder, recursively.
+    juce::Array<PresetEntry> getPresets (const juce::String& category) const;
+
+    // "[All]", then "Factory" and "User" when they exist, then the other sub-folders.
+    juce::StringArray getCategories() const;
+
+    // A file that cannot be used as a preset is refused: the state, the current preset and its
+    // name stay as they are.
+    void loadPreset (const juce::File& file);
+
+    // Writes the current state into "User"; a failed or refused save changes nothing.
+    void savePreset (const juce::String& name);
+
+    // The file savePreset writes for a name: "User"/name with the extension replaced. A name that
+    // would lead outside "User" (separators, "..", an absolute path, nothing left) gives an empty File.
+    juce::File getPresetFileForName (const juce::String& name) const;
+
+    // -1 previous, +1 next, through every category's list in turn.
+    void loadAdjacentPreset (int delta);
+
+    // The current preset's name, and its file when it still exists (the preset folder otherwise).
+    PresetEntry getCurrentPresetFile() const;
+
+    void updatePresetName (bool isModified);
+
+    // Reads and checks a preset file. Returns an invalid tree when the file is missing, empty, too
+    // large, not XML, of another root type, holds a parameter value that is not a finite number or
+    // names none of the processor's parameters. Unknown or repeated parameters and lock data are
+    // dropped from the returned tree.
+    juce::ValueTree readPresetFile (const juce::File& file) const;
+
+    const Options& getOptions() const noexcept { return options; }
+
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int parameterIndex, float newValue) override;
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+    void timerCallback() override;
+
+    //==============================================================================
+    juce::Value presetName;
+
+    static constexpr const char* modifiedMark = "*";
+
+private:
+    Options options;
+
+public:
+    std::atomic<bool> modified { false };
+
+    // Preset index posted by the audio thread from MIDI CC 102; -1 = none. The timer takes it.
+    std::atomic<std::int32_t> pendingPresetIndex { -1 };
+
+    // Timer callbacks since the last name update; changes in the first two never mark the preset.
+    std::atomic<std::int64_t> timerTicks { 0 };
+
+    // The file last loaded or saved; empty when none.
+    juce::File currentPresetFile;
+
+    static constexpr int timerIntervalMs = 50;
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Presets)
+};
+
+} // namespace qvl

@@ -1,0 +1,390 @@
+// The processor's own preset library: applying presets to the parameter state with locks,
+// stream resets and random clears, the host state after a load, damaged files and MIDI selection.
+
+#include "tests/plugin/PresetTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+
+using namespace qvl::test;
+
+namespace
+{
+    class ProcessorPresetTest : public ::testing::Test
+    {
+    protected:
+        void SetUp() override
+        {
+            ASSERT_TRUE (presetFolder.isInsideTestHome());
+        }
+
+        juce::File userFile (const juce::String& name) const
+        {
+            return presetFolder.folder.getChildFile ("User").getChildFile (name + ".quorvalis");
+        }
+
+        juce::File writeUserFile (const juce::String& name, const juce::String& text) const
+        {
+            auto file = userFile (name);
+            EXPECT_TRUE (file.getParentDirectory().createDirectory().wasOk());
+            EXPECT_TRUE (file.replaceWithText (text));
+            return file;
+        }
+
+        juce::String shownName() const { return presets.presetName.toString(); }
+
+        void clearRequests()
+        {
+            for (auto& request : processor.streamResetRequests)
+                request = 0;
+            for (auto& modulator : processor.randomParameters)
+                *modulator.clearRequest = 0;
+        }
+
+        int countRequests()
+        {
+            int count = 0;
+            for (auto& request : processor.streamResetRequests)
+                count += request.load();
+            for (auto& modulator : processor.randomParameters)
+                count += modulator.clearRequest->load();
+            return count;
+        }
+
+        QuorvalisPluginAudioProcessor processor;
+        ScopedPresetFolder presetFolder { processor.presets };
+        qvl::Presets& presets = processor.presets;
+    };
+
+    std::map<juce::String, double> parameterValues (const juce::ValueTree& tree)
+    {
+        std::map<juce::String, double> values;
+        for (const auto& child : tree)
+            if (child.hasType ("PARAM"))
+                values[child["id"].toString()] = (double) child["value"];
+        return values;
+    }
+
+    juce::String macroName (const juce::ValueTree& tree, int number)
+    {
+        return tree.getChildWithName ("PROGRAM_PROPERTIES")["macro_" + juce::String (number)].toString();
+    }
+}
+
+TEST_F (ProcessorPresetTest, OptionsUseTheDocumentsFolderAndTheVersionedState)
+{
+    const auto& options = presets.getOptions();
+    EXPECT_EQ (options.folder, testHomeFolder().getChildFile ("Documents/Quorvalis/Presets"));
+    EXPECT_EQ (options.extension, "quorvalis");
+    EXPECT_EQ (options.processor, &processor);
+
+    const auto state = options.getState();
+    EXPECT_TRUE (state.hasType ("PARAMETERS"));
+    EXPECT_EQ ((int) state["version_major"], 1);
+    EXPECT_EQ ((int) state["version_minor"], 0);
+    EXPECT_EQ ((int) state["version_patch"], 2);
+    EXPECT_EQ (parameterValues (state).size(), 449u);
+    EXPECT_FALSE (state.getChildWithName ("PARAMETER_LOCK").isValid());
+    EXPECT_EQ (macroName (state, 3), "Macro 3");
+
+    // A copy: changing it leaves the live state alone.
+    auto copy = options.getState();
+    copy.removeAllChildren (nullptr);
+    EXPECT_EQ (processor.parameterState.state.getNumChildren(), 450);
+}
+
+TEST_F (ProcessorPresetTest, LockedParameterKeepsItsValueAndTheNameIsMarked)
+{
+    setRealValue (processor, "buffer_feedback", 0.8f);
+    setRealValue (processor, "stream_1_balance", 0.3f);
+    setRealValue (processor, "modulation_1_target", 3.0f);
+    presets.savePreset ("Base");
+    const auto file = userFile ("Base");
+    ASSERT_TRUE (file.existsAsFile());
+
+    setRealValue (processor, "buffer_feedback", 0.2f);
+    setRealValue (processor, "stream_1_balance", 0.9f);
+    setRealValue (processor, "modulation_1_target", 7.0f);
+    lockParameter (processor, "buffer_feedback");
+
+    presets.loadPreset (file);
+    EXPECT_NEAR (realValue (processor, "buffer_feedback"), 0.2f, 1e-6);
+    EXPECT_NEAR (realValue (processor, "stream_1_balance"), 0.3f, 1e-6);
+    // Bit 0 marks a routing parameter, not a lock: it follows the preset.
+    EXPECT_EQ (realValue (processor, "modulation_1_target"), 3.0f);
+    EXPECT_EQ (shownName(), "Base*");
+    EXPECT_EQ (presets.currentPresetFile, file);
+
+    // The kept value also reached the state a host saves.
+    EXPECT_NEAR (parameterValues (savedHostState (processor))["buffer_feedback"], 0.2, 1e-6);
+
+    // A locked parameter that already holds the preset's value is no reason for the mark.
+    setRealValue (processor, "buffer_feedback", 0.8f);
+    presets.loadPreset (file);
+    EXPECT_EQ (shownName(), "Base ");
+}
+
+TEST_F (ProcessorPresetTest, LoadingResetsStreamsAndClearsRandomModulators)
+{
+    presets.savePreset ("Any");
+    ASSERT_EQ (processor.randomParameters.size(), 4u);
+    clearRequests();
+
+    presets.loadPreset (userFile ("Any"));
+
+    for (auto& request : processor.streamResetRequests)
+        EXPECT_EQ (request.load(), 1);
+
+    for (auto& modulator : processor.randomParameters)
+    {
+        EXPECT_EQ (modulator.clearRequest->load(), 1);
+        EXPECT_EQ (modulator.triggerRequest->load(), 0);
+    }
+}
+
+TEST_F (ProcessorPresetTest, HostSaveAfterLoadingHoldsThePresetAndTheUntouchedLocks)
+{
+    setRealValue (processor, "buffer_feedback", 0.35f);
+    setRealValue (processor, "gain_db_dry", -12.0f);
+    setRealValue (processor, "stream_3_grain_pitch", 7.0f);
+    setRealValue (processor, "grain_count_limit", 250.0f);
+    setRealValue (processor, "freeze", 1.0f);
+    processor.programProperties.macroNames[1]->setValue ("Wobble", nullptr);
+    lockParameter (processor, "gain_db_dry"); // locked, and the preset agrees with it
+    presets.savePreset ("Round Trip");
+
+    // The file on its own: the state with versions, without lock flags.
+    const auto xml = juce::parseXML (userFile ("Round Trip"));
+    ASSERT_NE (xml, nullptr);
+    EXPECT_TRUE (xml->hasTagName ("PARAMETERS"));
+    EXPECT_EQ (xml->getStringAttribute ("version_major"), "1");
+    EXPECT_EQ (xml->getStringAttribute ("version_minor"), "0");
+    EXPECT_EQ (xml->getStringAttribute ("version_patch"), "2");
+    EXPECT_EQ (xml->getChildByName ("PARAMETER_LOCK"), nullptr);
+    const auto fileTree = juce::ValueTree::fromXml (*xml);
+    const auto fileValues = parameterValues (fileTree);
+    ASSERT_EQ (fileValues.size(), 449u);
+    EXPECT_NEAR (fileValues.at ("buffer_feedback"), 0.35, 1e-6);
+    EXPECT_NEAR (fileValues.at ("grain_count_limit"), 250.0, 1e-9);
+    EXPECT_EQ (macroName (fileTree, 2), "Wobble");
+
+    // Another sound, other names.
+    setRealValue (processor, "buffer_feedback", 0.9f);
+    setRealValue (processor, "stream_3_grain_pitch", -5.0f);
+    setRealValue (processor, "grain_count_limit", 12.0f);
+    setRealValue (processor, "freeze", 0.0f);
+    setRealValue (processor, "stream_2_position", 0.75f);
+    processor.programProperties.macroNames[1]->setValue ("Other", nullptr);
+    processor.parameterLockFlags.set (300, processor.parameterLockFlags[300] | 2);
+    const auto flagsBefore = processor.parameterLockFlags;
+
+    presets.loadPreset (userFile ("Round Trip"));
+    EXPECT_EQ (shownName(), "Round Trip ");
+
+    const auto host = savedHostState (processor);
+    ASSERT_TRUE (host.hasType ("PARAMETERS"));
+    const auto hostValues = parameterValues (host);
+    ASSERT_EQ (hostValues.size(), fileValues.size());
+
+    for (const auto& [id, value] : fileValues)
+    {
+        SCOPED_TRACE (id);
+        ASSERT_EQ (hostValues.count (id), 1u);
+        EXPECT_NEAR (hostValues.at (id), value, 1e-6 * std::max (1.0, std::abs (value)));
+    }
+
+    EXPECT_EQ (macroName (host, 2), "Wobble");
+    EXPECT_EQ (processor.parameterLockFlags, flagsBefore);
+
+    const auto* savedFlags = host.getChildWithName ("PARAMETER_LOCK")["parameter_lock_flags"].getArray();
+    ASSERT_NE (savedFlags, nullptr);
+    ASSERT_EQ (savedFlags->size(), flagsBefore.size());
+    for (int i = 0; i < flagsBefore.size(); ++i)
+        EXPECT_EQ (savedFlags->getReference (i).toString(), juce::String (flagsBefore[i])) << "flag " << i;
+
+    // The live state carries no lock data.
+    EXPECT_FALSE (processor.parameterState.state.getChildWithName ("PARAMETER_LOCK").isValid());
+}
+
+TEST_F (ProcessorPresetTest, UnusableFilesAreRefusedAndChangeNothing)
+{
+    setRealValue (processor, "buffer_feedback", 0.7f);
+    presets.savePreset ("Good");
+    const auto good = userFile ("Good");
+    const auto goodText = good.loadFileAsString();
+    setRealValue (processor, "buffer_feedback", 0.4f);
+
+    const auto withFeedback = [] (const juce::String& value)
+    {
+        return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<PARAMETERS><PARAM id=\"buffer_feedback\" value=\""
+             + value + "\"/><PARAM id=\"stream_1_balance\" value=\"0.1\"/></PARAMETERS>";
+    };
+
+    const auto deep = juce::String::repeatedString ("<a>", 100000) + juce::String::repeatedString ("</a>", 100000);
+
+    const std::pair<const char*, juce::String> cases[] = {
+        { "empty", "" },
+        { "not XML", "this is not a preset" },
+        { "truncated", goodText.substring (0, goodText.length() / 2) },
+        { "other root type", "<SETTINGS><PARAM id=\"buffer_feedback\" value=\"0.1\"/></SETTINGS>" },
+        { "lock data only", "<PARAMETER_LOCK parameter_lock_flags=\"2\"/>" },
+        { "no parameters", "<PARAMETERS/>" },
+        { "another plug-in's parameters", "<PARAMETERS><PARAM id=\"cutoff\" value=\"0.1\"/></PARAMETERS>" },
+        { "text value", withFeedback ("loud") },
+        { "empty value", withFeedback ("") },
+        { "nan", withFeedback ("nan") },
+        { "infinity", withFeedback ("-inf") },
+        { "double overflow", withFeedback ("1e999") },
+        { "float overflow", withFeedback ("1e39") },
+        { "trailing text", withFeedback ("0.5abc") },
+        { "hexadecimal", withFeedback ("0x10") },
+        { "recursive entity", "<!DOCTYPE PARAMETERS [<!ENTITY a \"1&a;\">]><PARAMETERS><PARAM id=\"buffer_feedback\" value=\"&a;\"/></PARAMETERS>" },
+        { "deep nesting", "<PARAMETERS><PARAM id=\"buffer_feedback\" value=\"0.1\"/>" + deep + "</PARAMETERS>" },
+    };
+
+    const auto expectUnchanged = [&]
+    {
+        EXPECT_EQ (presets.currentPresetFile, good);
+        EXPECT_EQ (shownName(), "Good ");
+        EXPECT_NEAR (realValue (processor, "buffer_feedback"), 0.4f, 1e-6);
+        EXPECT_NEAR (realValue (processor, "stream_1_balance"), 0.5f, 1e-6);
+        EXPECT_EQ (countRequests(), 0);
+
+        const auto host = savedHostState (processor);
+        EXPECT_TRUE (host.hasType ("PARAMETERS"));
+        const auto values = parameterValues (host);
+        EXPECT_EQ (values.size(), 449u);
+        for (const auto& [id, value] : values)
+            EXPECT_TRUE (std::isfinite (value)) << id;
+    };
+
+    clearRequests();
+
+    for (const auto& [label, text] : cases)
+    {
+        SCOPED_TRACE (label);
+        presets.loadPreset (writeUserFile ("Bad", text));
+        expectUnchanged();
+    }
+
+    {
+        SCOPED_TRACE ("missing file");
+        presets.loadPreset (userFile ("Missing"));
+        expectUnchanged();
+    }
+
+    {
+        SCOPED_TRACE ("a folder");
+        const auto folderFile = userFile ("Folder");
+        ASSERT_TRUE (folderFile.createDirectory().wasOk());
+        presets.loadPreset (folderFile);
+        expectUnchanged();
+    }
+
+    {
+        SCOPED_TRACE ("invalid tree handed straight to the setter");
+        EXPECT_FALSE (processor.applyPresetState (juce::ValueTree()));
+        EXPECT_FALSE (processor.applyPresetState (juce::ValueTree ("SETTINGS")));
+        expectUnchanged();
+    }
+}
+
+TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
+{
+    setRealValue (processor, "grain_count_limit", 100.0f);
+    const auto flagsBefore = processor.parameterLockFlags;
+
+    const auto file = writeUserFile ("Odd",
+        "<PARAMETERS>"
+        "<PARAM id=\"buffer_feedback\" value=\"0.3\"/>"
+        "<PARAM id=\"cutoff\" value=\"0.9\"/>"
+        "<PARAM id=\"buffer_feedback\" value=\"0.9\"/>"
+        "<PARAM value=\"0.9\"/>"
+        "<PARAM id=\"stream_1_balance\" value=\" 0.25 \"/>"
+        "<PARAM id=\"stream_1_position\"/>"
+        "<PARAMETER_LOCK parameter_lock_flags=\"2\"/>"
+        "<PROGRAM_PROPERTIES macro_1=\"First\"/>"
+        "<PROGRAM_PROPERTIES macro_1=\"Second\"/>"
+        "</PARAMETERS>");
+
+    presets.loadPreset (file);
+    EXPECT_EQ (presets.currentPresetFile, file);
+    EXPECT_EQ (shownName(), "Odd ");
+
+    EXPECT_NEAR (realValue (processor, "buffer_feedback"), 0.3f, 1e-6); // the first of two
+    EXPECT_NEAR (realValue (processor, "stream_1_balance"), 0.25f, 1e-6);
+    EXPECT_EQ (realValue (processor, "stream_1_position"), 0.0f);         // no value: default
+    EXPECT_EQ (realValue (processor, "grain_count_limit"), 60.0f);        // not named: default
+    EXPECT_EQ (processor.parameterLockFlags, flagsBefore);
+
+    const auto& state = processor.parameterState.state;
+    EXPECT_FALSE (state.getChildWithName ("PARAMETER_LOCK").isValid());
+    EXPECT_FALSE (state.getChildWithProperty ("id", "cutoff").isValid());
+
+    int parameters = 0, programProperties = 0;
+    for (const auto& child : state)
+    {
+        parameters += child.hasType ("PARAM") ? 1 : 0;
+        programProperties += child.hasType ("PROGRAM_PROPERTIES") ? 1 : 0;
+    }
+
+    EXPECT_EQ (parameters, 449);
+    EXPECT_EQ (programProperties, 1);
+    EXPECT_EQ (macroName (state, 1), "First");
+    EXPECT_EQ (macroName (state, 2), "Macro 2");
+}
+
+TEST_F (ProcessorPresetTest, NameIsMarkedAfterParameterChangesFromTheSecondTick)
+{
+    presets.savePreset ("Cycle");
+    ASSERT_EQ (shownName(), "Cycle ");
+
+    setRealValue (processor, "buffer_feedback", 0.1f);
+    runPresetTimerTick (presets);
+    setRealValue (processor, "buffer_feedback", 0.2f);
+    runPresetTimerTick (presets);
+    EXPECT_EQ (shownName(), "Cycle ");
+
+    setRealValue (processor, "buffer_feedback", 0.3f);
+    EXPECT_EQ (shownName(), "Cycle ");
+    runPresetTimerTick (presets);
+    EXPECT_EQ (shownName(), "Cycle*");
+
+    // Loading changes every parameter, but ends with a fresh name and tick count.
+    runPresetTimerTick (presets);
+    runPresetTimerTick (presets);
+    presets.loadPreset (userFile ("Cycle"));
+    EXPECT_EQ (shownName(), "Cycle ");
+    runPresetTimerTick (presets);
+    EXPECT_EQ (shownName(), "Cycle ");
+}
+
+TEST_F (ProcessorPresetTest, MidiIndexFiveLoadsTheSixthPreset)
+{
+    const auto all = makeNumberedPresets (processor, 6);
+    ASSERT_EQ (all.size(), 6);
+
+    presets.pendingPresetIndex = 5;
+    runPresetTimerTick (presets);
+
+    EXPECT_EQ (presets.currentPresetFile, all[5].file);
+    EXPECT_EQ (shownName(), all[5].name + " ");
+    EXPECT_NEAR (realValue (processor, "buffer_feedback"), numberedPresetFeedback (all[5].name.getTrailingIntValue()), 1e-6);
+    EXPECT_EQ (presets.pendingPresetIndex.load(), -1);
+}
+
+TEST_F (ProcessorPresetTest, MidiIndexFiveWithFivePresetsDoesNothing)
+{
+    ASSERT_EQ (makeNumberedPresets (processor, 5).size(), 5);
+    clearRequests();
+
+    presets.pendingPresetIndex = 5;
+    runPresetTimerTick (presets);
+
+    EXPECT_EQ (presets.currentPresetFile, juce::File());
+    EXPECT_EQ (realValue (processor, "buffer_feedback"), 1.0f);
+    EXPECT_EQ (countRequests(), 0);
+    EXPECT_EQ (presets.pendingPresetIndex.load(), -1);
+}

@@ -1,0 +1,459 @@
+// The preset library on its own: folders, categories, stepping, saving, the name display and
+// the MIDI index, with a stand-in state instead of a processor.
+
+#include "processor/Presets.h"
+#include "tests/plugin/PresetTestSupport.h"
+#include "tests/plugin/TestHome.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace
+{
+    juce::ValueTree presetTree (float marker)
+    {
+        juce::ValueTree tree ("PARAMETERS");
+        juce::ValueTree parameter ("PARAM");
+        parameter.setProperty ("id", "marker", nullptr);
+        parameter.setProperty ("value", marker, nullptr);
+        tree.appendChild (parameter, nullptr);
+        return tree;
+    }
+
+    class PresetLibraryTest : public ::testing::Test
+    {
+    protected:
+        void SetUp() override
+        {
+            static int counter = 0;
+            root = qvl::test::testHomeFolder().getChildFile ("library-" + juce::String (++counter));
+            ASSERT_TRUE (root.isAChildOf (qvl::test::testHomeFolder()));
+            root.deleteRecursively();
+            folder = root.getChildFile ("Presets");
+            ASSERT_TRUE (folder.createDirectory().wasOk());
+        }
+
+        void TearDown() override
+        {
+            presets.reset();
+            makeWritable (root);
+            root.deleteRecursively();
+        }
+
+        static void makeWritable (const juce::File& f)
+        {
+            if (f.isDirectory())
+            {
+                f.setReadOnly (false, true);
+            }
+        }
+
+        qvl::Presets& library()
+        {
+            if (presets == nullptr)
+            {
+                qvl::Presets::Options options;
+                options.folder = folder;
+                options.extension = "quorvalis";
+                options.getState = [this] { return stateToSave; };
+                options.setState = [this] (juce::ValueTree tree)
+                {
+                    applied.push_back (tree);
+                    return keepsLockedValue;
+                };
+                presets = std::make_unique<qvl::Presets> (std::move (options));
+            }
+
+            return *presets;
+        }
+
+        juce::File writePreset (const juce::String& relativePath, float marker = 0.0f)
+        {
+            auto file = folder.getChildFile (relativePath);
+            EXPECT_TRUE (file.getParentDirectory().createDirectory().wasOk());
+            EXPECT_TRUE (file.replaceWithText (presetTree (marker).toXmlString()));
+            return file;
+        }
+
+        static std::vector<juce::File> filesOf (const juce::Array<qvl::PresetEntry>& entries)
+        {
+            std::vector<juce::File> files;
+            for (const auto& e : entries)
+                files.push_back (e.file);
+            return files;
+        }
+
+        static std::vector<juce::String> namesOf (const juce::Array<qvl::PresetEntry>& entries)
+        {
+            std::vector<juce::String> names;
+            for (const auto& e : entries)
+                names.push_back (e.name);
+            std::sort (names.begin(), names.end());
+            return names;
+        }
+
+        juce::String shownName() { return library().presetName.toString(); }
+
+        juce::File root, folder;
+        juce::ValueTree stateToSave = presetTree (0.25f);
+        std::vector<juce::ValueTree> applied;
+        bool keepsLockedValue = false;
+        std::unique_ptr<qvl::Presets> presets;
+    };
+}
+
+TEST_F (PresetLibraryTest, FactoryAndUserComeFirstOnlyWithExactNames)
+{
+    EXPECT_EQ (library().getCategories().joinIntoString ("|"), "[All]");
+
+    for (auto name : { "Zeta", "factory", "User", "Alpha" })
+        ASSERT_TRUE (folder.getChildFile (name).createDirectory().wasOk());
+
+    const auto withoutFactory = library().getCategories();
+    ASSERT_EQ (withoutFactory.size(), 5);
+    EXPECT_EQ (withoutFactory[0], "[All]");
+    EXPECT_EQ (withoutFactory[1], "User");
+    // "factory" differs from "Factory" in case only: it stays among the others.
+    juce::StringArray rest (withoutFactory.begin() + 2, 3);
+    rest.sort (false);
+    EXPECT_EQ (rest.joinIntoString ("|"), "Alpha|Zeta|factory");
+
+    ASSERT_TRUE (folder.getChildFile ("Factory").createDirectory().wasOk());
+    const auto withFactory = library().getCategories();
+    ASSERT_EQ (withFactory.size(), 6);
+    EXPECT_EQ (withFactory[0], "[All]");
+    EXPECT_EQ (withFactory[1], "Factory");
+    EXPECT_EQ (withFactory[2], "User");
+
+    // Files are not categories.
+    writePreset ("Loose.quorvalis");
+    EXPECT_EQ (library().getCategories().size(), 6);
+}
+
+TEST_F (PresetLibraryTest, ListsPresetsRecursivelyWithNamesWithoutExtension)
+{
+    writePreset ("Factory/Bass/Deep.quorvalis");
+    writePreset ("Factory/Lush Pad.B.quorvalis");
+    writePreset ("Factory/.quorvalis");
+    writePreset ("Factory/readme.txt");
+    writePreset ("User/Mine.quorvalis");
+    writePreset ("Top.quorvalis");
+
+    EXPECT_EQ (namesOf (library().getPresets ("Factory")),
+               (std::vector<juce::String> { ".quorvalis", "Deep", "Lush Pad.B" }));
+    EXPECT_EQ (namesOf (library().getPresets ("User")), std::vector<juce::String> { "Mine" });
+    EXPECT_EQ (namesOf (library().getPresets ("[All]")),
+               (std::vector<juce::String> { ".quorvalis", "Deep", "Lush Pad.B", "Mine", "Top" }));
+    EXPECT_TRUE (library().getPresets ("Missing").isEmpty());
+
+    for (const auto& entry : library().getPresets ("Factory"))
+        EXPECT_TRUE (entry.file.isAChildOf (folder.getChildFile ("Factory")));
+}
+
+TEST_F (PresetLibraryTest, SteppingListHoldsCategorisedPresetsTwice)
+{
+    writePreset ("Factory/A.quorvalis", 1.0f);
+    writePreset ("Factory/B.quorvalis", 2.0f);
+    writePreset ("User/C.quorvalis", 3.0f);
+
+    ASSERT_EQ (library().getCategories().joinIntoString ("|"), "[All]|Factory|User");
+
+    const auto all = filesOf (library().getPresets ("[All]"));
+    const auto factory = filesOf (library().getPresets ("Factory"));
+    const auto user = filesOf (library().getPresets ("User"));
+    ASSERT_EQ (all.size(), 3u);
+    ASSERT_EQ (factory.size(), 2u);
+    ASSERT_EQ (user.size(), 1u);
+
+    // The file system decides the order inside each part; the parts come in category order:
+    // positions 0-2 are the "[All]" part, 3-4 the "Factory" part, 5 the "User" part.
+    std::vector<juce::File> list = all;
+    list.insert (list.end(), factory.begin(), factory.end());
+    list.insert (list.end(), user.begin(), user.end());
+
+    const auto firstPosition = [&list] (const juce::File& f)
+    {
+        return (int) (std::find (list.begin(), list.end(), f) - list.begin());
+    };
+
+    // "next" from the last preset of the "[All]" part enters the "Factory" part...
+    library().currentPresetFile = all[2];
+    library().loadAdjacentPreset (+1);
+    EXPECT_EQ (library().currentPresetFile, factory[0]);
+
+    // ...and from there it continues after that preset's first occurrence, in the "[All]" part.
+    library().loadAdjacentPreset (+1);
+    EXPECT_EQ (library().currentPresetFile, list[(size_t) (firstPosition (factory[0]) + 1) % 6]);
+
+    // "previous" from the first "[All]" entry wraps to the "User" part's C.
+    library().currentPresetFile = all[0];
+    library().loadAdjacentPreset (-1);
+    EXPECT_EQ (library().currentPresetFile, user[0]);
+
+    // Every step applied the stepped-to file's tree.
+    ASSERT_EQ (applied.size(), 3u);
+    EXPECT_FLOAT_EQ ((float) applied.back().getChild (0).getProperty ("value"), 3.0f);
+    EXPECT_EQ (shownName(), "C ");
+}
+
+TEST_F (PresetLibraryTest, SteppingFromNoPresetAndWithoutAnyPreset)
+{
+    library().loadAdjacentPreset (+1);
+    library().loadAdjacentPreset (-1);
+    EXPECT_TRUE (applied.empty());
+    EXPECT_EQ (library().currentPresetFile, juce::File());
+
+    writePreset ("Factory/A.quorvalis");
+    writePreset ("Factory/B.quorvalis");
+    writePreset ("User/C.quorvalis");
+    const auto all = filesOf (library().getPresets ("[All]"));
+    const auto factory = filesOf (library().getPresets ("Factory"));
+    ASSERT_EQ (all.size(), 3u);
+    ASSERT_EQ (factory.size(), 2u);
+
+    // Six entries: +1 loads entry 0, -1 loads entry 4 (the "Factory" part's second preset).
+    library().loadAdjacentPreset (+1);
+    EXPECT_EQ (library().currentPresetFile, all[0]);
+
+    library().currentPresetFile = juce::File();
+    library().loadAdjacentPreset (-1);
+    EXPECT_EQ (library().currentPresetFile, factory[1]);
+}
+
+TEST_F (PresetLibraryTest, PresetsDirectlyInTheFolderStandOnceInTheSteppingList)
+{
+    writePreset ("Factory/A.quorvalis");
+    writePreset ("Top.quorvalis");
+    const auto all = filesOf (library().getPresets ("[All]"));
+    ASSERT_EQ (all.size(), 2u);
+
+    // The list is "[All]" (A and Top in enumeration order) then "Factory" (A): three entries,
+    // so "previous" from no preset loads entry 1, the second "[All]" entry.
+    library().loadAdjacentPreset (-1);
+    EXPECT_EQ (library().currentPresetFile, all[1]);
+}
+
+TEST_F (PresetLibraryTest, SteppingMatchesTheCurrentPathIgnoringCase)
+{
+    writePreset ("Factory/A.quorvalis");
+    writePreset ("Factory/B.quorvalis");
+    writePreset ("User/C.quorvalis");
+    const auto all = filesOf (library().getPresets ("[All]"));
+    ASSERT_EQ (all.size(), 3u);
+
+    library().currentPresetFile = juce::File (all[1].getFullPathName().toUpperCase());
+    library().loadAdjacentPreset (+1);
+    EXPECT_EQ (library().currentPresetFile, all[2]);
+}
+
+TEST_F (PresetLibraryTest, SavingDropsTheLastDotAndWritesTheFrameworkText)
+{
+    library().savePreset ("Lush Pad.B");
+
+    const auto expected = folder.getChildFile ("User").getChildFile ("Lush Pad.quorvalis");
+    EXPECT_EQ (library().getPresetFileForName ("Lush Pad.B"), expected);
+    ASSERT_TRUE (expected.existsAsFile());
+    EXPECT_EQ (library().currentPresetFile, expected);
+    EXPECT_EQ (shownName(), "Lush Pad ");
+    EXPECT_EQ (folder.getChildFile ("User").getNumberOfChildFiles (juce::File::findFiles), 1);
+
+    juce::MemoryBlock bytes;
+    ASSERT_TRUE (expected.loadFileAsData (bytes));
+    const juce::String text ((const char*) bytes.getData(), bytes.getSize());
+
+    EXPECT_TRUE (text.startsWith ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n"));
+    EXPECT_FALSE (text.startsWith ("\xef\xbb\xbf"));
+    EXPECT_EQ (text.replace ("\r\n", "").indexOfAnyOf ("\r\n"), -1); // every line ends in CR LF
+    EXPECT_TRUE (text.contains ("<PARAMETERS>"));
+    EXPECT_TRUE (text.contains ("<PARAM id=\"marker\" value=\"0.25\"/>"));
+
+    // What was written loads back as the same tree.
+    library().loadPreset (expected);
+    ASSERT_EQ (applied.size(), 1u);
+    EXPECT_TRUE (applied[0].isEquivalentTo (stateToSave));
+}
+
+TEST_F (PresetLibraryTest, NamesThatLeadOutOfUserAreRefused)
+{
+    const auto outside = root.getChildFile ("outside");
+    ASSERT_TRUE (outside.createDirectory().wasOk());
+
+    library().savePreset ("Kept");
+    const auto kept = library().currentPresetFile;
+
+    for (const auto& name : { juce::String ("../x"), juce::String ("../../outside/x"), outside.getChildFile ("x").getFullPathName(),
+                              juce::String ("~/x"), juce::String ("sub/x"), juce::String (".."), juce::String ("."), juce::String() })
+    {
+        SCOPED_TRACE (name);
+        EXPECT_EQ (library().getPresetFileForName (name), juce::File());
+        library().savePreset (name);
+        EXPECT_EQ (library().currentPresetFile, kept);
+        EXPECT_EQ (shownName(), "Kept ");
+    }
+
+    // Nothing was written anywhere but the one preset.
+    EXPECT_EQ (root.findChildFiles (juce::File::findFiles, true).size(), 1);
+    EXPECT_FALSE (qvl::test::testHomeFolder().getChildFile ("x.quorvalis").exists());
+
+    // A name made of dots beyond ".." stays a file name inside "User".
+    EXPECT_EQ (library().getPresetFileForName ("..."), folder.getChildFile ("User").getChildFile ("...quorvalis"));
+}
+
+TEST_F (PresetLibraryTest, SaveFailuresChangeNothing)
+{
+    library().savePreset ("Kept");
+    const auto kept = library().currentPresetFile;
+    const auto user = folder.getChildFile ("User");
+
+    const auto expectUnchanged = [&]
+    {
+        EXPECT_EQ (library().currentPresetFile, kept);
+        EXPECT_EQ (shownName(), "Kept ");
+    };
+
+    // The target name is taken by a folder with content: the file cannot replace it.
+    ASSERT_TRUE (user.getChildFile ("Busy.quorvalis").getChildFile ("inside").create().wasOk());
+    library().savePreset ("Busy");
+    expectUnchanged();
+    EXPECT_TRUE (user.getChildFile ("Busy.quorvalis").isDirectory());
+
+    // A file where the "User" folder should be.
+    ASSERT_TRUE (user.deleteRecursively());
+    ASSERT_TRUE (user.create().wasOk());
+    library().savePreset ("Other");
+    expectUnchanged();
+    EXPECT_TRUE (user.existsAsFile());
+
+    // A file where the preset folder itself should be.
+    ASSERT_TRUE (folder.deleteRecursively());
+    ASSERT_TRUE (folder.create().wasOk());
+    library().savePreset ("Other");
+    expectUnchanged();
+
+    // No state getter: nothing to save.
+    ASSERT_TRUE (folder.deleteFile());
+    qvl::Presets::Options options;
+    options.folder = folder;
+    options.extension = "quorvalis";
+    qvl::Presets withoutState (options);
+    withoutState.savePreset ("Other");
+    EXPECT_EQ (withoutState.currentPresetFile, juce::File());
+    EXPECT_FALSE (folder.exists());
+}
+
+TEST_F (PresetLibraryTest, ReadOnlyUserFolderMakesSavingFail)
+{
+    const auto user = folder.getChildFile ("User");
+    ASSERT_TRUE (user.createDirectory().wasOk());
+    ASSERT_TRUE (user.setReadOnly (true));
+
+    if (user.hasWriteAccess())
+        GTEST_SKIP() << "permissions are not enforced for this user";
+
+    library().savePreset ("Blocked");
+    EXPECT_EQ (library().currentPresetFile, juce::File());
+    EXPECT_EQ (shownName(), "");
+    EXPECT_EQ (user.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);
+}
+
+TEST_F (PresetLibraryTest, NameShowsBlankOrMarkAndTheCurrentFile)
+{
+    EXPECT_EQ (shownName(), "");                      // nothing shown before the first update
+    EXPECT_EQ (library().getCurrentPresetFile().file, folder);
+    EXPECT_EQ (library().getCurrentPresetFile().name, "");
+
+    library().updatePresetName (true);
+    EXPECT_EQ (shownName(), " ");                     // no preset: never a mark
+
+    const auto file = writePreset ("User/Keys.quorvalis");
+    keepsLockedValue = true;
+    library().loadPreset (file);
+    EXPECT_EQ (shownName(), "Keys*");                 // a lock kept a differing value
+
+    keepsLockedValue = false;
+    library().loadPreset (file);
+    EXPECT_EQ (shownName(), "Keys ");
+    EXPECT_EQ (library().getCurrentPresetFile().file, file);
+    EXPECT_EQ (library().getCurrentPresetFile().name, "Keys");
+
+    // Removed behind the library's back: the entry points at the folder, the name stays.
+    ASSERT_TRUE (file.deleteFile());
+    EXPECT_EQ (library().getCurrentPresetFile().file, folder);
+    EXPECT_EQ (library().getCurrentPresetFile().name, "Keys");
+}
+
+TEST_F (PresetLibraryTest, ParameterChangesMarkTheNameOnlyFromTheSecondTick)
+{
+    const auto file = writePreset ("User/Keys.quorvalis");
+    library().loadPreset (file);
+    ASSERT_EQ (shownName(), "Keys ");
+
+    auto& presetLibrary = library();
+    presetLibrary.audioProcessorParameterChanged (nullptr, 3, 0.5f); // tick count 0: ignored
+    presetLibrary.timerCallback();                                    // 1
+    presetLibrary.audioProcessorParameterChanged (nullptr, 3, 0.6f); // still ignored
+    presetLibrary.timerCallback();                                    // 2
+    EXPECT_EQ (shownName(), "Keys ");
+    EXPECT_FALSE (presetLibrary.modified.load());
+
+    presetLibrary.audioProcessorParameterChanged (nullptr, 3, 0.7f);
+    EXPECT_TRUE (presetLibrary.modified.load());
+    EXPECT_EQ (shownName(), "Keys ");                                 // shown on the next tick
+    presetLibrary.timerCallback();
+    EXPECT_EQ (shownName(), "Keys*");
+    EXPECT_FALSE (presetLibrary.modified.load());
+    EXPECT_EQ (presetLibrary.timerTicks.load(), 0);
+
+    // The count restarted: the next change needs two ticks again.
+    presetLibrary.audioProcessorParameterChanged (nullptr, 3, 0.8f);
+    presetLibrary.timerCallback();
+    presetLibrary.timerCallback();
+    EXPECT_FALSE (presetLibrary.modified.load());
+
+    // Saving shows the blank again.
+    presetLibrary.savePreset ("Keys");
+    EXPECT_EQ (shownName(), "Keys ");
+}
+
+TEST_F (PresetLibraryTest, MidiIndexLoadsTheEntryOfTheAllListOnTheNextTick)
+{
+    for (int k = 0; k < 5; ++k)
+        writePreset ("User/P" + juce::String (k) + ".quorvalis", (float) k);
+
+    // Five presets: index 5 is past the end and is dropped.
+    library().pendingPresetIndex = 5;
+    library().timerCallback();
+    EXPECT_TRUE (applied.empty());
+    EXPECT_EQ (library().pendingPresetIndex.load(), -1);
+    EXPECT_EQ (library().currentPresetFile, juce::File());
+
+    writePreset ("Factory/P5.quorvalis", 5.0f);
+    const auto all = library().getPresets ("[All]");
+    ASSERT_EQ (all.size(), 6);
+
+    library().pendingPresetIndex = 5;
+    library().timerCallback();
+    ASSERT_EQ (applied.size(), 1u);
+    EXPECT_EQ (library().currentPresetFile, all[5].file);
+    EXPECT_EQ (shownName(), all[5].name + " ");
+    EXPECT_FLOAT_EQ ((float) applied[0].getChild (0).getProperty ("value"), all[5].name.getTrailingIntValue());
+    EXPECT_EQ (library().pendingPresetIndex.load(), -1);
+
+    // No index posted: the tick loads nothing.
+    library().timerCallback();
+    EXPECT_EQ (applied.size(), 1u);
+
+    // Several posts within one tick: only the last counts.
+    library().pendingPresetIndex = 1;
+    library().pendingPresetIndex = 2;
+    library().timerCallback();
+    ASSERT_EQ (applied.size(), 2u);
+    EXPECT_EQ (library().currentPresetFile, all[2].file);
+}
+
+TEST_F (PresetLibraryTest, TimerRunsEveryFiftyMilliseconds)
+{
+    EXPECT_TRUE (library().isTimerRunning());
+    EXPECT_EQ (library().getTimerInterval(), 50);
+}
