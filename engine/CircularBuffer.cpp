@@ -6,8 +6,77 @@
 
 namespace qvl
 {
+    CircularBuffer::~CircularBuffer()
+    {
+        completeDeferredReads();
+    }
+
+    void CircularBuffer::completeDeferredReads()
+    {
+        if (auto* r = link.reader)
+        {
+            link.reader = nullptr;
+            r->completeDeferredReads();
+        }
+    }
+
+    void CircularBuffer::attachDeferredReader (DeferredReader* reader)
+    {
+        if (link.reader == reader || ! isPrepared())
+            return;
+
+        completeDeferredReads();
+        link.reader = reader;
+        if (reader == nullptr)
+            return;
+
+        // Stamps of earlier journals stay below the new base, so they never count as written.
+        if (stampBase > (1 << 30))
+        {
+            std::fill (journalStamps.begin(), journalStamps.end(), -1);
+            stampBase = 0;
+        }
+        stampBase += journalWrites + 1;
+
+        // Within one journal the write position never wraps and no slot is written twice.
+        journalStart = writePosition;
+        journalWrites = 0;
+        journalLimit = std::max (0, std::min (crossfadeLength, length - 1 - writePosition));
+    }
+
+    void CircularBuffer::detachDeferredReader (DeferredReader* reader) noexcept
+    {
+        if (link.reader == reader)
+            link.reader = nullptr;
+    }
+
+    CircularBuffer::JournalView CircularBuffer::getJournalView() const noexcept
+    {
+        JournalView j;
+        j.now = getReadView();
+        if (numChannels > 0)
+        {
+            j.oldLoop0 = journalLoop[0].data();
+            j.oldTail0 = journalTail[0].data();
+            j.oldLoop1 = j.oldLoop0;
+            j.oldTail1 = j.oldTail0;
+        }
+        if (numChannels > 1)
+        {
+            j.oldLoop1 = journalLoop[1].data();
+            j.oldTail1 = journalTail[1].data();
+        }
+        j.tailStamp = journalStamps.data();
+        j.stampBase = stampBase;
+        j.startPosition = journalStart;
+        j.writes = journalWrites;
+        return j;
+    }
+
     void CircularBuffer::prepare (int newMaxLength, int newCrossfadeLength, int newNumChannels)
     {
+        completeDeferredReads();
+
         // Degenerate sizes are raised so that every modulo below has a non-zero divisor.
         crossfadeLength = std::max (1, newCrossfadeLength);
         maxLength = std::clamp (newMaxLength, 1, INT_MAX - crossfadeLength);
@@ -22,6 +91,14 @@ namespace qvl
         for (int d = 1; d <= crossfadeLength; ++d)
             fadeGains[static_cast<std::size_t> (d)] = static_cast<float> (d) / static_cast<float> (crossfadeLength);
 
+        // Only the first two channels are ever read by grains.
+        const auto journalChannels = static_cast<std::size_t> (std::min (numChannels, 2));
+        journalLoop.assign (journalChannels, std::vector<float> (static_cast<std::size_t> (crossfadeLength), 0.0f));
+        journalTail.assign (journalChannels, std::vector<float> (static_cast<std::size_t> (crossfadeLength), 0.0f));
+        journalStamps.assign (static_cast<std::size_t> (crossfadeLength), -1);
+        stampBase = 0;
+        journalWrites = 0;
+
         length = maxLength;
         updateDerivedPositions();
         ++layoutVersion;
@@ -29,6 +106,7 @@ namespace qvl
 
     void CircularBuffer::clear()
     {
+        completeDeferredReads();
         for (auto& channel : data)
             std::fill (channel.begin(), channel.end(), 0.0f);
     }
@@ -41,8 +119,30 @@ namespace qvl
             return;
         }
 
+        bool journal = false;
+        if (link.reader != nullptr)
+        {
+            if (journalWrites < journalLimit)
+                journal = true;
+            else
+                completeDeferredReads();
+        }
+
         const int w = writePosition;
         const int t = maxLength + writeTailPhase;
+
+        if (journal)
+        {
+            const auto j = static_cast<std::size_t> (journalWrites);
+            const auto slot = static_cast<std::size_t> (writeTailPhase);
+            for (std::size_t c = 0; c < journalLoop.size(); ++c)
+            {
+                journalLoop[c][j] = data[c][static_cast<std::size_t> (w)];
+                journalTail[c][slot] = data[c][static_cast<std::size_t> (t)];
+            }
+            journalStamps[slot] = stampBase + journalWrites;
+            ++journalWrites;
+        }
 
         for (int c = 0; c < numChannels; ++c)
         {
@@ -77,8 +177,14 @@ namespace qvl
     {
         if (isPrepared())
         {
-            writeCounter = static_cast<std::int64_t> (hostSamplePosition % static_cast<std::uint64_t> (length));
-            updateDerivedPositions();
+            // While the host position runs on, this is the position the write would take anyway.
+            const auto counter = static_cast<std::int64_t> (hostSamplePosition % static_cast<std::uint64_t> (length));
+            if (counter != writeCounter)
+            {
+                completeDeferredReads();
+                writeCounter = counter;
+                updateDerivedPositions();
+            }
         }
 
         write (inputs, sampleIndex, inputGain, feedback);
@@ -111,6 +217,7 @@ namespace qvl
         if (! isPrepared() || newLength < crossfadeLength || newLength > maxLength || newLength == length)
             return;
 
+        completeDeferredReads();
         length = newLength;
         updateDerivedPositions();
         ++layoutVersion;
@@ -134,6 +241,7 @@ namespace qvl
 
     void CircularBuffer::setWriteCounter (std::int64_t newCounter) noexcept
     {
+        completeDeferredReads();
         writeCounter = std::max<std::int64_t> (0, newCounter);
         updateDerivedPositions();
     }

@@ -11,6 +11,24 @@ namespace qvl
     class CircularBuffer
     {
     public:
+        // Someone holding reads that belong to earlier samples of the current chunk. The buffer keeps a
+        // journal of what its writes replace while one is attached, and asks it to finish those reads
+        // before any change the journal cannot describe (a jump of the write position, clear, resize,
+        // a full journal). After that call it is detached.
+        class DeferredReader
+        {
+        public:
+            virtual void completeDeferredReads() = 0;
+
+        protected:
+            ~DeferredReader() = default;
+        };
+
+        CircularBuffer() = default;
+        ~CircularBuffer();
+        CircularBuffer (const CircularBuffer&) = default;
+        CircularBuffer& operator= (const CircularBuffer&) = default;
+
         // A loop position kept by a caller that walks the loop one sample at a time: the index wrapped
         // into [0, L) and that position modulo G, so sequential reads need no division.
         struct Position
@@ -150,8 +168,57 @@ namespace qvl
             return v;
         }
 
+        // Attaching starts a fresh journal at the current write position; attaching a second reader
+        // first finishes the reads of the one attached. Detaching a reader that is not attached does nothing.
+        void attachDeferredReader (DeferredReader* reader);
+        void detachDeferredReader (DeferredReader* reader) noexcept;
+        bool hasDeferredReader() const noexcept { return link.reader != nullptr; }
+
+        // Writes journaled since the reader was attached; they went to consecutive loop positions
+        // starting at the journal's start position, each to a different position and tail slot.
+        int getJournalWrites() const noexcept { return journalWrites; }
+
+        // The buffer as it is now plus the journal, so that a read can be answered as it would have been
+        // after any number e of the journaled writes: writePosition there is startPosition + e.
+        struct JournalView
+        {
+            ReadView now;
+            const float* oldLoop0 = nullptr;  // value replaced by journaled write j, by j
+            const float* oldLoop1 = nullptr;
+            const float* oldTail0 = nullptr;  // tail value replaced by a journaled write, by tail slot
+            const float* oldTail1 = nullptr;
+            const int* tailStamp = nullptr;   // stampBase + j for the slot written by journaled write j
+            int stampBase = 0;
+            int startPosition = 0;
+            int writes = 0;
+        };
+
+        JournalView getJournalView() const noexcept;
+
     private:
         void updateDerivedPositions() noexcept;
+        void completeDeferredReads();
+
+        // A copy starts with no reader attached; assigning over a buffer first lets its reader finish,
+        // which is why this comes before the data it protects.
+        struct ReaderLink
+        {
+            DeferredReader* reader = nullptr;
+
+            ReaderLink() = default;
+            ReaderLink (const ReaderLink&) noexcept {}
+            ReaderLink& operator= (const ReaderLink&)
+            {
+                if (auto* r = reader)
+                {
+                    reader = nullptr;
+                    r->completeDeferredReads();
+                }
+                return *this;
+            }
+        };
+
+        ReaderLink link;
 
         std::vector<std::vector<float>> data;
         int numChannels = 0;
@@ -170,5 +237,13 @@ namespace qvl
         std::int64_t counterWrapSpan = 0;
         std::vector<float> fadeGains; // weight of the new content at distance 0 .. G
         std::uint32_t layoutVersion = 0;
+
+        std::vector<std::vector<float>> journalLoop;  // per channel, G entries by write
+        std::vector<std::vector<float>> journalTail;  // per channel, G entries by tail slot
+        std::vector<int> journalStamps;                // G entries by tail slot
+        int stampBase = 0;
+        int journalStart = 0;
+        int journalWrites = 0;
+        int journalLimit = 0;
     };
 }

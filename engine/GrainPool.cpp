@@ -43,6 +43,7 @@ namespace qvl
         historyIndex = 0;
         readPosition = 0;
         positionValid = false;
+        pendingFrom = 0;
     }
 
     void GrainReader::start (CircularBuffer* newSource, std::uint32_t startIndex)
@@ -83,8 +84,9 @@ namespace qvl
         }
     }
 
-    template <int channelMode, bool forward>
-    inline void GrainReader::fetchFrom (const CircularBuffer::ReadView& v, float balance) noexcept
+    template <int channelMode, bool forward, bool journaled>
+    inline void GrainReader::fetchFrom (const CircularBuffer::ReadView& v, const CircularBuffer::JournalView* journal,
+                                        int epoch, float balance) noexcept
     {
         if (phase >= 5.0)
             skipAhead (forward);
@@ -119,16 +121,28 @@ namespace qvl
             const float f = v.fadeGains[d < crossfade ? d : crossfade];
             const int t = v.maxLength + tail;
 
+            // A journaled read sees what a later write of the chunk replaced, as it stood at its own sample.
+            bool oldLoop = false, oldTail = false;
+            int jr = 0;
+            if constexpr (journaled)
+            {
+                jr = wrapped - journal->startPosition;
+                oldLoop = jr >= epoch && jr < journal->writes;
+                oldTail = journal->tailStamp[tail] >= journal->stampBase + epoch;
+            }
+
             float mono = 0.0f;
             if constexpr (channelMode >= 1)
             {
-                const float a = first[t];
-                mono = a + (first[wrapped] - a) * f;
+                const float a = oldTail ? journal->oldTail0[tail] : first[t];
+                const float x = oldLoop ? journal->oldLoop0[jr] : first[wrapped];
+                mono = a + (x - a) * f;
             }
             if constexpr (channelMode == 2)
             {
-                const float b = second[t];
-                const float right = b + (second[wrapped] - b) * f;
+                const float b = oldTail ? journal->oldTail1[tail] : second[t];
+                const float x = oldLoop ? journal->oldLoop1[jr] : second[wrapped];
+                const float right = b + (x - b) * f;
                 mono = mono + (right - mono) * balance;
             }
 
@@ -198,13 +212,47 @@ namespace qvl
         const int mode = v.numChannels == 2 ? 2 : (v.numChannels > 0 ? 1 : 0);
         switch (mode * 2 + (forward ? 1 : 0))
         {
-            case 5: fetchFrom<2, true> (v, balance); break;
-            case 4: fetchFrom<2, false> (v, balance); break;
-            case 3: fetchFrom<1, true> (v, balance); break;
-            case 2: fetchFrom<1, false> (v, balance); break;
-            case 1: fetchFrom<0, true> (v, balance); break;
-            default: fetchFrom<0, false> (v, balance); break;
+            case 5: fetchFrom<2, true, false> (v, nullptr, 0, balance); break;
+            case 4: fetchFrom<2, false, false> (v, nullptr, 0, balance); break;
+            case 3: fetchFrom<1, true, false> (v, nullptr, 0, balance); break;
+            case 2: fetchFrom<1, false, false> (v, nullptr, 0, balance); break;
+            case 1: fetchFrom<0, true, false> (v, nullptr, 0, balance); break;
+            default: fetchFrom<0, false, false> (v, nullptr, 0, balance); break;
         }
+    }
+
+    // The same fetch as it would have gone after the first epoch journaled writes of the chunk.
+    void GrainReader::fetchJournaled (const CircularBuffer::JournalView& journal, int epoch) noexcept
+    {
+        CircularBuffer::ReadView v = journal.now;
+        v.writePosition = journal.startPosition + epoch;
+        const int mode = v.numChannels == 2 ? 2 : (v.numChannels > 0 ? 1 : 0);
+        switch (mode * 2 + (forward ? 1 : 0))
+        {
+            case 5: fetchFrom<2, true, true> (v, &journal, epoch, balance); break;
+            case 4: fetchFrom<2, false, true> (v, &journal, epoch, balance); break;
+            case 3: fetchFrom<1, true, true> (v, &journal, epoch, balance); break;
+            case 2: fetchFrom<1, false, true> (v, &journal, epoch, balance); break;
+            case 1: fetchFrom<0, true, true> (v, &journal, epoch, balance); break;
+            default: fetchFrom<0, false, true> (v, &journal, epoch, balance); break;
+        }
+    }
+
+    void GrainReader::appendSamples (const float* samples, int n) noexcept
+    {
+        const auto capacity = static_cast<std::uint32_t> (queue.size());
+        if (capacity == 0 || n <= 0)
+            return;
+
+        // Appended one by one until the queue is full; the rest are dropped, as step would.
+        const auto room = capacity - 1 - static_cast<std::uint32_t> (getNumQueued());
+        auto count = std::min (static_cast<std::uint32_t> (n), room);
+        const auto firstRun = std::min (count, capacity - writeIndex);
+        std::copy_n (samples, firstRun, queue.data() + writeIndex);
+        std::copy_n (samples + firstRun, count - firstRun, queue.data());
+        writeIndex += count;
+        if (writeIndex >= capacity)
+            writeIndex -= capacity;
     }
 
     inline void GrainReader::interpolateAndQueue (double speed) noexcept
@@ -341,8 +389,21 @@ namespace qvl
         return static_cast<int> (std::floor (2.0 / std::max (std::abs (ratio), 0.00001)));
     }
 
+    GrainPool::~GrainPool()
+    {
+        if (deferredSource != nullptr)
+            deferredSource->detachDeferredReader (this);
+    }
+
     void GrainPool::prepare (int newBlockSize)
     {
+        if (deferredSource != nullptr)
+            deferredSource->detachDeferredReader (this);
+        deferredSource = nullptr;
+        pendingSteps = 0;
+        commonSource = nullptr;
+        mixedSources = false;
+
         blockSize = std::max (0, newBlockSize);
         const auto bs = static_cast<std::size_t> (blockSize);
 
@@ -359,6 +420,15 @@ namespace qvl
 
         for (auto& reader : readers)
             reader.reset (blockSize);
+
+        // A fetch per step at most four times over (faster readers take the exact path), plus the history.
+        const auto steps = static_cast<std::size_t> (std::max (blockSize, 1));
+        stepEpochs.assign (steps, 0);
+        stepFetchCounts.assign (steps, 0);
+        stepPhases.assign (steps, 0.0);
+        stepOutputs.assign (steps, 0.0f);
+        fetchEpochs.assign (4 * steps + 8, 0);
+        fetched.assign (4 * steps + 16, 0.0f);
 
         samplesAdvanced = 0;
         activeCount = 0;
@@ -422,11 +492,55 @@ namespace qvl
         reader.speed = readerSpeed (g.ratio);
         reader.balance = g.balance;
         reader.forward = g.ratio >= 0.0;
+        reader.pendingFrom = pendingSteps;
+
+        if (activeCount == 0)
+        {
+            commonSource = request.buffer;
+            mixedSources = false;
+        }
+        else if (request.buffer != commonSource)
+        {
+            mixedSources = true;
+        }
+
         ++activeCount;
         return true;
     }
 
     void GrainPool::advanceReaders()
+    {
+        if (activeCount > 0)
+        {
+            CircularBuffer* const source = mixedSources ? nullptr : commonSource;
+            if (source != nullptr && source->isPrepared() && source->getNumChannels() > 0)
+            {
+                if (pendingSteps == static_cast<int> (stepEpochs.size()))
+                    completeDeferredReads();
+
+                if (deferredSource != source)
+                {
+                    if (deferredSource != nullptr)
+                        completeDeferredReads();
+                    source->attachDeferredReader (this);
+                    deferredSource = source;
+                }
+
+                stepEpochs[static_cast<std::size_t> (pendingSteps++)] = source->getJournalWrites();
+            }
+            else
+            {
+                if (deferredSource != nullptr || pendingSteps != 0)
+                    completeDeferredReads();
+                stepEagerly();
+            }
+        }
+
+        if (samplesAdvanced < INT_MAX) // stepping for hours without a render must not overflow
+            ++samplesAdvanced;
+    }
+
+    void GrainPool::stepEagerly()
     {
         // Two passes over the grains, fetching and then interpolating: each pass is a short chain of
         // dependent operations per grain, so the processor overlaps many grains at a time.
@@ -463,9 +577,350 @@ namespace qvl
             GrainReader& reader = readers[static_cast<std::size_t> (i)];
             reader.interpolateAndQueue (reader.speed);
         }
+    }
 
-        if (samplesAdvanced < INT_MAX) // stepping for hours without a render must not overflow
-            ++samplesAdvanced;
+
+    void GrainPool::completeDeferredReads()
+    {
+        CircularBuffer* const source = deferredSource;
+        deferredSource = nullptr;
+
+        if (source != nullptr)
+        {
+            source->detachDeferredReader (this);
+
+            if (pendingSteps > 0)
+            {
+                const auto journal = source->getJournalView();
+                for (int i = 0; i < activeCount; ++i)
+                {
+                    GrainReader& reader = readers[static_cast<std::size_t> (i)];
+                    if (reader.pendingFrom < pendingSteps)
+                        runDeferred (reader, journal);
+                }
+            }
+        }
+
+        for (int i = 0; i < activeCount; ++i)
+            readers[static_cast<std::size_t> (i)].pendingFrom = 0;
+        pendingSteps = 0;
+    }
+
+    void GrainPool::runDeferred (GrainReader& reader, const CircularBuffer::JournalView& journal)
+    {
+        if (! runDeferredFast (reader, journal))
+            runDeferredExact (reader, journal);
+    }
+
+    // Step by step, as advanceReaders would have gone at each sample.
+    void GrainPool::runDeferredExact (GrainReader& reader, const CircularBuffer::JournalView& journal)
+    {
+        for (int k = reader.pendingFrom; k < pendingSteps; ++k)
+        {
+            if (reader.phase >= 1.0)
+                reader.fetchJournaled (journal, stepEpochs[static_cast<std::size_t> (k)]);
+            reader.interpolateAndQueue (reader.speed);
+        }
+    }
+
+    namespace
+    {
+        // Fetches for a run of loop positions that lie at least a crossfade behind the head and are not
+        // written in this chunk: the fade weight is 1 and only the tail slot can have changed since.
+        template <int channelMode, bool forward>
+        void fetchRun (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
+                       float balance, float* out) noexcept
+        {
+            const float one = j.now.fadeGains[j.now.crossfadeLength];
+            const float* const x0 = j.now.channel0;
+            const float* const x1 = j.now.channel1;
+            const float* const t0 = j.now.channel0 + j.now.maxLength;
+            const float* const t1 = channelMode == 2 ? j.now.channel1 + j.now.maxLength : t0;
+            const float* const o0 = j.oldTail0;
+            const float* const o1 = j.oldTail1;
+            const int* const stamps = j.tailStamp;
+            const int base = j.stampBase;
+
+            int i = 0;
+           #if defined(__SSE2__)
+            const __m128 oneV = _mm_set1_ps (one);
+            const __m128 balanceV = _mm_set1_ps (balance);
+            const __m128i baseV = _mm_set1_epi32 (base - 1);
+            for (; i + 4 <= n; i += 4)
+            {
+                const int wi = forward ? wrapped + i : wrapped - i - 3;
+                const int ti = forward ? tail + i : tail - i - 3;
+                __m128i st = _mm_loadu_si128 (reinterpret_cast<const __m128i*> (stamps + ti));
+                __m128 cur0 = _mm_loadu_ps (t0 + ti);
+                __m128 old0 = _mm_loadu_ps (o0 + ti);
+                __m128 new0 = _mm_loadu_ps (x0 + wi);
+                __m128 cur1 = cur0, old1 = old0, new1 = new0;
+                if constexpr (channelMode == 2)
+                {
+                    cur1 = _mm_loadu_ps (t1 + ti);
+                    old1 = _mm_loadu_ps (o1 + ti);
+                    new1 = _mm_loadu_ps (x1 + wi);
+                }
+                if constexpr (! forward)
+                {
+                    st = _mm_shuffle_epi32 (st, _MM_SHUFFLE (0, 1, 2, 3));
+                    cur0 = _mm_shuffle_ps (cur0, cur0, _MM_SHUFFLE (0, 1, 2, 3));
+                    old0 = _mm_shuffle_ps (old0, old0, _MM_SHUFFLE (0, 1, 2, 3));
+                    new0 = _mm_shuffle_ps (new0, new0, _MM_SHUFFLE (0, 1, 2, 3));
+                    if constexpr (channelMode == 2)
+                    {
+                        cur1 = _mm_shuffle_ps (cur1, cur1, _MM_SHUFFLE (0, 1, 2, 3));
+                        old1 = _mm_shuffle_ps (old1, old1, _MM_SHUFFLE (0, 1, 2, 3));
+                        new1 = _mm_shuffle_ps (new1, new1, _MM_SHUFFLE (0, 1, 2, 3));
+                    }
+                }
+                const __m128i due = _mm_add_epi32 (_mm_loadu_si128 (reinterpret_cast<const __m128i*> (epochs + i)), baseV);
+                const __m128 useOld = _mm_castsi128_ps (_mm_cmpgt_epi32 (st, due));
+                const __m128 a = _mm_or_ps (_mm_and_ps (useOld, old0), _mm_andnot_ps (useOld, cur0));
+                __m128 mono = _mm_add_ps (a, _mm_mul_ps (_mm_sub_ps (new0, a), oneV));
+                if constexpr (channelMode == 2)
+                {
+                    const __m128 b = _mm_or_ps (_mm_and_ps (useOld, old1), _mm_andnot_ps (useOld, cur1));
+                    const __m128 right = _mm_add_ps (b, _mm_mul_ps (_mm_sub_ps (new1, b), oneV));
+                    mono = _mm_add_ps (mono, _mm_mul_ps (_mm_sub_ps (right, mono), balanceV));
+                }
+                _mm_storeu_ps (out + i, mono);
+            }
+           #endif
+            for (; i < n; ++i)
+            {
+                const int wi = forward ? wrapped + i : wrapped - i;
+                const int ti = forward ? tail + i : tail - i;
+                const bool useOld = stamps[ti] >= base + epochs[i];
+                const float a = useOld ? o0[ti] : t0[ti];
+                float mono = a + (x0[wi] - a) * one;
+                if constexpr (channelMode == 2)
+                {
+                    const float b = useOld ? o1[ti] : t1[ti];
+                    const float right = b + (x1[wi] - b) * one;
+                    mono = mono + (right - mono) * balance;
+                }
+                out[i] = mono;
+            }
+        }
+
+        inline float interpolate (const float* y, double t) noexcept
+        {
+            const float c1 = 0.5f * y[2] - 0.5f * y[0];
+            const float c2 = y[0] - 2.5f * y[1] + 2.0f * y[2] - 0.5f * y[3];
+            const float c3 = 1.5f * (y[1] - y[2]) + 0.5f * (y[3] - y[0]);
+            return static_cast<float> (((c3 * t + c2) * t + c1) * t + y[1]);
+        }
+
+        // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
+        // the same arithmetic as interpolate.
+        void interpolateSteps (const float* sequence, const int* starts, const double* phases, int n, float* out) noexcept
+        {
+            int s = 0;
+           #if defined(__SSE2__)
+            const __m128 half = _mm_set1_ps (0.5f);
+            const __m128 twoAndHalf = _mm_set1_ps (2.5f);
+            const __m128 two = _mm_set1_ps (2.0f);
+            const __m128 oneAndHalf = _mm_set1_ps (1.5f);
+            for (; s + 4 <= n; s += 4)
+            {
+                __m128 y0 = _mm_loadu_ps (sequence + starts[s]);
+                __m128 y1 = _mm_loadu_ps (sequence + starts[s + 1]);
+                __m128 y2 = _mm_loadu_ps (sequence + starts[s + 2]);
+                __m128 y3 = _mm_loadu_ps (sequence + starts[s + 3]);
+                _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
+
+                const __m128 c1 = _mm_sub_ps (_mm_mul_ps (half, y2), _mm_mul_ps (half, y0));
+                const __m128 c2 = _mm_sub_ps (_mm_add_ps (_mm_sub_ps (y0, _mm_mul_ps (twoAndHalf, y1)), _mm_mul_ps (two, y2)),
+                                              _mm_mul_ps (half, y3));
+                const __m128 c3 = _mm_add_ps (_mm_mul_ps (oneAndHalf, _mm_sub_ps (y1, y2)), _mm_mul_ps (half, _mm_sub_ps (y3, y0)));
+
+                const auto cubic = [] (__m128 a3, __m128 a2, __m128 a1, __m128 a0, __m128d t)
+                {
+                    __m128d v = _mm_add_pd (_mm_mul_pd (_mm_cvtps_pd (a3), t), _mm_cvtps_pd (a2));
+                    v = _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a1));
+                    return _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a0));
+                };
+                const auto upper = [] (__m128 v) { return _mm_movehl_ps (v, v); };
+
+                const __m128d low = cubic (c3, c2, c1, y1, _mm_loadu_pd (phases + s));
+                const __m128d high = cubic (upper (c3), upper (c2), upper (c1), upper (y1), _mm_loadu_pd (phases + s + 2));
+                _mm_storeu_ps (out + s, _mm_movelh_ps (_mm_cvtpd_ps (low), _mm_cvtpd_ps (high)));
+            }
+           #endif
+            for (; s < n; ++s)
+                out[s] = interpolate (sequence + starts[s], phases[s]);
+        }
+    }
+
+    // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output.
+    // Taken when the reader moves at most four samples per step and all its fetches lie well away from
+    // the samples written in this chunk; anything else goes step by step.
+    bool GrainPool::runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal)
+    {
+        const double speed = reader.speed;
+        if (! (speed <= 4.0) || ! (reader.phase < 5.0))
+            return false;
+
+        const int from = reader.pendingFrom;
+        const int steps = pendingSteps - from;
+        const int* const epochs = stepEpochs.data() + from;
+        int* const fetchTimes = fetchEpochs.data();
+        int* const starts = stepFetchCounts.data();
+        double* const phases = stepPhases.data();
+
+        double ph = reader.phase;
+        int count = 0;
+        for (int s = 0; s < steps; ++s)
+        {
+            const int epoch = epochs[s];
+            while (ph >= 1.0)
+            {
+                fetchTimes[count++] = epoch;
+                ph -= 1.0;
+            }
+            starts[s] = count;
+            phases[s] = ph;
+            ph += speed;
+        }
+
+        const CircularBuffer::ReadView& v = journal.now;
+        const int length = v.length;
+        const int crossfade = v.crossfadeLength;
+        const bool forward = reader.forward;
+        const auto first = static_cast<std::int64_t> (reader.readPosition);
+        float* const sequence = fetched.data();
+        int wrapped = 0;
+
+        if (count > 0)
+        {
+            // Positions within a crossfade behind the head, or written in this chunk, need the journal.
+            const std::int64_t danger = static_cast<std::int64_t> (crossfade) + journal.writes + 1;
+            if (count + danger >= length)
+                return false;
+            if (forward ? first + count - 1 > INT_MAX : first - (count - 1) < INT_MIN)
+                return false;
+
+            if (! reader.positionValid || reader.positionLayout != v.layoutVersion)
+            {
+                reader.position = reader.source->positionOf (reader.readPosition);
+                reader.positionLayout = v.layoutVersion;
+                reader.positionValid = true;
+            }
+
+            wrapped = reader.position.wrapped;
+            int low = forward ? wrapped : wrapped - (count - 1);
+            if (low < 0)
+                low += length;
+            int zone = journal.startPosition - crossfade;
+            if (zone < 0)
+                zone += length;
+            const auto circular = [length] (int a, int b) { return a >= b ? a - b : a - b + length; };
+            if (circular (low, zone) < danger || circular (zone, low) < count)
+                return false;
+
+            // Outside the zone a position lies ahead of the head at every sample of the chunk, or behind it
+            // at every sample, so its tail slot stays put.
+            const auto tailOf = [&] (int position, int phaseOfPosition)
+            {
+                int t = v.lapTailPhase + phaseOfPosition - (position > journal.startPosition ? v.lengthTailPhase : 0);
+                if (t < 0)
+                    t += crossfade;
+                if (t >= crossfade)
+                    t -= crossfade;
+                return t;
+            };
+
+            const int mode = v.numChannels == 2 ? 2 : 1;
+            int tail = tailOf (wrapped, reader.position.tailPhase);
+            float* out = sequence + 4;
+            int done = 0;
+            while (done < count)
+            {
+                const int left = count - done;
+                if (forward)
+                {
+                    const int n = std::min (left, std::min (length - wrapped, crossfade - tail));
+                    if (mode == 2)
+                        fetchRun<2, true> (journal, wrapped, tail, n, fetchTimes + done, reader.balance, out + done);
+                    else
+                        fetchRun<1, true> (journal, wrapped, tail, n, fetchTimes + done, reader.balance, out + done);
+                    done += n;
+                    wrapped += n;
+                    tail += n;
+                    if (wrapped == length)
+                    {
+                        wrapped = 0;
+                        tail = tailOf (0, 0);
+                    }
+                    else if (tail == crossfade)
+                    {
+                        tail = 0;
+                    }
+                }
+                else
+                {
+                    const int n = std::min (left, std::min (wrapped + 1, tail + 1));
+                    if (mode == 2)
+                        fetchRun<2, false> (journal, wrapped, tail, n, fetchTimes + done, reader.balance, out + done);
+                    else
+                        fetchRun<1, false> (journal, wrapped, tail, n, fetchTimes + done, reader.balance, out + done);
+                    done += n;
+                    wrapped -= n;
+                    tail -= n;
+                    if (wrapped < 0)
+                    {
+                        wrapped = length - 1;
+                        tail = tailOf (length - 1, v.lastTailPhase);
+                    }
+                    else if (tail < 0)
+                    {
+                        tail = crossfade - 1;
+                    }
+                }
+            }
+        }
+
+        std::copy_n (reader.history + reader.historyIndex, 4, sequence);
+        interpolateSteps (sequence, starts, phases, steps, stepOutputs.data());
+
+        reader.phase = ph;
+        const int newest = (reader.historyIndex + count) & 3;
+        for (int k = 0; k < 4; ++k)
+        {
+            const int slot = (newest + k) & 3;
+            reader.history[slot] = reader.history[slot + 4] = sequence[count + k];
+        }
+        reader.historyIndex = newest;
+
+        if (count > 0)
+        {
+            reader.readPosition = static_cast<int> (forward ? first + count : first - count);
+            reader.position.wrapped = wrapped;
+            reader.position.tailPhase = wrapped % crossfade;
+        }
+
+        reader.appendSamples (stepOutputs.data(), steps);
+        return true;
+    }
+
+    void GrainPool::refreshCommonSource() noexcept
+    {
+        if (activeCount == 0)
+        {
+            commonSource = nullptr;
+            mixedSources = false;
+            return;
+        }
+
+        if (! mixedSources)
+            return;
+
+        commonSource = readers[0].source;
+        mixedSources = false;
+        for (int i = 1; i < activeCount; ++i)
+            if (readers[static_cast<std::size_t> (i)].source != commonSource)
+                mixedSources = true;
     }
 
     void GrainPool::applyEnvelope (const Grain& g, float* samples, int m, int latency)
@@ -543,6 +998,9 @@ namespace qvl
 
     void GrainPool::renderChunk (int numSamples)
     {
+        if (deferredSource != nullptr || pendingSteps != 0)
+            completeDeferredReads();
+
         samplesAdvanced = 0;
         std::fill (outputStorage.begin(), outputStorage.end(), 0.0f);
 
@@ -588,5 +1046,7 @@ namespace qvl
                 ++i;
             }
         }
+
+        refreshCommonSource();
     }
 }

@@ -89,11 +89,17 @@ namespace qvl
         float balance = 0.0f;
         bool forward = true;
 
+        // First step of the pool's deferred steps that this reader still has to take.
+        int pendingFrom = 0;
+
         friend class GrainPool;
         void fetchSilent (bool forward) noexcept;
         void fetch (const CircularBuffer::ReadView& view, bool forward, float balance) noexcept;
-        template <int channelMode, bool forward>
-        void fetchFrom (const CircularBuffer::ReadView& view, float balance) noexcept;
+        template <int channelMode, bool forward, bool journaled>
+        void fetchFrom (const CircularBuffer::ReadView& view, const CircularBuffer::JournalView* journal, int epoch,
+                        float balance) noexcept;
+        void fetchJournaled (const CircularBuffer::JournalView& journal, int epoch) noexcept;
+        void appendSamples (const float* samples, int n) noexcept;
         void skipAhead (bool forward) noexcept;
         void interpolateAndQueue (double speed) noexcept;
         void queueSample (float out) noexcept;
@@ -102,7 +108,7 @@ namespace qvl
 
     // Up to maxGrains grains playing at once, each with its own reader; rendered per chunk into a
     // stereo output pair per stream.
-    class GrainPool
+    class GrainPool : private CircularBuffer::DeferredReader
     {
     public:
         static constexpr int defaultMaxGrains = 600;
@@ -113,6 +119,9 @@ namespace qvl
         static constexpr double maxRatio = 1048576.0;
 
         explicit GrainPool (int maxGrains = defaultMaxGrains, int numStreams = defaultNumStreams);
+        ~GrainPool();
+        GrainPool (const GrainPool&) = delete;
+        GrainPool& operator= (const GrainPool&) = delete;
 
         void prepare (int blockSize);
 
@@ -131,7 +140,13 @@ namespace qvl
         int getSamplesAdvanced() const noexcept { return samplesAdvanced; }
 
         const Grain& getGrain (int index) const { return grains[static_cast<std::size_t> (index)]; }
-        const GrainReader& getReader (int index) const { return readers[static_cast<std::size_t> (index)]; }
+        // Reader steps are carried out in batches; asking for a reader brings every reader up to date.
+        const GrainReader& getReader (int index) const
+        {
+            if (pendingSteps != 0)
+                const_cast<GrainPool*> (this)->completeDeferredReads(); // never pending on a pool that is really const
+            return readers[static_cast<std::size_t> (index)];
+        }
 
         // 2 x numStreams channels of blockSize samples: entry 2s is stream s left, 2s + 1 its right.
         float* const* getOutputs() const noexcept { return outputs.data(); }
@@ -142,6 +157,12 @@ namespace qvl
 
     private:
         void applyEnvelope (const Grain& g, float* samples, int m, int latency);
+        void completeDeferredReads() override;
+        void stepEagerly();
+        void runDeferred (GrainReader& reader, const CircularBuffer::JournalView& journal);
+        bool runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal);
+        void runDeferredExact (GrainReader& reader, const CircularBuffer::JournalView& journal);
+        void refreshCommonSource() noexcept;
 
         std::vector<Grain> grains;
         std::vector<GrainReader> readers;
@@ -154,6 +175,23 @@ namespace qvl
         std::vector<float> windowPositions;
         int blockSize = 0;
         bool prepared = false;
+
+        // Steps are recorded per sample and carried out grain by grain when the chunk is rendered (or
+        // earlier, when the buffer is about to change in a way its journal cannot describe). Each step
+        // keeps how many journaled writes the buffer had taken by then.
+        CircularBuffer* commonSource = nullptr;  // the buffer of every live grain, or null when they differ
+        bool mixedSources = false;
+        CircularBuffer* deferredSource = nullptr; // where pending steps read; attached to it while set
+        std::vector<int> stepEpochs;
+        int pendingSteps = 0;
+
+        // Per grain batch: fetch times, the fetched samples behind the history, per-step fetch counts,
+        // per-step phases and outputs.
+        std::vector<int> fetchEpochs;
+        std::vector<float> fetched;
+        std::vector<int> stepFetchCounts;
+        std::vector<double> stepPhases;
+        std::vector<float> stepOutputs;
     };
 
     // The rational sine approximation the grain window uses, in this exact evaluation order.
