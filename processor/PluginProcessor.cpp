@@ -18,6 +18,24 @@ QuorvalisPluginAudioProcessor::QuorvalisPluginAudioProcessor()
     for (int i = 0; i < 6; ++i)
         sectionExpanded.add (juce::Value (true));
 
+    using Kind = qvl::ModulatorKind;
+    for (auto kind : { Kind::LFO, Kind::Random, Kind::Macro })
+        for (int i = 0; i < 4; ++i)
+            modulationEngine.addModulator (kind);
+    for (int i = 0; i < ParameterCounts::audioFollowers; ++i)
+        modulationEngine.addModulator (Kind::Audio);
+
+    for (auto& snapshot : snapshots)
+    {
+        snapshot.grainPositions.assign ((size_t) grainPool.getMaxGrains(), 0.0f);
+        snapshot.grainPans.assign ((size_t) grainPool.getMaxGrains(), 0.0f);
+        snapshot.grainStreams.assign ((size_t) grainPool.getMaxGrains(), 0);
+        snapshot.streamPositions.assign ((size_t) ParameterCounts::streams, 0);
+        snapshot.modulatedValues.assign ((size_t) ParameterCounts::modulationTargets, 0.0f);
+    }
+
+    streamStates.resize ((size_t) ParameterCounts::streams);
+
     resetParameterLockFlags();
 }
 
@@ -46,6 +64,26 @@ void QuorvalisPluginAudioProcessor::prepareToPlay (double sampleRate, int maximu
         preparedBlockSize = maximumExpectedSamplesPerBlock;
         preparedInputChannels = inputs;
         preparedOutputChannels = outputs;
+
+        const int tickLength = getTickLength();
+
+        // A chunk never spans more than one tick, but hosts may send blocks larger than announced
+        // or announce less than a tick: sizing the pool for both keeps every chunk within it.
+        grainPool.prepare (juce::jmax (maximumExpectedSamplesPerBlock, tickLength, 1));
+
+        const int channels = juce::jmin (inputs, outputs);
+        circularBuffer.prepare ((int) (sampleRate * 5.0), (int) (sampleRate / 100.0), channels);
+        requestedBufferLength = circularBuffer.getLength();
+
+        if (bufferOutput.getNumChannels() != circularBuffer.getNumChannels() || bufferOutput.getNumSamples() != tickLength)
+            bufferOutput.setSize (circularBuffer.getNumChannels(), tickLength);
+
+        const int snapshotSamples = (int) (sampleRate * 5.0);
+        for (auto& snapshot : snapshots)
+            if (snapshot.buffer.getNumChannels() != channels || snapshot.buffer.getNumSamples() != snapshotSamples)
+                snapshot.buffer.setSize (channels, snapshotSamples, false, true);
+
+        modulationEngine.controlRate = 350.0f;
     }
 
     const int rampLength = (int) std::floor (sampleRate * 0.01);
@@ -61,15 +99,6 @@ void QuorvalisPluginAudioProcessor::prepareToPlay (double sampleRate, int maximu
 
 void QuorvalisPluginAudioProcessor::releaseResources()
 {
-}
-
-void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&)
-{
-}
-
-void QuorvalisPluginAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
-{
-    processBlock (buffer, midi);
 }
 
 double QuorvalisPluginAudioProcessor::getTailLengthSeconds() const { return 0.0; }

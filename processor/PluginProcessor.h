@@ -1,8 +1,13 @@
 #pragma once
 
+#include "engine/CircularBuffer.h"
+#include "engine/GrainPool.h"
+#include "engine/ModulationEngine.h"
+#include "processor/DisplaySnapshot.h"
 #include "processor/ParameterHandles.h"
 #include "processor/Presets.h"
 #include "processor/ProgramProperties.h"
+#include "processor/StreamState.h"
 #include "processor/Timebase.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -96,14 +101,39 @@ public:
     std::array<std::atomic<std::uint8_t>, ParameterCounts::streams> streamResetRequests {};
     std::atomic<std::uint8_t> hostTempoValid { 0 };
 
+    std::array<DisplaySnapshot, 2> snapshots;
+    DisplaySnapshot* writeSnapshot = &snapshots[0];
+    DisplaySnapshot* readSnapshot = &snapshots[1];
+    juce::SpinLock snapshotLock;
+
+    // The parameter's modulated value in its own units, rounded half to even.
+    int getModulatedIntValue (const juce::RangedAudioParameter& parameter) const;
+
 private:
     static BusesProperties makeBuses();
     juce::AudioProcessorValueTreeState::ParameterLayout createParameterLayout();
+
+    void updateControlTick (juce::AudioBuffer<float>& chunk, const juce::AudioPlayHead::CurrentPositionInfo& position);
+    void processAudioChunk (juce::AudioBuffer<float>& chunk);
+    void updateAudioFollower (const juce::AudioBuffer<float>& audio, bool isInput);
+    void fillAndPublishSnapshot();
+    float getModulatedRealValue (const juce::RangedAudioParameter& parameter) const;
+    int getTickLength() const;
 
     double preparedSampleRate = 0.0;
     int preparedBlockSize = 0;
     int preparedInputChannels = 0;
     int preparedOutputChannels = 0;
+
+public:
+    qvl::ModulationEngine modulationEngine { ParameterCounts::modulationSlots, ParameterCounts::modulationTargets };
+    qvl::CircularBuffer circularBuffer;
+    std::vector<StreamState> streamStates;
+    qvl::GrainPool grainPool { 600, ParameterCounts::streams };
+
+private:
+    int requestedBufferLength = 0;
+    juce::AudioBuffer<float> bufferOutput;
 
     juce::SmoothedValue<float> feedbackSmoother { 0.5f };
     juce::SmoothedValue<float> dryGainSmoother { 0.0f };
@@ -115,6 +145,8 @@ private:
     bool wasPlaying = false;
     juce::int64 timeInSamples = 0;
     int samplesLeftInTick = 0;
+
+    friend struct ProcessorTestAccess; // tests reach the audio-thread state directly
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuorvalisPluginAudioProcessor)
 };

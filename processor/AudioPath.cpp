@@ -1,0 +1,489 @@
+#include "processor/PluginProcessor.h"
+
+#include "engine/Decibels.h"
+#include "engine/RuntimeRandom.h"
+
+#include <juce_dsp/juce_dsp.h>
+
+#include <cmath>
+#include <limits>
+
+namespace
+{
+    constexpr int maxPeriod = std::numeric_limits<int>::max();
+    constexpr float controlTicksPerSecond = 350.0f;
+
+    bool isMusical (int timebase) { return timebase >= Timebase::firstMusical; }
+
+    // Musical units need a host tempo; anything past the last unit is never valid.
+    int usableTimebase (int timebase, bool hostTempoValid, int fallback)
+    {
+        if ((isMusical (timebase) && ! hostTempoValid) || timebase >= Timebase::count || timebase < 0)
+            return fallback;
+        return timebase;
+    }
+
+    bool isMidiPresetSelect (const juce::MidiMessageMetadata& event)
+    {
+        const auto* data = event.data;
+        return event.numBytes >= 3 && data[0] == 0xB0 && data[1] == 102;
+    }
+
+    // Nearest enabled pitch class; the lower class wins a tie and the octave never wraps.
+    float quantizePitchClass (float pitchClass, int mask)
+    {
+        if (mask == 0)
+            return pitchClass;
+
+        float best = std::numeric_limits<float>::infinity();
+        int bestClass = 0;
+
+        for (int c = 0; c < 12; ++c)
+        {
+            if ((mask & (1 << c)) == 0)
+                continue;
+
+            const float distance = std::abs (pitchClass - (float) c);
+            if (distance < best)
+            {
+                best = distance;
+                bestClass = c;
+            }
+        }
+
+        return (float) bestClass;
+    }
+}
+
+int QuorvalisPluginAudioProcessor::getTickLength() const
+{
+    // At least one sample, so an absurd rate can never stall the block loop.
+    const double samples = std::rint (preparedSampleRate / (double) controlTicksPerSecond);
+    return samples >= 1.0 && samples < 1.0e9 ? (int) samples : 1;
+}
+
+float QuorvalisPluginAudioProcessor::getModulatedRealValue (const juce::RangedAudioParameter& parameter) const
+{
+    const auto& range = parameter.getNormalisableRange();
+    const float normalised = juce::jlimit (0.0f, 1.0f, modulationEngine.getModulatedValue (parameter.getParameterIndex()));
+    return range.snapToLegalValue (range.convertFrom0to1 (normalised));
+}
+
+int QuorvalisPluginAudioProcessor::getModulatedIntValue (const juce::RangedAudioParameter& parameter) const
+{
+    return (int) std::rint (getModulatedRealValue (parameter));
+}
+
+void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages)
+{
+    const int n = buffer.getNumSamples();
+    const int inputs = getTotalNumInputChannels();
+    const int outputs = getTotalNumOutputChannels();
+
+    if (n == 0 || inputs == 0 || outputs == 0)
+        return;
+
+    juce::ScopedNoDenormals noDenormals;
+
+    for (int c = inputs; c < juce::jmin (outputs, buffer.getNumChannels()); ++c)
+        buffer.clear (c, 0, n);
+
+    for (const auto event : midiMessages)
+        if (isMidiPresetSelect (event))
+            presets.pendingPresetIndex.exchange (event.data[2] & 0x7f);
+
+    juce::AudioPlayHead::CurrentPositionInfo position;
+
+    if (auto* playHead = getPlayHead())
+    {
+        if (const auto info = playHead->getPosition())
+        {
+            if (const auto bpm = info->getBpm())
+                position.bpm = *bpm;
+            if (const auto signature = info->getTimeSignature())
+            {
+                position.timeSigNumerator = signature->numerator;
+                position.timeSigDenominator = signature->denominator;
+            }
+            if (const auto samples = info->getTimeInSamples())
+                position.timeInSamples = *samples;
+            position.isPlaying = info->getIsPlaying();
+            position.isRecording = info->getIsRecording();
+
+            hostTempoValid.exchange (1);
+            const bool playing = position.isPlaying || position.isRecording;
+
+            if (! wasPlaying && playing && bufferWriteSyncParameter->get())
+                circularBuffer.clear();
+
+            wasPlaying = playing;
+
+            if (playing)
+                timeInSamples = position.timeInSamples;
+        }
+    }
+
+    const bool bypassed = bypassParameter->get();
+
+    if (! bypassed)
+        idleCounter.store (0);
+
+    const bool faded = granulatorGainSmoother.getCurrentValue() <= 0.0001f && ! granulatorGainSmoother.isSmoothing()
+                    && bufferGainSmoother.getCurrentValue() <= 0.0001f && ! bufferGainSmoother.isSmoothing();
+
+    if (bypassed && faded)
+        return;
+
+    const int tickLength = getTickLength();
+    float* const* channels = buffer.getArrayOfWritePointers();
+    const int numChannels = buffer.getNumChannels();
+
+    const int rest = juce::jmin (samplesLeftInTick, n);
+    if (rest > 0)
+    {
+        juce::AudioBuffer<float> chunk (channels, numChannels, 0, rest);
+        processAudioChunk (chunk);
+        samplesLeftInTick -= rest;
+    }
+
+    for (int offset = rest; offset < n; offset += tickLength)
+    {
+        const int m = juce::jmin (n - offset, tickLength);
+        juce::AudioBuffer<float> chunk (channels, numChannels, offset, m);
+        samplesLeftInTick = tickLength - m;
+
+        updateControlTick (chunk, position);
+
+        if (requestedBufferLength != circularBuffer.getLength() || clearBufferRequest.load() != 0 || bypassParameter->get())
+        {
+            bufferGainSmoother.setTargetValue (0.0f);
+            granulatorGainSmoother.setTargetValue (0.0f);
+            dryGainSmoother.setTargetValue (1.0f);
+
+            if (faded)
+            {
+                clearBufferRequest.store (0);
+                circularBuffer.setLength (requestedBufferLength);
+                circularBuffer.clear();
+            }
+        }
+
+        processAudioChunk (chunk);
+    }
+
+    if (displayRequest.load() != 0 && getActiveEditor() != nullptr)
+        fillAndPublishSnapshot();
+}
+
+void QuorvalisPluginAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
+{
+    processBlock (buffer, midi);
+}
+
+void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>& chunk,
+                                                       const juce::AudioPlayHead::CurrentPositionInfo& position)
+{
+    const double sampleRate = preparedSampleRate;
+    const double bpm = position.bpm;
+    const int numerator = position.timeSigNumerator;
+    const int denominator = position.timeSigDenominator;
+    const bool tempoValid = hostTempoValid.load() != 0;
+
+    const auto& parameters = getParameters();
+    for (int i = 0; i < parameters.size(); ++i)
+        modulationEngine.setBaseValue (i, parameters.getUnchecked (i)->getValue());
+
+    auto periodOf = [&] (juce::AudioParameterFloat& value, juce::AudioParameterInt& timebaseParameter, int fallback,
+                         int minSamples, int maxSamples)
+    {
+        const int timebase = usableTimebase (timebaseParameter.get(), tempoValid, fallback);
+        return timebaseValueToPeriod (getModulatedRealValue (value), timebase, minSamples, maxSamples,
+                                      *timebaseRanges[&timebaseParameter], sampleRate, bpm, numerator, denominator);
+    };
+
+    for (size_t i = 0; i < lfoParameters.size(); ++i)
+    {
+        auto& p = lfoParameters[i];
+        auto& lfo = modulationEngine.lfos[i];
+        lfo.shape = (int) std::rint (getModulatedRealValue (*p.shape));
+        const int period = periodOf (*p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
+        lfo.frequency = (float) sampleRate / (float) period;
+        lfo.synced = p.sync->get() == SyncMode::beat;
+    }
+
+    for (size_t i = 0; i < randomParameters.size(); ++i)
+    {
+        auto& p = randomParameters[i];
+        auto& random = modulationEngine.randoms[i];
+        const int period = periodOf (*p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
+        random.rate = (float) sampleRate / (float) period;
+        random.probability = getModulatedRealValue (*p.probability);
+        random.triggerRequest = p.triggerRequest->exchange (0) != 0;
+        random.clearRequest = p.clearRequest->exchange (0) != 0;
+        random.synced = p.sync->get() == SyncMode::beat;
+    }
+
+    for (size_t i = 0; i < macroParameters.size(); ++i)
+        modulationEngine.macros[i].value = getModulatedRealValue (*macroParameters[i]);
+
+    updateAudioFollower (chunk, true);
+
+    for (int j = 0; j < modulationSlotParameters.size(); ++j)
+    {
+        const auto& p = modulationSlotParameters.getReference (j);
+        auto& slot = modulationEngine.slots[(size_t) j];
+        slot.target = p.target->get();
+        slot.modulator = p.modulatorIndex->get();
+        slot.amount = getModulatedRealValue (*p.amount);
+        slot.bipolar = p.isBipolar->get();
+        slot.bypassed = p.isBypassed->get();
+    }
+
+    const int tickLength = getTickLength();
+    modulationEngine.process (wasPlaying, (std::int64_t) ((std::uint64_t) timeInSamples / (std::uint64_t) juce::jmax (1, tickLength)));
+
+    auto& snapshot = *writeSnapshot;
+
+    if (getActiveEditor() != nullptr)
+    {
+        for (int i = 0; i < parameters.size(); ++i)
+            snapshot.modulatedValues[(size_t) i] = modulationEngine.getModulatedValue (i);
+
+        snapshot.grainLimit = getModulatedIntValue (*grainCountLimitParameter);
+    }
+
+    const auto bufferLength = periodOf (*bufferSizeParameter, *bufferSizeTimebaseParameter, Timebase::seconds,
+                                        circularBuffer.getCrossfadeLength(), circularBuffer.getMaxLength());
+    requestedBufferLength = bufferLength.period;
+    snapshot.modulatedValues[(size_t) bufferSizeParameter->getParameterIndex()] = bufferLength.realised;
+
+    const int loopLength = circularBuffer.getLength();
+    const int shortestGrain = (int) std::rint (sampleRate / 1000.0);
+
+    for (size_t s = 0; s < streamStates.size(); ++s)
+    {
+        auto& p = streamParameters[s];
+        auto& state = streamStates[s];
+
+        state.enabled = p.isEnabled->get();
+        state.increment = getModulatedRealValue (*p.increment);
+        state.position = (int) std::rint ((float) (loopLength - 1) * getModulatedRealValue (*p.position));
+
+        if (streamResetRequests[s].exchange (0) == 1)
+            state.phase = 0.0;
+
+        const auto rate = periodOf (*p.rate, *p.rateTimebase, Timebase::seconds, 0, maxPeriod);
+        state.period = rate.period;
+        snapshot.modulatedValues[(size_t) p.rate->getParameterIndex()] = rate.realised;
+
+        const float pitch = getModulatedRealValue (*p.grainPitch);
+        const float pitchClass = std::fmod (std::fmod (pitch, 12.0f) + 12.0f, 12.0f);
+        const float quantized = quantizePitchClass (pitchClass, p.grainPitchQuantize->get());
+        const float semitones = std::floor (pitch / 12.0f) * 12.0f + quantized;
+
+        const float reverseProbability = getModulatedRealValue (*p.reverseProbability);
+        const float u = (float) qvl::runtimeRand() / 32767.0f;
+        const float sign = reverseProbability > u ? -1.0f : 1.0f;
+        state.ratio = std::pow (2.0f, (semitones * 100.0f) / 1200.0f) * sign;
+
+        const auto length = periodOf (*p.grainLength, *p.grainLengthTimebase, Timebase::seconds,
+                                      shortestGrain, circularBuffer.getMaxLength());
+        state.grainLength = length.period;
+        snapshot.modulatedValues[(size_t) p.grainLength->getParameterIndex()] = length.realised;
+
+        state.balance = getModulatedRealValue (*p.balance);
+        state.gain = qvl::decibelsToGain (getModulatedRealValue (*p.grainVolumeDb));
+        state.pan = getModulatedRealValue (*p.grainPan);
+    }
+
+    if (! dryGainSmoother.isSmoothing())
+        dryGainSmoother.setTargetValue (qvl::decibelsToGain (getModulatedRealValue (*dryGainParameter)));
+    if (! bufferGainSmoother.isSmoothing())
+        bufferGainSmoother.setTargetValue (qvl::decibelsToGain (getModulatedRealValue (*bufferGainParameter)));
+    if (! granulatorGainSmoother.isSmoothing())
+        granulatorGainSmoother.setTargetValue (qvl::decibelsToGain (getModulatedRealValue (*granulatorGainParameter)));
+
+    // Freeze holds the loop as it is: no new input, nothing lost to feedback.
+    const bool frozen = freezeParameter->get() || bypassParameter->get();
+    inputGainSmoother.setTargetValue (frozen ? 0.0f : qvl::decibelsToGain (getModulatedRealValue (*inputGainParameter)));
+    feedbackSmoother.setTargetValue (frozen ? 1.0f : getModulatedRealValue (*feedbackParameter));
+}
+
+void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>& chunk)
+{
+    const int n = chunk.getNumSamples();
+    if (n == 0)
+        return;
+
+    // A single NaN or infinity would stay in the feedback loop for good; treat it as silence.
+    const int inputChannels = juce::jmin (getTotalNumInputChannels(), chunk.getNumChannels());
+    for (int c = 0; c < inputChannels; ++c)
+    {
+        auto* samples = chunk.getWritePointer (c);
+        for (int i = 0; i < n; ++i)
+            if (! std::isfinite (samples[i]))
+                samples[i] = 0.0f;
+    }
+
+    const float* const* inputs = chunk.getArrayOfReadPointers();
+    const double sampleRate = preparedSampleRate;
+    const bool tempoValid = hostTempoValid.load() != 0;
+    const int shortestGrain = (int) std::rint (sampleRate * 0.5 / 1000.0);
+    const int bufferChannels = circularBuffer.getNumChannels();
+
+    for (int i = 0; i < n; ++i)
+    {
+        const float inputGain = inputGainSmoother.getNextValue();
+        const float feedback = feedbackSmoother.getNextValue();
+
+        if (bufferWriteSyncParameter->get())
+            circularBuffer.writeAt ((std::uint64_t) timeInSamples, inputs, i, inputGain, feedback);
+        else
+            circularBuffer.write (inputs, i, inputGain, feedback);
+
+        const auto r = (std::uint64_t) random.nextInt64();
+
+        for (std::uint64_t u = 0; u < 4; ++u)
+        {
+            const auto s = (size_t) ((r + u) % 4);
+            auto& state = streamStates[s];
+            auto& p = streamParameters[s];
+
+            const int timebase = usableTimebase (p.rateTimebase->get(), tempoValid, Timebase::seconds);
+
+            if (p.rateSync->get() == SyncMode::beat && wasPlaying && isMusical (timebase) && state.period > 0
+                && (std::uint64_t) timeInSamples % (std::uint64_t) state.period == 0)
+                state.countdown = 0;
+
+            state.nextGrainStart = (std::int64_t) ((double) state.position + state.phase);
+            state.phase += (double) state.increment;
+
+            if (state.enabled && state.countdown == 0)
+            {
+                state.countdown = state.period > 0 ? 1 : 0;
+                const int limit = (int) std::rint (getModulatedRealValue (*grainCountLimitParameter));
+
+                if (grainPool.getActiveCount() < limit)
+                {
+                    qvl::GrainSpawnRequest request;
+                    request.buffer = &circularBuffer;
+                    request.startIndex = (std::uint32_t) (std::uint64_t) state.nextGrainStart;
+                    request.ratio = state.ratio;
+                    request.gain = state.gain;
+                    request.pan = state.pan;
+                    request.balance = state.balance;
+                    request.stream = (int) s;
+                    request.length = juce::jmax (state.grainLength, shortestGrain);
+
+                    if (p.adsrEnabled->get())
+                    {
+                        request.envelopeKind = qvl::EnvelopeKind::adsr;
+                        request.attack = getModulatedRealValue (*p.adsrAttack);
+                        request.decay = getModulatedRealValue (*p.adsrDecay);
+                        request.sustain = getModulatedRealValue (*p.adsrSustain);
+                        request.release = getModulatedRealValue (*p.adsrRelease);
+                    }
+                    else
+                    {
+                        request.envelopeKind = qvl::EnvelopeKind::sineWindow;
+                    }
+
+                    grainPool.spawnGrain (request);
+                }
+            }
+            else
+            {
+                state.countdown = state.countdown < state.period ? state.countdown + 1 : 0;
+            }
+        }
+
+        grainPool.advanceReaders();
+
+        for (int c = 0; c < bufferChannels; ++c)
+            bufferOutput.setSample (c, i, circularBuffer.getLastOverwritten (c));
+
+        ++timeInSamples;
+    }
+
+    grainPool.renderChunk (n);
+
+    auto main = getBusBuffer (chunk, false, 0);
+    const int mainChannels = main.getNumChannels();
+    juce::dsp::AudioBlock<float> (main).getSubBlock (0, (size_t) n).multiplyBy (dryGainSmoother);
+
+    juce::dsp::AudioBlock<float> (bufferOutput).getSubBlock (0, (size_t) n).multiplyBy (bufferGainSmoother);
+    for (int c = 0; c < juce::jmin (mainChannels, bufferChannels); ++c)
+        juce::FloatVectorOperations::add (main.getWritePointer (c), bufferOutput.getReadPointer (c), n);
+
+    juce::dsp::AudioBlock<float> (grainPool.getOutputs(), (size_t) grainPool.getNumOutputs(), (size_t) n).multiplyBy (granulatorGainSmoother);
+    for (int s = 0; s < grainPool.getNumStreams(); ++s)
+        for (int c = 0; c < juce::jmin (mainChannels, 2); ++c)
+            juce::FloatVectorOperations::add (main.getWritePointer (c), grainPool.getOutputs()[2 * s + c], n);
+
+    updateAudioFollower (chunk, false);
+}
+
+void QuorvalisPluginAudioProcessor::updateAudioFollower (const juce::AudioBuffer<float>& audio, bool isInput)
+{
+    auto& follower = modulationEngine.followers[isInput ? 0 : 1];
+    const auto& p = audioFollowerParameters[isInput ? 0 : 1];
+
+    const float skew = std::log (0.5f) / std::log ((0.975f - 0.1f) / (1.0f - 0.1f));
+    const juce::NormalisableRange<float> coefficientRange (0.1f, 1.0f, 0.00001f, skew);
+
+    follower.rise = coefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, getModulatedRealValue (*p.rise)));
+    follower.fall = coefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, getModulatedRealValue (*p.fall)));
+
+    float level = 0.0f;
+    for (int c = 0; c < audio.getNumChannels(); ++c)
+        level += audio.getRMSLevel (c, 0, audio.getNumSamples());
+
+    const float decibels = getModulatedRealValue (*p.gain);
+    const float gain = decibels <= p.gain->getNormalisableRange().start ? 0.0f : std::pow (10.0f, decibels * 0.05f);
+    const float x = gain * level;
+    const float levelDb = x > 0.0f ? juce::jmax (20.0f * std::log10 (x), -100.0f) : -100.0f;
+    follower.inputLevel = juce::jlimit (0.0f, 1.0f, levelDb / 100.0f + 1.0f);
+}
+
+void QuorvalisPluginAudioProcessor::fillAndPublishSnapshot()
+{
+    auto& snapshot = *writeSnapshot;
+    const int length = circularBuffer.getLength();
+    const int channels = circularBuffer.getNumChannels();
+
+    if (snapshot.buffer.getNumChannels() != channels || snapshot.buffer.getNumSamples() != length)
+        snapshot.buffer.setSize (channels, length, false, false, true);
+
+    if (length > 0)
+        for (int c = 0; c < channels; ++c)
+            snapshot.buffer.copyFrom (c, 0, circularBuffer.getChannelData (c), length);
+
+    for (size_t s = 0; s < streamStates.size(); ++s)
+    {
+        // Where the next grain would start, as a 32-bit index; the drift may have run past it.
+        const double start = (double) streamStates[s].position + streamStates[s].phase;
+        const auto wide = std::abs (start) < 9.0e18 ? (std::int64_t) start : std::int64_t (0);
+        snapshot.streamPositions[s] = (std::int32_t) (std::uint32_t) (std::uint64_t) wide;
+    }
+
+    const int count = grainPool.getActiveCount();
+    snapshot.grainCount = count;
+
+    for (int i = 0; i < count; ++i)
+    {
+        const int readPosition = grainPool.getReader (i).getReadPosition();
+        const auto& grain = grainPool.getGrain (i);
+        snapshot.grainPositions[(size_t) i] = (float) ((length + readPosition % length) % length) / (float) length;
+        snapshot.grainPans[(size_t) i] = grain.pan;
+        snapshot.grainStreams[(size_t) i] = grain.stream;
+    }
+
+    snapshot.writePosition = circularBuffer.getWritePosition();
+
+    if (snapshotLock.tryEnter())
+    {
+        std::swap (writeSnapshot, readSnapshot);
+        displayRequest.exchange (0);
+        snapshotLock.exit();
+    }
+}
