@@ -40,6 +40,7 @@ namespace qvl
 
         // Within one journal the write position never wraps and no slot is written twice.
         journalStart = writePosition;
+        journalStartTail = writeTailPhase;
         journalWrites = 0;
         journalLimit = std::max (0, std::min (crossfadeLength, length - 1 - writePosition));
     }
@@ -69,6 +70,7 @@ namespace qvl
         j.tailStamp = journalStamps.data();
         j.stampBase = stampBase;
         j.startPosition = journalStart;
+        j.startTailSlot = journalStartTail;
         j.writes = journalWrites;
         return j;
     }

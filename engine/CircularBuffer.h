@@ -190,6 +190,7 @@ namespace qvl
             const int* tailStamp = nullptr;   // stampBase + j for the slot written by journaled write j
             int stampBase = 0;
             int startPosition = 0;
+            int startTailSlot = 0;            // tail slot of journaled write j is (startTailSlot + j) mod G
             int writes = 0;
         };
 
@@ -243,6 +244,7 @@ namespace qvl
         std::vector<int> journalStamps;                // G entries by tail slot
         int stampBase = 0;
         int journalStart = 0;
+        int journalStartTail = 0;
         int journalWrites = 0;
         int journalLimit = 0;
     };

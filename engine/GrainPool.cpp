@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <climits>
 #include <cmath>
+#include <cstring>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -608,7 +609,9 @@ namespace qvl
 
     void GrainPool::runDeferred (GrainReader& reader, const CircularBuffer::JournalView& journal)
     {
-        if (! runDeferredFast (reader, journal))
+        if (runDeferredFast (reader, journal))
+            reader.appendSamples (stepOutputs.data(), pendingSteps - reader.pendingFrom);
+        else
             runDeferredExact (reader, journal);
     }
 
@@ -627,7 +630,7 @@ namespace qvl
     {
         // Fetches for a run of loop positions that lie at least a crossfade behind the head and are not
         // written in this chunk: the fade weight is 1 and only the tail slot can have changed since.
-        template <int channelMode, bool forward>
+        template <int channelMode, bool forward, bool stamped>
         void fetchRun (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
                        float balance, float* out) noexcept
         {
@@ -674,13 +677,17 @@ namespace qvl
                         new1 = _mm_shuffle_ps (new1, new1, _MM_SHUFFLE (0, 1, 2, 3));
                     }
                 }
-                const __m128i due = _mm_add_epi32 (_mm_loadu_si128 (reinterpret_cast<const __m128i*> (epochs + i)), baseV);
-                const __m128 useOld = _mm_castsi128_ps (_mm_cmpgt_epi32 (st, due));
-                const __m128 a = _mm_or_ps (_mm_and_ps (useOld, old0), _mm_andnot_ps (useOld, cur0));
+                __m128 useOld = _mm_setzero_ps();
+                if constexpr (stamped)
+                {
+                    const __m128i due = _mm_add_epi32 (_mm_loadu_si128 (reinterpret_cast<const __m128i*> (epochs + i)), baseV);
+                    useOld = _mm_castsi128_ps (_mm_cmpgt_epi32 (st, due));
+                }
+                const __m128 a = stamped ? _mm_or_ps (_mm_and_ps (useOld, old0), _mm_andnot_ps (useOld, cur0)) : cur0;
                 __m128 mono = _mm_add_ps (a, _mm_mul_ps (_mm_sub_ps (new0, a), oneV));
                 if constexpr (channelMode == 2)
                 {
-                    const __m128 b = _mm_or_ps (_mm_and_ps (useOld, old1), _mm_andnot_ps (useOld, cur1));
+                    const __m128 b = stamped ? _mm_or_ps (_mm_and_ps (useOld, old1), _mm_andnot_ps (useOld, cur1)) : cur1;
                     const __m128 right = _mm_add_ps (b, _mm_mul_ps (_mm_sub_ps (new1, b), oneV));
                     mono = _mm_add_ps (mono, _mm_mul_ps (_mm_sub_ps (right, mono), balanceV));
                 }
@@ -691,7 +698,7 @@ namespace qvl
             {
                 const int wi = forward ? wrapped + i : wrapped - i;
                 const int ti = forward ? tail + i : tail - i;
-                const bool useOld = stamps[ti] >= base + epochs[i];
+                const bool useOld = stamped && stamps[ti] >= base + epochs[i];
                 const float a = useOld ? o0[ti] : t0[ti];
                 float mono = a + (x0[wi] - a) * one;
                 if constexpr (channelMode == 2)
@@ -702,6 +709,32 @@ namespace qvl
                 }
                 out[i] = mono;
             }
+        }
+
+        // The smallest b >= 0 with x * 2^b a whole number, for finite x >= 0; large when there is none.
+        int fractionBits (double x) noexcept
+        {
+            std::uint64_t bits = 0;
+            std::memcpy (&bits, &x, sizeof (bits));
+            const auto exponent = static_cast<int> ((bits >> 52) & 0x7ff);
+            const std::uint64_t mantissa = bits & ((std::uint64_t (1) << 52) - 1);
+            if (exponent == 0x7ff)
+                return 9999;
+            if (mantissa == 0 && exponent == 0)
+                return 0;
+            // x = significand * 2^(exponent - 1075), the significand with its implicit leading bit.
+            const std::uint64_t significand = exponent == 0 ? mantissa : (mantissa | (std::uint64_t (1) << 52));
+            const int shift = exponent == 0 ? 1074 : 1075 - exponent;
+            return std::max (0, shift - __builtin_ctzll (significand));
+        }
+
+        // 2^b as a double, for |b| well inside the normal range.
+        double powerOfTwo (int b) noexcept
+        {
+            const auto bits = static_cast<std::uint64_t> (1023 + b) << 52;
+            double x = 0.0;
+            std::memcpy (&x, &bits, sizeof (x));
+            return x;
         }
 
         inline float interpolate (const float* y, double t) noexcept
@@ -753,9 +786,9 @@ namespace qvl
         }
     }
 
-    // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output.
-    // Taken when the reader moves at most four samples per step and all its fetches lie well away from
-    // the samples written in this chunk; anything else goes step by step.
+    // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output,
+    // which land in stepOutputs. Taken when the reader moves at most four samples per step and all its
+    // fetches lie well away from the samples written in this chunk; anything else goes step by step.
     bool GrainPool::runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal)
     {
         const double speed = reader.speed;
@@ -771,17 +804,67 @@ namespace qvl
 
         double ph = reader.phase;
         int count = 0;
-        for (int s = 0; s < steps; ++s)
+        bool timesKnown = false;
+        const int bits = std::max (fractionBits (speed), fractionBits (ph));
+        if (bits <= 48)
         {
-            const int epoch = epochs[s];
-            while (ph >= 1.0)
+            // Phase and speed are multiples of 2^-bits below 8, so every sum the step-by-step walk forms
+            // is exact: the walk is integer arithmetic, and each step's phase and fetch count follow
+            // directly from its index.
+            const double unit = powerOfTwo (-bits);
+            const double scale = powerOfTwo (bits);
+            const auto stride = static_cast<std::int64_t> (speed * scale);
+            const auto origin = static_cast<std::int64_t> (ph * scale);
+            const std::int64_t fraction = (std::int64_t (1) << bits) - 1;
+            int s = 0;
+           #if defined(__SSE2__)
             {
-                fetchTimes[count++] = epoch;
-                ph -= 1.0;
+                // Two steps at a time; a whole number below 2^52 becomes a double through the exponent trick.
+                const __m128i strides = _mm_set1_epi64x (2 * stride);
+                const __m128i fractionMask = _mm_set1_epi64x (fraction);
+                const __m128i magic = _mm_set1_epi64x (0x4330000000000000LL);
+                const __m128d magicValue = _mm_set1_pd (4503599627370496.0);
+                const __m128i shift = _mm_cvtsi32_si128 (bits);
+                const __m128d units = _mm_set1_pd (unit);
+                __m128i u = _mm_set_epi64x (origin + stride, origin);
+                for (; s + 2 <= steps; s += 2)
+                {
+                    const __m128i whole = _mm_srl_epi64 (u, shift);
+                    const __m128i part = _mm_and_si128 (u, fractionMask);
+                    const __m128d value = _mm_sub_pd (_mm_castsi128_pd (_mm_or_si128 (part, magic)), magicValue);
+                    _mm_storeu_pd (phases + s, _mm_mul_pd (value, units));
+                    _mm_storel_epi64 (reinterpret_cast<__m128i*> (starts + s), _mm_shuffle_epi32 (whole, _MM_SHUFFLE (2, 0, 2, 0)));
+                    u = _mm_add_epi64 (u, strides);
+                }
             }
-            starts[s] = count;
-            phases[s] = ph;
-            ph += speed;
+           #endif
+            for (std::int64_t u = origin + stride * s; s < steps; ++s, u += stride)
+            {
+                starts[s] = static_cast<int> (u >> bits);
+                phases[s] = static_cast<double> (u & fraction) * unit;
+            }
+
+            if (steps > 0)
+            {
+                count = starts[steps - 1];
+                ph = static_cast<double> ((origin + stride * (steps - 1)) & fraction) * unit + speed;
+            }
+        }
+        else
+        {
+            for (int s = 0; s < steps; ++s)
+            {
+                const int epoch = epochs[s];
+                while (ph >= 1.0)
+                {
+                    fetchTimes[count++] = epoch;
+                    ph -= 1.0;
+                }
+                starts[s] = count;
+                phases[s] = ph;
+                ph += speed;
+            }
+            timesKnown = true;
         }
 
         const CircularBuffer::ReadView& v = journal.now;
@@ -831,6 +914,32 @@ namespace qvl
                 return t;
             };
 
+            // Only tail slots written in this chunk need each fetch's time; most runs touch none.
+            const auto ensureTimes = [&]
+            {
+                if (timesKnown)
+                    return;
+                // At most four fetches a step: each step marks four slots from its first fetch on, and
+                // the next step overwrites what is not its own.
+                int previous = 0;
+                for (int s = 0; s < steps; ++s)
+                {
+                    const int epoch = epochs[s];
+                    int* const slot = fetchTimes + previous;
+                    slot[0] = slot[1] = slot[2] = slot[3] = epoch;
+                    previous = starts[s];
+                }
+                timesKnown = true;
+            };
+            const int written = journal.writes;
+            const auto touchesWritten = [&] (int lowTail, int n)
+            {
+                if (written == 0)
+                    return false;
+                const auto wrap = [crossfade] (int a) { return a < 0 ? a + crossfade : a; };
+                return wrap (lowTail - journal.startTailSlot) < written || wrap (journal.startTailSlot - lowTail) < n;
+            };
+
             const int mode = v.numChannels == 2 ? 2 : 1;
             int tail = tailOf (wrapped, reader.position.tailPhase);
             float* out = sequence + 4;
@@ -841,10 +950,17 @@ namespace qvl
                 if (forward)
                 {
                     const int n = std::min (left, std::min (length - wrapped, crossfade - tail));
+                    const bool stamped = touchesWritten (tail, n);
+                    if (stamped)
+                        ensureTimes();
+                    const int* const times = fetchTimes + done;
+                    const float balance = reader.balance;
                     if (mode == 2)
-                        fetchRun<2, true> (journal, wrapped, tail, n, fetchTimes + done, reader.balance, out + done);
+                        stamped ? fetchRun<2, true, true> (journal, wrapped, tail, n, times, balance, out + done)
+                                : fetchRun<2, true, false> (journal, wrapped, tail, n, times, balance, out + done);
                     else
-                        fetchRun<1, true> (journal, wrapped, tail, n, fetchTimes + done, reader.balance, out + done);
+                        stamped ? fetchRun<1, true, true> (journal, wrapped, tail, n, times, balance, out + done)
+                                : fetchRun<1, true, false> (journal, wrapped, tail, n, times, balance, out + done);
                     done += n;
                     wrapped += n;
                     tail += n;
@@ -861,10 +977,17 @@ namespace qvl
                 else
                 {
                     const int n = std::min (left, std::min (wrapped + 1, tail + 1));
+                    const bool stamped = touchesWritten (tail - (n - 1), n);
+                    if (stamped)
+                        ensureTimes();
+                    const int* const times = fetchTimes + done;
+                    const float balance = reader.balance;
                     if (mode == 2)
-                        fetchRun<2, false> (journal, wrapped, tail, n, fetchTimes + done, reader.balance, out + done);
+                        stamped ? fetchRun<2, false, true> (journal, wrapped, tail, n, times, balance, out + done)
+                                : fetchRun<2, false, false> (journal, wrapped, tail, n, times, balance, out + done);
                     else
-                        fetchRun<1, false> (journal, wrapped, tail, n, fetchTimes + done, reader.balance, out + done);
+                        stamped ? fetchRun<1, false, true> (journal, wrapped, tail, n, times, balance, out + done)
+                                : fetchRun<1, false, false> (journal, wrapped, tail, n, times, balance, out + done);
                     done += n;
                     wrapped -= n;
                     tail -= n;
@@ -900,7 +1023,6 @@ namespace qvl
             reader.position.tailPhase = wrapped % crossfade;
         }
 
-        reader.appendSamples (stepOutputs.data(), steps);
         return true;
     }
 
@@ -985,6 +1107,14 @@ namespace qvl
             const float delta = endValue - startValue;
             const auto nf = static_cast<float> (n);
             float* out = samples + (p0 - first);
+            if (delta == 0.0f)
+            {
+                // j / n is finite and not negative, so each product is a zero with the sign of delta.
+                const float value = startValue + delta;
+                for (int j = 0; j < n; ++j)
+                    out[j] *= value;
+                return;
+            }
             for (int j = 0; j < n; ++j)
                 out[j] *= startValue + (static_cast<float> (j) / nf) * delta;
         };
@@ -998,21 +1128,49 @@ namespace qvl
 
     void GrainPool::renderChunk (int numSamples)
     {
-        if (deferredSource != nullptr || pendingSteps != 0)
-            completeDeferredReads();
+        // The pending steps are taken grain by grain as each grain is rendered, straight into the
+        // render's working samples while they are still in cache.
+        CircularBuffer* const source = deferredSource;
+        deferredSource = nullptr;
+        CircularBuffer::JournalView journal;
+        if (source != nullptr)
+        {
+            source->detachDeferredReader (this);
+            journal = source->getJournalView();
+        }
+        const int steps = source != nullptr ? pendingSteps : 0;
 
         samplesAdvanced = 0;
         std::fill (outputStorage.begin(), outputStorage.end(), 0.0f);
 
         const int n = std::clamp (numSamples, 0, blockSize);
-        float* const work = scratch.data();
 
         for (int i = 0; i < activeCount;)
         {
             Grain& g = grains[static_cast<std::size_t> (i)];
+            GrainReader& reader = readers[static_cast<std::size_t> (i)];
             const int m = std::max (0, std::min (g.length - g.progress, n - g.startOffset));
 
-            const int popped = readers[static_cast<std::size_t> (i)].popSamples (work, m);
+            float* work = scratch.data();
+            int popped = 0;
+            if (reader.pendingFrom < steps && reader.readIndex == reader.writeIndex && runDeferredFast (reader, journal))
+            {
+                // What the queue would hold after these steps, taken without passing through it; what
+                // this chunk does not use stays queued.
+                const int capacity = static_cast<int> (reader.queue.size());
+                const int kept = std::min (steps - reader.pendingFrom, std::max (capacity - 1, 0));
+                popped = std::min (m, kept);
+                work = stepOutputs.data();
+                reader.readIndex = reader.writeIndex = 0;
+                reader.appendSamples (work + popped, kept - popped);
+            }
+            else
+            {
+                if (reader.pendingFrom < steps)
+                    runDeferred (reader, journal);
+                popped = reader.popSamples (work, m);
+            }
+            reader.pendingFrom = 0;
             std::fill (work + popped, work + m, 0.0f);
 
             applyEnvelope (g, work, m, latencyFor (g.ratio));
@@ -1047,6 +1205,7 @@ namespace qvl
             }
         }
 
+        pendingSteps = 0;
         refreshCommonSource();
     }
 }
