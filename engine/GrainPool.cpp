@@ -409,7 +409,10 @@ namespace qvl
         const auto bs = static_cast<std::size_t> (blockSize);
 
         scratch.assign (bs, 0.0f);
-        windowPositions.assign (bs, 0.0f);
+        // Rounded up to whole vectors, and kept apart so that groups of grains do not share cache lines.
+        groupStride = static_cast<int> ((bs + 3) / 4 * 4 + 16);
+        windowPositions.assign (4 * static_cast<std::size_t> (groupStride), 0.0f);
+        groupSamples.assign (static_cast<std::size_t> (groupSize) * static_cast<std::size_t> (groupStride), 0.0f);
         outputStorage.assign (static_cast<std::size_t> (numStreams) * 2 * bs, 0.0f);
         outputs.resize (static_cast<std::size_t> (numStreams) * 2);
         for (int s = 0; s < numStreams; ++s)
@@ -609,7 +612,7 @@ namespace qvl
 
     void GrainPool::runDeferred (GrainReader& reader, const CircularBuffer::JournalView& journal)
     {
-        if (runDeferredFast (reader, journal))
+        if (runDeferredFast (reader, journal, stepOutputs.data()))
             reader.appendSamples (stepOutputs.data(), pendingSteps - reader.pendingFrom);
         else
             runDeferredExact (reader, journal);
@@ -789,7 +792,7 @@ namespace qvl
     // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output,
     // which land in stepOutputs. Taken when the reader moves at most four samples per step and all its
     // fetches lie well away from the samples written in this chunk; anything else goes step by step.
-    bool GrainPool::runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal)
+    bool GrainPool::runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal, float* outputs)
     {
         const double speed = reader.speed;
         if (! (speed <= 4.0) || ! (reader.phase < 5.0))
@@ -1005,7 +1008,7 @@ namespace qvl
         }
 
         std::copy_n (reader.history + reader.historyIndex, 4, sequence);
-        interpolateSteps (sequence, starts, phases, steps, stepOutputs.data());
+        interpolateSteps (sequence, starts, phases, steps, outputs);
 
         reader.phase = ph;
         const int newest = (reader.historyIndex + count) & 3;
@@ -1126,6 +1129,74 @@ namespace qvl
         ramp (b3, length, release);
     }
 
+    namespace
+    {
+        // Window positions of up to four sine grains side by side, one grain per lane: each lane is the
+        // same running sum in single precision as a grain on its own would form.
+        void windowPositionsFour (const float* starts, const float* steps, int longest, float* const* positions) noexcept
+        {
+           #if defined(__SSE2__)
+            __m128 t = _mm_loadu_ps (starts);
+            const __m128 step = _mm_loadu_ps (steps);
+            for (int k = 0; k < longest; k += 4)
+            {
+                __m128 p0 = t;
+                __m128 p1 = _mm_add_ps (p0, step);
+                __m128 p2 = _mm_add_ps (p1, step);
+                __m128 p3 = _mm_add_ps (p2, step);
+                t = _mm_add_ps (p3, step);
+                _MM_TRANSPOSE4_PS (p0, p1, p2, p3);
+                _mm_storeu_ps (positions[0] + k, p0);
+                _mm_storeu_ps (positions[1] + k, p1);
+                _mm_storeu_ps (positions[2] + k, p2);
+                _mm_storeu_ps (positions[3] + k, p3);
+            }
+           #else
+            for (int lane = 0; lane < 4; ++lane)
+            {
+                float t = starts[lane];
+                for (int k = 0; k < longest; ++k)
+                {
+                    positions[lane][k] = t;
+                    t += steps[lane];
+                }
+            }
+           #endif
+        }
+
+        void applySineWindow (float* samples, const float* positions, int m) noexcept
+        {
+            int k = 0;
+           #if defined(__SSE2__)
+            // Lane by lane the scalar code below: max (0, t) and min (1, t) keep a NaN position, as
+            // std::max and std::min do with it first.
+            const __m128 zero = _mm_setzero_ps();
+            const __m128 one = _mm_set1_ps (1.0f);
+            const __m128 pi = _mm_set1_ps (3.1415927f);
+            const __m128 sign = _mm_set1_ps (-0.0f);
+            for (; k + 4 <= m; k += 4)
+            {
+                const __m128 t = _mm_min_ps (one, _mm_max_ps (zero, _mm_loadu_ps (positions + k)));
+                const __m128 x = _mm_mul_ps (pi, t);
+                const __m128 x2 = _mm_mul_ps (x, x);
+                __m128 num = _mm_add_ps (_mm_set1_ps (-52785432.0f), _mm_mul_ps (x2, _mm_set1_ps (479249.0f)));
+                num = _mm_add_ps (_mm_set1_ps (1640635920.0f), _mm_mul_ps (x2, num));
+                num = _mm_add_ps (_mm_set1_ps (-11511339840.0f), _mm_mul_ps (x2, num));
+                num = _mm_mul_ps (_mm_xor_ps (x, sign), num);
+                __m128 den = _mm_add_ps (_mm_set1_ps (3177720.0f), _mm_mul_ps (x2, _mm_set1_ps (18361.0f)));
+                den = _mm_add_ps (_mm_set1_ps (277920720.0f), _mm_mul_ps (x2, den));
+                den = _mm_add_ps (_mm_set1_ps (11511339840.0f), _mm_mul_ps (x2, den));
+                _mm_storeu_ps (samples + k, _mm_mul_ps (_mm_loadu_ps (samples + k), _mm_div_ps (num, den)));
+            }
+           #endif
+            for (; k < m; ++k)
+            {
+                const float clamped = std::min (std::max (positions[k], 0.0f), 1.0f);
+                samples[k] *= sinApprox (3.1415927f * clamped);
+            }
+        }
+    }
+
     void GrainPool::renderChunk (int numSamples)
     {
         // The pending steps are taken grain by grain as each grain is rendered, straight into the
@@ -1144,64 +1215,128 @@ namespace qvl
         std::fill (outputStorage.begin(), outputStorage.end(), 0.0f);
 
         const int n = std::clamp (numSamples, 0, blockSize);
+        const auto stride = static_cast<std::size_t> (groupStride);
 
+        // Grains go in groups of visits. The visits and their order are those of retiring as you go
+        // (a finished grain swaps with the last live one, which is visited next), worked out first, so
+        // that the grains of a group can be prepared side by side; they are mixed in visit order.
         for (int i = 0; i < activeCount;)
         {
-            Grain& g = grains[static_cast<std::size_t> (i)];
-            GrainReader& reader = readers[static_cast<std::size_t> (i)];
-            const int m = std::max (0, std::min (g.length - g.progress, n - g.startOffset));
+            int visits[groupSize];
+            int lengths[groupSize];
+            float* work[groupSize];
+            int group = 0;
 
-            float* work = scratch.data();
-            int popped = 0;
-            if (reader.pendingFrom < steps && reader.readIndex == reader.writeIndex && runDeferredFast (reader, journal))
+            while (group < groupSize && i < activeCount)
             {
-                // What the queue would hold after these steps, taken without passing through it; what
-                // this chunk does not use stays queued.
-                const int capacity = static_cast<int> (reader.queue.size());
-                const int kept = std::min (steps - reader.pendingFrom, std::max (capacity - 1, 0));
-                popped = std::min (m, kept);
-                work = stepOutputs.data();
-                reader.readIndex = reader.writeIndex = 0;
-                reader.appendSamples (work + popped, kept - popped);
-            }
-            else
-            {
-                if (reader.pendingFrom < steps)
-                    runDeferred (reader, journal);
-                popped = reader.popSamples (work, m);
-            }
-            reader.pendingFrom = 0;
-            std::fill (work + popped, work + m, 0.0f);
-
-            applyEnvelope (g, work, m, latencyFor (g.ratio));
-
-            float* left = outputs[static_cast<std::size_t> (2 * g.stream)] + g.startOffset;
-            float* right = outputs[static_cast<std::size_t> (2 * g.stream + 1)] + g.startOffset;
-            const float leftPan = 1.0f - g.pan;
-            const float rightPan = g.pan;
-            const float gain = g.gain;
-            for (int k = 0; k < m; ++k)
-            {
-                left[k] += work[k] * leftPan * gain;
-                right[k] += work[k] * rightPan * gain;
-            }
-
-            g.progress += m;
-            g.startOffset = std::max (g.startOffset - n, 0);
-
-            if (g.progress >= g.length)
-            {
-                const int last = activeCount - 1;
-                if (i != last)
+                const Grain& g = grains[static_cast<std::size_t> (i)];
+                const int m = std::max (0, std::min (g.length - g.progress, n - g.startOffset));
+                if (g.progress + m >= g.length)
                 {
-                    std::swap (grains[static_cast<std::size_t> (i)], grains[static_cast<std::size_t> (last)]);
-                    std::swap (readers[static_cast<std::size_t> (i)], readers[static_cast<std::size_t> (last)]);
+                    const int last = activeCount - 1;
+                    if (i != last)
+                    {
+                        std::swap (grains[static_cast<std::size_t> (i)], grains[static_cast<std::size_t> (last)]);
+                        std::swap (readers[static_cast<std::size_t> (i)], readers[static_cast<std::size_t> (last)]);
+                    }
+                    visits[group] = last;
+                    --activeCount;
                 }
-                --activeCount;
+                else
+                {
+                    visits[group] = i++;
+                }
+                lengths[group++] = m;
             }
-            else
+
+            for (int v = 0; v < group; ++v)
             {
-                ++i;
+                GrainReader& reader = readers[static_cast<std::size_t> (visits[v])];
+                const int m = lengths[v];
+                float* const samples = groupSamples.data() + static_cast<std::size_t> (v) * stride;
+                work[v] = samples;
+
+                int popped = 0;
+                if (reader.pendingFrom < steps && reader.readIndex == reader.writeIndex && runDeferredFast (reader, journal, samples))
+                {
+                    // What the queue would hold after these steps, taken without passing through it;
+                    // what this chunk does not use stays queued.
+                    const int capacity = static_cast<int> (reader.queue.size());
+                    const int kept = std::min (steps - reader.pendingFrom, std::max (capacity - 1, 0));
+                    popped = std::min (m, kept);
+                    reader.readIndex = reader.writeIndex = 0;
+                    reader.appendSamples (samples + popped, kept - popped);
+                }
+                else
+                {
+                    if (reader.pendingFrom < steps)
+                        runDeferred (reader, journal);
+                    popped = reader.popSamples (samples, m);
+                }
+                reader.pendingFrom = 0;
+                std::fill (samples + popped, samples + m, 0.0f);
+            }
+
+            // Sine windows four grains at a time: their running sums are the long dependency chains.
+            int sines[groupSize];
+            int numSines = 0;
+            for (int v = 0; v < group; ++v)
+            {
+                const Grain& g = grains[static_cast<std::size_t> (visits[v])];
+                if (g.envelopeKind != EnvelopeKind::adsr)
+                    sines[numSines++] = v;
+                else
+                    applyEnvelope (g, work[v], lengths[v], latencyFor (g.ratio));
+            }
+
+            for (int first = 0; first < numSines; first += 4)
+            {
+                float starts[4] {}, stepsPerSample[4] {};
+                float* positions[4];
+                int longest = 0;
+                for (int lane = 0; lane < 4; ++lane)
+                {
+                    positions[lane] = windowPositions.data() + static_cast<std::size_t> (lane) * stride;
+                    if (first + lane >= numSines)
+                        continue;
+                    const int v = sines[first + lane];
+                    const Grain& g = grains[static_cast<std::size_t> (visits[v])];
+                    const int m = lengths[v];
+                    const auto span = static_cast<float> (g.length - latencyFor (g.ratio));
+                    const float tStart = static_cast<float> (g.progress) / span;
+                    const auto mf = static_cast<float> (m);
+                    starts[lane] = tStart;
+                    stepsPerSample[lane] = ((mf / span + tStart) - tStart) / mf;
+                    longest = std::max (longest, m);
+                }
+
+                windowPositionsFour (starts, stepsPerSample, longest, positions);
+
+                for (int lane = 0; lane < 4 && first + lane < numSines; ++lane)
+                {
+                    const int v = sines[first + lane];
+                    applySineWindow (work[v], positions[lane], lengths[v]);
+                }
+            }
+
+            for (int v = 0; v < group; ++v)
+            {
+                Grain& g = grains[static_cast<std::size_t> (visits[v])];
+                const int m = lengths[v];
+                const float* const samples = work[v];
+                float* left = outputs[static_cast<std::size_t> (2 * g.stream)] + g.startOffset;
+                float* right = outputs[static_cast<std::size_t> (2 * g.stream + 1)] + g.startOffset;
+                const float leftPan = 1.0f - g.pan;
+                const float rightPan = g.pan;
+                const float gain = g.gain;
+                for (int k = 0; k < m; ++k)
+                {
+                    left[k] += samples[k] * leftPan * gain;
+                    right[k] += samples[k] * rightPan * gain;
+                }
+
+                g.progress += m;
+                g.startOffset = std::max (g.startOffset - n, 0);
             }
         }
 

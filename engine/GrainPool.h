@@ -160,7 +160,7 @@ namespace qvl
         void completeDeferredReads() override;
         void stepEagerly();
         void runDeferred (GrainReader& reader, const CircularBuffer::JournalView& journal);
-        bool runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal);
+        bool runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal, float* outputs);
         void runDeferredExact (GrainReader& reader, const CircularBuffer::JournalView& journal);
         void refreshCommonSource() noexcept;
 
@@ -173,6 +173,9 @@ namespace qvl
         std::vector<float> outputStorage;
         std::vector<float> scratch;
         std::vector<float> windowPositions;
+        static constexpr int groupSize = 8;
+        int groupStride = 0;
+        std::vector<float> groupSamples;
         int blockSize = 0;
         bool prepared = false;
 
