@@ -74,6 +74,37 @@ int QuorvalisPluginAudioProcessor::getModulatedIntValue (const juce::RangedAudio
     return (int) std::rint (getModulatedRealValue (parameter));
 }
 
+// Audio thread only: the range conversion is redone only when the modulated value moved.
+float QuorvalisPluginAudioProcessor::modulatedReal (const juce::RangedAudioParameter& parameter)
+{
+    const int index = parameter.getParameterIndex();
+    auto& memo = modulatedMemo[(size_t) index];
+    const float normalised = modulationEngine.getModulatedValue (index);
+
+    if (! (normalised == memo.normalised))
+    {
+        memo.normalised = normalised;
+        memo.real = getModulatedRealValue (parameter);
+    }
+
+    return memo.real;
+}
+
+TimebasePeriod QuorvalisPluginAudioProcessor::PeriodMemo::get (float normalised, int timebase, int minSamples, int maxSamples,
+                                                               const TimebaseRangeTable& table, double sampleRate, double bpm,
+                                                               int numerator, int denominator)
+{
+    if (! (normalised == key.normalised && timebase == key.timebase && minSamples == key.minSamples
+           && maxSamples == key.maxSamples && &table == key.table && sampleRate == key.sampleRate
+           && bpm == key.bpm && numerator == key.numerator && denominator == key.denominator))
+    {
+        key = { normalised, timebase, minSamples, maxSamples, &table, sampleRate, bpm, numerator, denominator };
+        result = timebaseValueToPeriod (normalised, timebase, minSamples, maxSamples, table, sampleRate, bpm, numerator, denominator);
+    }
+
+    return result;
+}
+
 void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages)
 {
     const int n = buffer.getNumSamples();
@@ -191,22 +222,22 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
 
     const auto& parameters = getParameters();
     for (int i = 0; i < parameters.size(); ++i)
-        modulationEngine.setBaseValue (i, parameters.getUnchecked (i)->getValue());
+        modulationEngine.setBaseValue (i, baseValues[(size_t) i].normalised());
 
-    auto periodOf = [&] (juce::AudioParameterFloat& value, juce::AudioParameterInt& timebaseParameter, int fallback,
-                         int minSamples, int maxSamples)
+    auto periodOf = [&] (PeriodMemo& memo, juce::AudioParameterFloat& value, juce::AudioParameterInt& timebaseParameter,
+                         int fallback, int minSamples, int maxSamples)
     {
         const int timebase = usableTimebase (timebaseParameter.get(), tempoValid, fallback);
-        return timebaseValueToPeriod (getModulatedRealValue (value), timebase, minSamples, maxSamples,
-                                      *timebaseRanges[&timebaseParameter], sampleRate, bpm, numerator, denominator);
+        return memo.get (modulatedReal (value), timebase, minSamples, maxSamples,
+                         *timebaseRanges[&timebaseParameter], sampleRate, bpm, numerator, denominator);
     };
 
     for (size_t i = 0; i < lfoParameters.size(); ++i)
     {
         auto& p = lfoParameters[i];
         auto& lfo = modulationEngine.lfos[i];
-        lfo.shape = (int) std::rint (getModulatedRealValue (*p.shape));
-        const int period = periodOf (*p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
+        lfo.shape = (int) std::rint (modulatedReal (*p.shape));
+        const int period = periodOf (periodMemos[i], *p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
         lfo.frequency = (float) sampleRate / (float) period;
         lfo.synced = p.sync->get() == SyncMode::beat;
     }
@@ -215,16 +246,16 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
     {
         auto& p = randomParameters[i];
         auto& random = modulationEngine.randoms[i];
-        const int period = periodOf (*p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
+        const int period = periodOf (periodMemos[4 + i], *p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
         random.rate = (float) sampleRate / (float) period;
-        random.probability = getModulatedRealValue (*p.probability);
+        random.probability = modulatedReal (*p.probability);
         random.triggerRequest = p.triggerRequest->exchange (0) != 0;
         random.clearRequest = p.clearRequest->exchange (0) != 0;
         random.synced = p.sync->get() == SyncMode::beat;
     }
 
     for (size_t i = 0; i < macroParameters.size(); ++i)
-        modulationEngine.macros[i].value = getModulatedRealValue (*macroParameters[i]);
+        modulationEngine.macros[i].value = modulatedReal (*macroParameters[i]);
 
     updateAudioFollower (chunk, true);
 
@@ -234,7 +265,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         auto& slot = modulationEngine.slots[(size_t) j];
         slot.target = p.target->get();
         slot.modulator = p.modulatorIndex->get();
-        slot.amount = getModulatedRealValue (*p.amount);
+        slot.amount = modulatedReal (*p.amount);
         slot.bipolar = p.isBipolar->get();
         slot.bypassed = p.isBypassed->get();
     }
@@ -252,7 +283,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         snapshot.grainLimit = getModulatedIntValue (*grainCountLimitParameter);
     }
 
-    const auto bufferLength = periodOf (*bufferSizeParameter, *bufferSizeTimebaseParameter, Timebase::seconds,
+    const auto bufferLength = periodOf (periodMemos[8], *bufferSizeParameter, *bufferSizeTimebaseParameter, Timebase::seconds,
                                         circularBuffer.getCrossfadeLength(), circularBuffer.getMaxLength());
     requestedBufferLength = bufferLength.period;
     snapshot.modulatedValues[(size_t) bufferSizeParameter->getParameterIndex()] = bufferLength.realised;
@@ -266,47 +297,47 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         auto& state = streamStates[s];
 
         state.enabled = p.isEnabled->get();
-        state.increment = getModulatedRealValue (*p.increment);
-        state.position = (int) std::rint ((float) (loopLength - 1) * getModulatedRealValue (*p.position));
+        state.increment = modulatedReal (*p.increment);
+        state.position = (int) std::rint ((float) (loopLength - 1) * modulatedReal (*p.position));
 
         if (streamResetRequests[s].exchange (0) == 1)
             state.phase = 0.0;
 
-        const auto rate = periodOf (*p.rate, *p.rateTimebase, Timebase::seconds, 0, maxPeriod);
+        const auto rate = periodOf (periodMemos[9 + s], *p.rate, *p.rateTimebase, Timebase::seconds, 0, maxPeriod);
         state.period = rate.period;
         snapshot.modulatedValues[(size_t) p.rate->getParameterIndex()] = rate.realised;
 
-        const float pitch = getModulatedRealValue (*p.grainPitch);
+        const float pitch = modulatedReal (*p.grainPitch);
         const float pitchClass = std::fmod (std::fmod (pitch, 12.0f) + 12.0f, 12.0f);
         const float quantized = quantizePitchClass (pitchClass, p.grainPitchQuantize->get());
         const float semitones = std::floor (pitch / 12.0f) * 12.0f + quantized;
 
-        const float reverseProbability = getModulatedRealValue (*p.reverseProbability);
+        const float reverseProbability = modulatedReal (*p.reverseProbability);
         const float u = (float) qvl::runtimeRand() / 32767.0f;
         const float sign = reverseProbability > u ? -1.0f : 1.0f;
         state.ratio = std::pow (2.0f, (semitones * 100.0f) / 1200.0f) * sign;
 
-        const auto length = periodOf (*p.grainLength, *p.grainLengthTimebase, Timebase::seconds,
+        const auto length = periodOf (periodMemos[13 + s], *p.grainLength, *p.grainLengthTimebase, Timebase::seconds,
                                       shortestGrain, circularBuffer.getMaxLength());
         state.grainLength = length.period;
         snapshot.modulatedValues[(size_t) p.grainLength->getParameterIndex()] = length.realised;
 
-        state.balance = getModulatedRealValue (*p.balance);
-        state.gain = qvl::decibelsToGain (getModulatedRealValue (*p.grainVolumeDb));
-        state.pan = getModulatedRealValue (*p.grainPan);
+        state.balance = modulatedReal (*p.balance);
+        state.gain = qvl::decibelsToGain (modulatedReal (*p.grainVolumeDb));
+        state.pan = modulatedReal (*p.grainPan);
     }
 
     if (! dryGainSmoother.isSmoothing())
-        dryGainSmoother.setTargetValue (qvl::decibelsToGain (getModulatedRealValue (*dryGainParameter)));
+        dryGainSmoother.setTargetValue (qvl::decibelsToGain (modulatedReal (*dryGainParameter)));
     if (! bufferGainSmoother.isSmoothing())
-        bufferGainSmoother.setTargetValue (qvl::decibelsToGain (getModulatedRealValue (*bufferGainParameter)));
+        bufferGainSmoother.setTargetValue (qvl::decibelsToGain (modulatedReal (*bufferGainParameter)));
     if (! granulatorGainSmoother.isSmoothing())
-        granulatorGainSmoother.setTargetValue (qvl::decibelsToGain (getModulatedRealValue (*granulatorGainParameter)));
+        granulatorGainSmoother.setTargetValue (qvl::decibelsToGain (modulatedReal (*granulatorGainParameter)));
 
     // Freeze holds the loop as it is: no new input, nothing lost to feedback.
     const bool frozen = freezeParameter->get() || bypassParameter->get();
-    inputGainSmoother.setTargetValue (frozen ? 0.0f : qvl::decibelsToGain (getModulatedRealValue (*inputGainParameter)));
-    feedbackSmoother.setTargetValue (frozen ? 1.0f : getModulatedRealValue (*feedbackParameter));
+    inputGainSmoother.setTargetValue (frozen ? 0.0f : qvl::decibelsToGain (modulatedReal (*inputGainParameter)));
+    feedbackSmoother.setTargetValue (frozen ? 1.0f : modulatedReal (*feedbackParameter));
 }
 
 void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>& chunk)
@@ -329,14 +360,33 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
     const double sampleRate = preparedSampleRate;
     const bool tempoValid = hostTempoValid.load() != 0;
     const int shortestGrain = (int) std::rint (sampleRate * 0.5 / 1000.0);
-    const int bufferChannels = circularBuffer.getNumChannels();
+
+    // Parameters and modulated values read once per chunk: a chunk lies inside one tick, so the
+    // modulated values cannot change within it, and a host change arriving mid-chunk is simply
+    // taken as having arrived at the next chunk.
+    const bool writeSync = bufferWriteSyncParameter->get();
+    const int limit = (int) std::rint (modulatedReal (*grainCountLimitParameter));
+    bool beatSynced[ParameterCounts::streams];
+
+    for (size_t s = 0; s < streamStates.size(); ++s)
+    {
+        const auto& p = streamParameters[s];
+        const int timebase = usableTimebase (p.rateTimebase->get(), tempoValid, Timebase::seconds);
+        beatSynced[s] = p.rateSync->get() == SyncMode::beat && wasPlaying && isMusical (timebase);
+    }
+
+    // Mono or stereo layouts only, so the buffer has at most two channels.
+    const int bufferChannels = juce::jmin (circularBuffer.getNumChannels(), 2);
+    float* bufferOutputChannels[2] = { nullptr, nullptr };
+    for (int c = 0; c < bufferChannels; ++c)
+        bufferOutputChannels[c] = bufferOutput.getWritePointer (c);
 
     for (int i = 0; i < n; ++i)
     {
         const float inputGain = inputGainSmoother.getNextValue();
         const float feedback = feedbackSmoother.getNextValue();
 
-        if (bufferWriteSyncParameter->get())
+        if (writeSync)
             circularBuffer.writeAt ((std::uint64_t) timeInSamples, inputs, i, inputGain, feedback);
         else
             circularBuffer.write (inputs, i, inputGain, feedback);
@@ -347,12 +397,8 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         {
             const auto s = (size_t) ((r + u) % 4);
             auto& state = streamStates[s];
-            auto& p = streamParameters[s];
 
-            const int timebase = usableTimebase (p.rateTimebase->get(), tempoValid, Timebase::seconds);
-
-            if (p.rateSync->get() == SyncMode::beat && wasPlaying && isMusical (timebase) && state.period > 0
-                && (std::uint64_t) timeInSamples % (std::uint64_t) state.period == 0)
+            if (beatSynced[s] && state.period > 0 && (std::uint64_t) timeInSamples % (std::uint64_t) state.period == 0)
                 state.countdown = 0;
 
             state.nextGrainStart = (std::int64_t) ((double) state.position + state.phase);
@@ -361,35 +407,9 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
             if (state.enabled && state.countdown == 0)
             {
                 state.countdown = state.period > 0 ? 1 : 0;
-                const int limit = (int) std::rint (getModulatedRealValue (*grainCountLimitParameter));
 
                 if (grainPool.getActiveCount() < limit)
-                {
-                    qvl::GrainSpawnRequest request;
-                    request.buffer = &circularBuffer;
-                    request.startIndex = (std::uint32_t) (std::uint64_t) state.nextGrainStart;
-                    request.ratio = state.ratio;
-                    request.gain = state.gain;
-                    request.pan = state.pan;
-                    request.balance = state.balance;
-                    request.stream = (int) s;
-                    request.length = juce::jmax (state.grainLength, shortestGrain);
-
-                    if (p.adsrEnabled->get())
-                    {
-                        request.envelopeKind = qvl::EnvelopeKind::adsr;
-                        request.attack = getModulatedRealValue (*p.adsrAttack);
-                        request.decay = getModulatedRealValue (*p.adsrDecay);
-                        request.sustain = getModulatedRealValue (*p.adsrSustain);
-                        request.release = getModulatedRealValue (*p.adsrRelease);
-                    }
-                    else
-                    {
-                        request.envelopeKind = qvl::EnvelopeKind::sineWindow;
-                    }
-
-                    grainPool.spawnGrain (request);
-                }
+                    spawnGrain (s, shortestGrain);
             }
             else
             {
@@ -400,7 +420,7 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         grainPool.advanceReaders();
 
         for (int c = 0; c < bufferChannels; ++c)
-            bufferOutput.setSample (c, i, circularBuffer.getLastOverwritten (c));
+            bufferOutputChannels[c][i] = circularBuffer.getLastOverwritten (c);
 
         ++timeInSamples;
     }
@@ -423,6 +443,37 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
     updateAudioFollower (chunk, false);
 }
 
+void QuorvalisPluginAudioProcessor::spawnGrain (size_t stream, int shortestGrain)
+{
+    const auto& state = streamStates[stream];
+    const auto& p = streamParameters[stream];
+
+    qvl::GrainSpawnRequest request;
+    request.buffer = &circularBuffer;
+    request.startIndex = (std::uint32_t) (std::uint64_t) state.nextGrainStart;
+    request.ratio = state.ratio;
+    request.gain = state.gain;
+    request.pan = state.pan;
+    request.balance = state.balance;
+    request.stream = (int) stream;
+    request.length = juce::jmax (state.grainLength, shortestGrain);
+
+    if (p.adsrEnabled->get())
+    {
+        request.envelopeKind = qvl::EnvelopeKind::adsr;
+        request.attack = modulatedReal (*p.adsrAttack);
+        request.decay = modulatedReal (*p.adsrDecay);
+        request.sustain = modulatedReal (*p.adsrSustain);
+        request.release = modulatedReal (*p.adsrRelease);
+    }
+    else
+    {
+        request.envelopeKind = qvl::EnvelopeKind::sineWindow;
+    }
+
+    grainPool.spawnGrain (request);
+}
+
 void QuorvalisPluginAudioProcessor::updateAudioFollower (const juce::AudioBuffer<float>& audio, bool isInput)
 {
     auto& follower = modulationEngine.followers[isInput ? 0 : 1];
@@ -431,14 +482,14 @@ void QuorvalisPluginAudioProcessor::updateAudioFollower (const juce::AudioBuffer
     const float skew = std::log (0.5f) / std::log ((0.975f - 0.1f) / (1.0f - 0.1f));
     const juce::NormalisableRange<float> coefficientRange (0.1f, 1.0f, 0.00001f, skew);
 
-    follower.rise = coefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, getModulatedRealValue (*p.rise)));
-    follower.fall = coefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, getModulatedRealValue (*p.fall)));
+    follower.rise = coefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, modulatedReal (*p.rise)));
+    follower.fall = coefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, modulatedReal (*p.fall)));
 
     float level = 0.0f;
     for (int c = 0; c < audio.getNumChannels(); ++c)
         level += audio.getRMSLevel (c, 0, audio.getNumSamples());
 
-    const float decibels = getModulatedRealValue (*p.gain);
+    const float decibels = modulatedReal (*p.gain);
     const float gain = decibels <= p.gain->getNormalisableRange().start ? 0.0f : std::pow (10.0f, decibels * 0.05f);
     const float x = gain * level;
     const float levelDb = x > 0.0f ? juce::jmax (20.0f * std::log10 (x), -100.0f) : -100.0f;

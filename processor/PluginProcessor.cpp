@@ -36,6 +36,16 @@ QuorvalisPluginAudioProcessor::QuorvalisPluginAudioProcessor()
 
     streamStates.resize ((size_t) ParameterCounts::streams);
 
+    for (auto* parameter : getParameters())
+    {
+        BaseValue value;
+        value.parameter = parameter;
+        value.asFloat = dynamic_cast<juce::AudioParameterFloat*> (parameter);
+        value.asInt = dynamic_cast<juce::AudioParameterInt*> (parameter);
+        value.asBool = dynamic_cast<juce::AudioParameterBool*> (parameter);
+        baseValues.push_back (value);
+    }
+
     resetParameterLockFlags();
 }
 

@@ -15,6 +15,7 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <limits>
 #include <vector>
 
 class QuorvalisPluginAudioProcessor : public juce::AudioProcessor
@@ -116,6 +117,7 @@ private:
     void updateControlTick (juce::AudioBuffer<float>& chunk, const juce::AudioPlayHead::CurrentPositionInfo& position);
     void processAudioChunk (juce::AudioBuffer<float>& chunk);
     void updateAudioFollower (const juce::AudioBuffer<float>& audio, bool isInput);
+    void spawnGrain (size_t stream, int shortestGrain);
     void fillAndPublishSnapshot();
     float getModulatedRealValue (const juce::RangedAudioParameter& parameter) const;
     int getTickLength() const;
@@ -134,6 +136,66 @@ public:
 private:
     int requestedBufferLength = 0;
     juce::AudioBuffer<float> bufferOutput;
+
+    // A parameter's normalised value, recomputed only when its stored value changed: the
+    // conversion is the costly part of pushing 449 base values every tick.
+    struct BaseValue
+    {
+        juce::AudioParameterFloat* asFloat = nullptr;
+        juce::AudioParameterInt* asInt = nullptr;
+        juce::AudioParameterBool* asBool = nullptr;
+        juce::AudioProcessorParameter* parameter = nullptr;
+        float lastStored = std::numeric_limits<float>::quiet_NaN();
+        float lastNormalised = 0.0f;
+
+        float normalised()
+        {
+            const float stored = asFloat != nullptr ? asFloat->get()
+                               : asInt != nullptr   ? (float) asInt->get()
+                               : asBool != nullptr  ? (asBool->get() ? 1.0f : 0.0f)
+                                                    : std::numeric_limits<float>::quiet_NaN();
+
+            if (! (stored == lastStored))
+            {
+                lastStored = stored;
+                lastNormalised = parameter->getValue();
+            }
+
+            return lastNormalised;
+        }
+    };
+
+    std::vector<BaseValue> baseValues;
+
+    struct ModulatedMemo
+    {
+        float normalised = std::numeric_limits<float>::quiet_NaN();
+        float real = 0.0f;
+    };
+
+    std::vector<ModulatedMemo> modulatedMemo = std::vector<ModulatedMemo> ((size_t) ParameterCounts::modulationTargets);
+    float modulatedReal (const juce::RangedAudioParameter& parameter);
+
+    // One per period conversion of the control tick: the last inputs and their result.
+    struct PeriodMemo
+    {
+        struct Key
+        {
+            float normalised = std::numeric_limits<float>::quiet_NaN();
+            int timebase = -1, minSamples = 0, maxSamples = 0;
+            const TimebaseRangeTable* table = nullptr;
+            double sampleRate = 0.0, bpm = 0.0;
+            int numerator = 0, denominator = 0;
+        };
+
+        TimebasePeriod get (float normalised, int timebase, int minSamples, int maxSamples, const TimebaseRangeTable& table,
+                            double sampleRate, double bpm, int numerator, int denominator);
+
+        Key key;
+        TimebasePeriod result;
+    };
+
+    std::array<PeriodMemo, 17> periodMemos;
 
     juce::SmoothedValue<float> feedbackSmoother { 0.5f };
     juce::SmoothedValue<float> dryGainSmoother { 0.0f };

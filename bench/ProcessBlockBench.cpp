@@ -1,0 +1,104 @@
+// processBlock at 48 kHz stereo in 512-sample blocks, timed in CPU time of this thread.
+#include "processor/PluginProcessor.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cmath>
+#include <ctime>
+#include <random>
+
+namespace
+{
+    constexpr double sampleRate = 48000.0;
+    constexpr int blockSize = 512;
+
+    double threadCpuSeconds()
+    {
+        timespec t {};
+        clock_gettime (CLOCK_THREAD_CPUTIME_ID, &t);
+        return (double) t.tv_sec + (double) t.tv_nsec * 1.0e-9;
+    }
+
+    void setReal (juce::RangedAudioParameter& parameter, float value)
+    {
+        parameter.setValueNotifyingHost (parameter.convertTo0to1 (value));
+    }
+
+    void setText (juce::RangedAudioParameter& parameter, const juce::String& text)
+    {
+        parameter.setValueNotifyingHost (parameter.getValueForText (text));
+    }
+
+    // All four streams busy enough to hold 600 grains, each stream's position swept by LFO 1.
+    void configureForManyGrains (QuorvalisPluginAudioProcessor& p)
+    {
+        setReal (*p.grainCountLimitParameter, 600.0f);
+
+        for (int s = 0; s < 4; ++s)
+        {
+            auto& stream = p.streamParameters[(size_t) s];
+            setReal (*stream.isEnabled, 1.0f);
+            setReal (*stream.rateTimebase, 0.0f);
+            setText (*stream.rate, "1");
+            setReal (*stream.grainLengthTimebase, 0.0f);
+            setText (*stream.grainLength, "400");
+            setReal (*stream.grainPitch, (float) s * 3.5f - 5.0f);
+
+            auto& slot = p.modulationSlotParameters.getReference (s);
+            setReal (*slot.target, (float) stream.position->getParameterIndex());
+            setReal (*slot.modulatorIndex, 0.0f);
+            setReal (*slot.amount, 0.5f);
+        }
+    }
+
+    void runProcessBlock (benchmark::State& state, bool manyGrains)
+    {
+        juce::ScopedJuceInitialiser_GUI juce;
+        QuorvalisPluginAudioProcessor processor;
+        processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
+        processor.prepareToPlay (sampleRate, blockSize);
+
+        if (manyGrains)
+            configureForManyGrains (processor);
+
+        juce::AudioBuffer<float> input (2, blockSize), block (2, blockSize);
+        std::mt19937 rng (7);
+        std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < blockSize; ++i)
+                input.setSample (c, i, noise (rng));
+
+        juce::MidiBuffer midi;
+
+        // Let the streams fill the pool before timing.
+        for (int b = 0; b < 400; ++b)
+        {
+            block.makeCopyOf (input, true);
+            processor.processBlock (block, midi);
+        }
+
+        double grainSamples = 0.0;
+        double cpuSeconds = 0.0;
+
+        for (auto _ : state)
+        {
+            block.makeCopyOf (input, true);
+            grainSamples += (double) processor.grainPool.getActiveCount() * blockSize;
+            const double began = threadCpuSeconds();
+            processor.processBlock (block, midi);
+            cpuSeconds += threadCpuSeconds() - began;
+            benchmark::DoNotOptimize (block.getReadPointer (0)[blockSize - 1]);
+        }
+
+        const double audioSeconds = (double) state.iterations() * blockSize / sampleRate;
+        state.counters["realtime_factor"] = cpuSeconds > 0.0 ? audioSeconds / cpuSeconds : 0.0;
+        state.counters["ns_per_grain_sample"] = grainSamples > 0.0 ? cpuSeconds * 1.0e9 / grainSamples : 0.0;
+        state.counters["grains"] = grainSamples / ((double) state.iterations() * blockSize);
+    }
+}
+
+static void BM_ProcessBlock_Default (benchmark::State& state) { runProcessBlock (state, false); }
+static void BM_ProcessBlock_600Grains (benchmark::State& state) { runProcessBlock (state, true); }
+
+BENCHMARK (BM_ProcessBlock_Default)->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_ProcessBlock_600Grains)->Unit (benchmark::kMicrosecond);
