@@ -4,6 +4,8 @@
 
 #include <cmath>
 #include <iostream>
+#include <limits>
+#include <vector>
 
 void SignalStats::add (float sample)
 {
