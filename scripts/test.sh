@@ -6,6 +6,8 @@ cd "$(dirname "$0")/.."
 
 bash scripts/setup.sh
 
+# CI may start without HOME; the cache and the fuzz script need one.
+export HOME="${HOME:-$(getent passwd "$(id -u)" | cut -d: -f6)}"
 export CCACHE_DIR="${CCACHE_DIR:-$HOME/.ccache}"
 # Paths below the checkout are hashed relative to it, so another clone reuses the cache.
 export CCACHE_BASEDIR="${CCACHE_BASEDIR:-$PWD}"
