@@ -14,10 +14,49 @@
  #include <immintrin.h>
 #endif
 
+#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+ #define QVL_AVX2_DISPATCH 1
+ // Hot loops are built twice, for the baseline and for AVX2, and chosen at run time. No fused
+ // multiply-add is enabled in either, so every lane rounds exactly as the plain scalar code does.
+ #define QVL_WIDE __attribute__ ((target ("avx2")))
+ #define QVL_BODY inline __attribute__ ((always_inline))
+#else
+ #define QVL_BODY inline
+#endif
+
 namespace qvl
 {
     namespace
     {
+       #if defined(QVL_AVX2_DISPATCH)
+        const bool processorHasAvx2 = []
+        {
+            __builtin_cpu_init();
+            return __builtin_cpu_supports ("avx2") != 0;
+        }();
+        bool wideVectors = processorHasAvx2;
+       #else
+        constexpr bool processorHasAvx2 = false;
+        bool wideVectors = false;
+       #endif
+
+        // Defines name (args) that runs body (args) built for AVX2 where allowed, else for the baseline.
+       #if defined(QVL_AVX2_DISPATCH)
+        #define QVL_DISPATCHED(name, body)                                                    \
+            template <typename... Args> void name##Base (Args... args) noexcept { body (args...); } \
+            template <typename... Args> QVL_WIDE void name##Wide (Args... args) noexcept { body (args...); } \
+            template <typename... Args> void name (Args... args) noexcept                       \
+            {                                                                                   \
+                if (wideVectors)                                                                \
+                    name##Wide (args...);                                                       \
+                else                                                                            \
+                    name##Base (args...);                                                       \
+            }
+       #else
+        #define QVL_DISPATCHED(name, body) \
+            template <typename... Args> void name (Args... args) noexcept { body (args...); }
+       #endif
+
         float clamp01 (float x) noexcept
         {
             return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f; // NaN gives 0
@@ -388,6 +427,16 @@ namespace qvl
     {
     }
 
+    void GrainPool::setWideVectorsEnabled (bool enabled) noexcept
+    {
+        wideVectors = enabled && processorHasAvx2;
+    }
+
+    bool GrainPool::areWideVectorsEnabled() noexcept
+    {
+        return wideVectors;
+    }
+
     int GrainPool::latencyFor (double ratio)
     {
         return static_cast<int> (std::floor (2.0 / std::max (std::abs (ratio), 0.00001)));
@@ -637,8 +686,8 @@ namespace qvl
         // Fetches for a run of loop positions that lie at least a crossfade behind the head and are not
         // written in this chunk: the fade weight is 1 and only the tail slot can have changed since.
         template <int channelMode, bool forward, bool stamped>
-        void fetchRun (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
-                       float balance, float* out) noexcept
+        void fetchRunBase (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
+                           float balance, float* out) noexcept
         {
             const float one = j.now.fadeGains[j.now.crossfadeLength];
             const float* const x0 = j.now.channel0;
@@ -717,6 +766,145 @@ namespace qvl
             }
         }
 
+       #if defined(QVL_AVX2_DISPATCH)
+        // The same as fetchRunBase, eight fetches at a time; returns how many it did. The rest is left to
+        // the caller, outside this function, so that no baseline code runs with the wide registers dirty.
+        template <int channelMode, bool forward, bool stamped>
+        QVL_WIDE int fetchRunWide (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
+                                    float balance, float* out) noexcept
+        {
+            const float one = j.now.fadeGains[j.now.crossfadeLength];
+            const float* const x0 = j.now.channel0;
+            const float* const x1 = j.now.channel1;
+            const float* const t0 = j.now.channel0 + j.now.maxLength;
+            const float* const t1 = channelMode == 2 ? j.now.channel1 + j.now.maxLength : t0;
+            const float* const o0 = j.oldTail0;
+            const float* const o1 = j.oldTail1;
+            const int* const stamps = j.tailStamp;
+            const int base = j.stampBase;
+
+            const __m256 oneV = _mm256_set1_ps (one);
+            const __m256 balanceV = _mm256_set1_ps (balance);
+            const __m256i baseV = _mm256_set1_epi32 (base - 1);
+            const __m256i reverse = _mm256_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7);
+            int i = 0;
+            for (; i + 8 <= n; i += 8)
+            {
+                const int wi = forward ? wrapped + i : wrapped - i - 7;
+                const int ti = forward ? tail + i : tail - i - 7;
+                __m256 cur0 = _mm256_loadu_ps (t0 + ti);
+                __m256 new0 = _mm256_loadu_ps (x0 + wi);
+                __m256 old0 = cur0, cur1 = cur0, old1 = cur0, new1 = new0;
+                __m256i st = _mm256_setzero_si256();
+                if constexpr (stamped)
+                {
+                    st = _mm256_loadu_si256 (reinterpret_cast<const __m256i*> (stamps + ti));
+                    old0 = _mm256_loadu_ps (o0 + ti);
+                }
+                if constexpr (channelMode == 2)
+                {
+                    cur1 = _mm256_loadu_ps (t1 + ti);
+                    new1 = _mm256_loadu_ps (x1 + wi);
+                    if constexpr (stamped)
+                        old1 = _mm256_loadu_ps (o1 + ti);
+                }
+                if constexpr (! forward)
+                {
+                    cur0 = _mm256_permutevar8x32_ps (cur0, reverse);
+                    new0 = _mm256_permutevar8x32_ps (new0, reverse);
+                    if constexpr (stamped)
+                    {
+                        st = _mm256_permutevar8x32_epi32 (st, reverse);
+                        old0 = _mm256_permutevar8x32_ps (old0, reverse);
+                    }
+                    if constexpr (channelMode == 2)
+                    {
+                        cur1 = _mm256_permutevar8x32_ps (cur1, reverse);
+                        new1 = _mm256_permutevar8x32_ps (new1, reverse);
+                        if constexpr (stamped)
+                            old1 = _mm256_permutevar8x32_ps (old1, reverse);
+                    }
+                }
+                __m256 a = cur0, b = cur1;
+                if constexpr (stamped)
+                {
+                    const __m256i due = _mm256_add_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i*> (epochs + i)), baseV);
+                    const __m256 useOld = _mm256_castsi256_ps (_mm256_cmpgt_epi32 (st, due));
+                    a = _mm256_blendv_ps (cur0, old0, useOld);
+                    b = _mm256_blendv_ps (cur1, old1, useOld);
+                }
+                __m256 mono = _mm256_add_ps (a, _mm256_mul_ps (_mm256_sub_ps (new0, a), oneV));
+                if constexpr (channelMode == 2)
+                {
+                    const __m256 right = _mm256_add_ps (b, _mm256_mul_ps (_mm256_sub_ps (new1, b), oneV));
+                    mono = _mm256_add_ps (mono, _mm256_mul_ps (_mm256_sub_ps (right, mono), balanceV));
+                }
+                _mm256_storeu_ps (out + i, mono);
+            }
+
+            return i;
+        }
+       #endif
+
+        template <int channelMode, bool forward, bool stamped>
+        void fetchRun (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
+                       float balance, float* out) noexcept
+        {
+           #if defined(QVL_AVX2_DISPATCH)
+            if (wideVectors)
+            {
+                const int i = fetchRunWide<channelMode, forward, stamped> (j, wrapped, tail, n, epochs, balance, out);
+                if (i < n)
+                    fetchRunBase<channelMode, forward, stamped> (j, forward ? wrapped + i : wrapped - i, forward ? tail + i : tail - i,
+                                                                 n - i, epochs + i, balance, out + i);
+                return;
+            }
+           #endif
+            fetchRunBase<channelMode, forward, stamped> (j, wrapped, tail, n, epochs, balance, out);
+        }
+
+        // Steps at phase 0 reading consecutive windows (a reader at exactly one sample per step). With
+        // t = 0 every product in the cubic is a signed zero or NaN and every sum is exact, so single
+        // precision gives the same bits as the double evaluation.
+        QVL_BODY void interpolateUnitBody (const float* __restrict y, int n, float* __restrict out) noexcept
+        {
+            for (int s = 0; s < n; ++s)
+            {
+                const float y0 = y[s], y1 = y[s + 1], y2 = y[s + 2], y3 = y[s + 3];
+                const float c1 = 0.5f * y2 - 0.5f * y0;
+                const float c2 = y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3;
+                const float c3 = 1.5f * (y1 - y2) + 0.5f * (y3 - y0);
+                out[s] = ((c3 * 0.0f + c2) * 0.0f + c1) * 0.0f + y1;
+            }
+        }
+        QVL_DISPATCHED (interpolateUnit, interpolateUnitBody)
+
+        QVL_BODY void mixGrainBody (float* __restrict left, float* __restrict right, const float* __restrict samples, int m,
+                                    float leftPan, float rightPan, float gain) noexcept
+        {
+            for (int k = 0; k < m; ++k)
+            {
+                left[k] += samples[k] * leftPan * gain;
+                right[k] += samples[k] * rightPan * gain;
+            }
+        }
+        QVL_DISPATCHED (mixGrain, mixGrainBody)
+
+        QVL_BODY void rampSamplesBody (float* __restrict out, int n, float startValue, float delta) noexcept
+        {
+            const auto nf = static_cast<float> (n);
+            for (int j = 0; j < n; ++j)
+                out[j] *= startValue + (static_cast<float> (j) / nf) * delta;
+        }
+        QVL_DISPATCHED (rampSamples, rampSamplesBody)
+
+        QVL_BODY void scaleSamplesBody (float* __restrict out, int n, float value) noexcept
+        {
+            for (int j = 0; j < n; ++j)
+                out[j] *= value;
+        }
+        QVL_DISPATCHED (scaleSamples, scaleSamplesBody)
+
         // The smallest b >= 0 with x * 2^b a whole number, for finite x >= 0; large when there is none.
         int fractionBits (double x) noexcept
         {
@@ -751,12 +939,7 @@ namespace qvl
             return static_cast<float> (((c3 * t + c2) * t + c1) * t + y[1]);
         }
 
-       #if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
-        #define QVL_AVX2_DISPATCH 1
-        // Eight outputs at a time where the processor has AVX2; chosen at run time, and no fused
-        // multiply-add is enabled here, so every lane rounds exactly as the baseline code does.
-        #define QVL_WIDE __attribute__ ((target ("avx2")))
-
+       #if defined(QVL_AVX2_DISPATCH)
         QVL_WIDE inline __m256 wideWindows (const float* sequence, int a, int b) noexcept
         {
             return _mm256_insertf128_ps (_mm256_castps128_ps256 (_mm_loadu_ps (sequence + a)), _mm_loadu_ps (sequence + b), 1);
@@ -809,8 +992,6 @@ namespace qvl
             }
             return s;
         }
-
-        const bool wideVectors = __builtin_cpu_supports ("avx2");
        #endif
 
         // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
@@ -1177,18 +1358,14 @@ namespace qvl
             const float startValue = value (p0);
             const float endValue = value (p1);
             const float delta = endValue - startValue;
-            const auto nf = static_cast<float> (n);
             float* out = samples + (p0 - first);
             if (delta == 0.0f)
             {
                 // j / n is finite and not negative, so each product is a zero with the sign of delta.
-                const float value = startValue + delta;
-                for (int j = 0; j < n; ++j)
-                    out[j] *= value;
+                scaleSamples (out, n, startValue + delta);
                 return;
             }
-            for (int j = 0; j < n; ++j)
-                out[j] *= startValue + (static_cast<float> (j) / nf) * delta;
+            rampSamples (out, n, startValue, delta);
         };
 
         ramp (0, b0, [] (std::int64_t) { return 0.0f; });
@@ -1395,14 +1572,7 @@ namespace qvl
                 const float* const samples = work[v];
                 float* left = outputs[static_cast<std::size_t> (2 * g.stream)] + g.startOffset;
                 float* right = outputs[static_cast<std::size_t> (2 * g.stream + 1)] + g.startOffset;
-                const float leftPan = 1.0f - g.pan;
-                const float rightPan = g.pan;
-                const float gain = g.gain;
-                for (int k = 0; k < m; ++k)
-                {
-                    left[k] += samples[k] * leftPan * gain;
-                    right[k] += samples[k] * rightPan * gain;
-                }
+                mixGrain (left, right, samples, m, 1.0f - g.pan, g.pan, g.gain);
 
                 g.progress += m;
                 g.startOffset = std::max (g.startOffset - n, 0);

@@ -155,6 +155,11 @@ namespace qvl
         // Output delay of a started reader in output samples: two source samples at the grain's speed.
         static int latencyFor (double ratio);
 
+        // Batched reader steps use AVX2 where the processor has it; the baseline code gives the same
+        // bits. Turning it off is for tests (enabling does nothing without AVX2); not thread-safe.
+        static void setWideVectorsEnabled (bool enabled) noexcept;
+        static bool areWideVectorsEnabled() noexcept;
+
     private:
         void applyEnvelope (const Grain& g, float* samples, int m, int latency);
         void completeDeferredReads() override;

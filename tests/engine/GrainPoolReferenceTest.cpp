@@ -613,3 +613,163 @@ TEST (GrainPoolRealtime, NoAllocationAfterPrepare)
     EXPECT_EQ (allocations.count(), 0u);
     EXPECT_EQ (mostLive, pool.getMaxGrains()); // grains were retired and replaced while full
 }
+
+namespace
+{
+    // The way the processor drives the engine: chunks of at most one control tick (shorter than the
+    // crossfade), a write on every sample (host-synced for a while, jumping only between chunks),
+    // spawns at any offset with single-precision ratios, grains starting on both sides of the head,
+    // and a resize or clear now and then between chunks.
+    void runProcessorScenario (unsigned seed, int chunks)
+    {
+        Scenario sc (seed);
+        const int crossfade = sc.chance (0.5) ? 480 : sc.integer (8, 500);
+        const int maxLength = sc.integer (2 * crossfade, 12 * crossfade);
+        const int channels = sc.integer (1, 2);
+        const int blockSize = sc.integer (16, 300);
+        const int tick = sc.integer (1, std::min (blockSize, crossfade - 1));
+
+        qvl::CircularBuffer buffer;
+        model::Buffer refBuffer;
+        buffer.prepare (maxLength, crossfade, channels);
+        refBuffer.prepare (maxLength, crossfade, channels);
+
+        qvl::GrainPool pool (sc.integer (20, 120), 4);
+        model::Pool refPool (pool.getMaxGrains(), 4);
+        pool.prepare (blockSize);
+        refPool.prepare (blockSize);
+
+        std::vector<float> left (static_cast<std::size_t> (blockSize)), right (static_cast<std::size_t> (blockSize));
+        const float* inputs[] { left.data(), right.data() };
+
+        for (int i = 0; i < maxLength + sc.integer (0, maxLength); ++i)
+        {
+            left[0] = sc.real (-1.0f, 1.0f);
+            right[0] = sc.real (-1.0f, 1.0f);
+            buffer.write (inputs, 0, 1.0f, 0.0f);
+            refBuffer.write (inputs, 0, 1.0f, 0.0f);
+        }
+
+        bool synced = false;
+        std::uint64_t host = 0;
+
+        for (int chunk = 0; chunk < chunks; ++chunk)
+        {
+            if (sc.chance (0.02))
+            {
+                const int n = sc.integer (crossfade, maxLength);
+                buffer.setLength (n);
+                refBuffer.setLength (n);
+                buffer.clear();
+                refBuffer.clear();
+            }
+            if (sc.chance (0.05))
+                synced = ! synced;
+            if (synced && sc.chance (0.1))
+                host = std::uniform_int_distribution<std::uint64_t> (0, std::uint64_t (1) << 40) (sc.rng);
+
+            const int n = sc.chance (0.2) ? sc.integer (1, tick) : tick;
+            for (int i = 0; i < n; ++i)
+            {
+                left[static_cast<std::size_t> (i)] = sc.real (-1.0f, 1.0f);
+                right[static_cast<std::size_t> (i)] = sc.real (-1.0f, 1.0f);
+            }
+
+            for (int i = 0; i < n; ++i)
+            {
+                if (synced)
+                {
+                    buffer.writeAt (host, inputs, i, 1.0f, 0.6f);
+                    refBuffer.writeAt (host, inputs, i, 1.0f, 0.6f);
+                    ++host;
+                }
+                else
+                {
+                    buffer.write (inputs, i, 1.0f, 0.6f);
+                    refBuffer.write (inputs, i, 1.0f, 0.6f);
+                }
+
+                if (sc.chance (0.15))
+                {
+                    qvl::GrainSpawnRequest q;
+                    q.buffer = &buffer;
+                    const int head = buffer.getWritePosition();
+                    const int where = sc.integer (0, 3);
+                    q.startIndex = static_cast<std::uint32_t> (where == 0 ? head + sc.integer (-3 * crossfade, 3 * crossfade)
+                                                               : (where == 1 ? head - sc.integer (0, 2 * crossfade)
+                                                                             : sc.integer (0, 4 * maxLength)));
+                    q.length = sc.integer (24, 3000);
+                    // The processor's ratios are single precision.
+                    static const float specials[] { 1.0f, -1.0f, 0.5f, 1.5f, -0.75f, 2.0f, 3.9999f, -4.0f };
+                    q.ratio = sc.chance (0.5) ? specials[sc.integer (0, 7)] : sc.real (-4.0f, 4.0f);
+                    q.gain = sc.real (0.0f, 1.0f);
+                    q.pan = sc.real (0.0f, 1.0f);
+                    q.balance = sc.real (0.0f, 1.0f);
+                    q.stream = sc.integer (0, 3);
+                    q.envelopeKind = static_cast<std::uint8_t> (sc.integer (1, 2));
+                    q.attack = sc.real (0.0f, 0.5f);
+                    q.decay = sc.real (0.0f, 0.5f);
+                    q.sustain = sc.real (0.0f, 1.0f);
+                    q.release = sc.real (0.0f, 0.5f);
+                    pool.spawnGrain (q);
+                    refPool.spawn (q, &refBuffer);
+                }
+
+                pool.advanceReaders();
+                refPool.advance();
+            }
+
+            pool.renderChunk (n);
+            refPool.render (n);
+
+            ASSERT_EQ (pool.getActiveCount(), refPool.active) << "seed " << seed << " chunk " << chunk;
+            for (int o = 0; o < 8; ++o)
+                ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), n))
+                    << "seed " << seed << " chunk " << chunk << " output " << o;
+            for (int g = 0; g < pool.getActiveCount(); ++g)
+            {
+                ASSERT_EQ (pool.getGrain (g).progress, refPool.grains[static_cast<std::size_t> (g)].progress);
+                ASSERT_EQ (pool.getReader (g).getReadPosition(), refPool.readers[static_cast<std::size_t> (g)].readPosition);
+            }
+        }
+    }
+
+    struct WideVectors
+    {
+        explicit WideVectors (bool enabled) : saved (qvl::GrainPool::areWideVectorsEnabled())
+        {
+            qvl::GrainPool::setWideVectorsEnabled (enabled);
+        }
+        ~WideVectors() { qvl::GrainPool::setWideVectorsEnabled (saved); }
+        bool saved;
+    };
+}
+
+TEST (GrainPoolReference, ProcessorLikeRunsMatchBitForBit)
+{
+    for (unsigned seed = 100; seed < 130; ++seed)
+    {
+        runProcessorScenario (seed, 300);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
+// Where the processor has wider vectors, the baseline code must give the same bits too.
+TEST (GrainPoolReference, BaselineVectorsMatchBitForBit)
+{
+    const WideVectors baseline (false);
+    ASSERT_FALSE (qvl::GrainPool::areWideVectorsEnabled());
+    for (unsigned seed = 1; seed <= 20; ++seed)
+    {
+        runScenario (seed, 300);
+        if (HasFatalFailure())
+            return;
+    }
+    for (unsigned seed = 200; seed < 215; ++seed)
+    {
+        runProcessorScenario (seed, 300);
+        if (HasFatalFailure())
+            return;
+    }
+}
