@@ -165,6 +165,16 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
     if (bypassed && faded)
         return;
 
+    // A single NaN or infinity would stay in the feedback loop for good; treat it as silence, before
+    // the input follower of the first tick measures it.
+    for (int c = 0; c < juce::jmin (inputs, buffer.getNumChannels()); ++c)
+    {
+        auto* samples = buffer.getWritePointer (c);
+        for (int i = 0; i < n; ++i)
+            if (! std::isfinite (samples[i]))
+                samples[i] = 0.0f;
+    }
+
     const int tickLength = getTickLength();
     float* const* channels = buffer.getArrayOfWritePointers();
     const int numChannels = buffer.getNumChannels();
@@ -345,16 +355,6 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
     const int n = chunk.getNumSamples();
     if (n == 0)
         return;
-
-    // A single NaN or infinity would stay in the feedback loop for good; treat it as silence.
-    const int inputChannels = juce::jmin (getTotalNumInputChannels(), chunk.getNumChannels());
-    for (int c = 0; c < inputChannels; ++c)
-    {
-        auto* samples = chunk.getWritePointer (c);
-        for (int i = 0; i < n; ++i)
-            if (! std::isfinite (samples[i]))
-                samples[i] = 0.0f;
-    }
 
     const float* const* inputs = chunk.getArrayOfReadPointers();
     const double sampleRate = preparedSampleRate;

@@ -19,6 +19,7 @@ struct ProcessorTestAccess
     static juce::SmoothedValue<float>& granulatorGainSmoother (P& p) { return p.granulatorGainSmoother; }
     static juce::SmoothedValue<float>& inputGainSmoother (P& p) { return p.inputGainSmoother; }
     static int tickLength (const P& p) { return p.getTickLength(); }
+    static int preparedBlockSize (const P& p) { return p.preparedBlockSize; }
 
     static void updateAudioFollower (P& p, const juce::AudioBuffer<float>& audio, bool isInput)
     {
@@ -29,5 +30,12 @@ struct ProcessorTestAccess
                                    const juce::AudioPlayHead::CurrentPositionInfo& position = {})
     {
         p.updateControlTick (chunk, position);
+    }
+
+    static void processAudioChunk (P& p, juce::AudioBuffer<float>& chunk) { p.processAudioChunk (chunk); }
+
+    static float modulatedRealValue (const P& p, const juce::RangedAudioParameter& parameter)
+    {
+        return p.getModulatedRealValue (parameter);
     }
 };

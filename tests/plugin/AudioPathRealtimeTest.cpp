@@ -1,0 +1,239 @@
+// Real-time safety of processBlock: no allocation after preparation, any block size a host may
+// send, and concurrent parameter and state changes from other threads.
+
+#include "tests/plugin/AudioPathTestSupport.h"
+#include "tests/support/AllocationCounter.h"
+
+#include <atomic>
+#include <chrono>
+#include <thread>
+
+using namespace qvl::test;
+
+namespace
+{
+    // Everything the audio path can do at once: four streams, ADSR, the buffer signal, write sync
+    // with a playing host, modulation from every kind of modulator and a beat-synced stream.
+    void useEverything (QuorvalisPluginAudioProcessor& p)
+    {
+        for (int s = 1; s <= 4; ++s)
+        {
+            const auto n = juce::String (s);
+            setRealValue (p, "stream_" + n + "_is_enabled", 1.0f);
+            setTimed (p, "stream_" + n + "_rate", "stream_" + n + "_rate_timebase", streamRateRanges,
+                      Timebase::milliseconds, 2.0f + 3.0f * (float) s);
+            setRealValue (p, "stream_" + n + "_increment", 0.7f * (float) s - 1.5f);
+        }
+
+        setRealValue (p, "stream_2_adsr_enabled", 1.0f);
+        setRealValue (p, "stream_3_rate_sync", (float) SyncMode::beat);
+        setRealValue (p, "stream_3_rate_timebase", 7.0f);
+        setRealValue (p, "gain_db_buffer", -6.0f);
+        setRealValue (p, "buffer_write_sync", 1.0f);
+        setRealValue (p, "grain_count_limit", 600.0f);
+
+        const char* const targets[] = { "stream_1_grain_pitch", "stream_2_position", "buffer_size", "gain_db_dry" };
+        const int modulators[] = { 0, 4, 8, 12 };
+        for (int k = 0; k < 4; ++k)
+        {
+            const auto n = juce::String (k + 1);
+            setRealValue (p, "modulation_" + n + "_target", (float) indexOf (p, targets[k]));
+            setRealValue (p, "modulator_" + n + "_modulator_index", (float) modulators[k]);
+            setRealValue (p, "modulation_" + n + "_amount", 0.3f);
+        }
+        setRealValue (p, "modulator_lfo_1_rate", 0.8f);
+    }
+
+    struct AllocationRun
+    {
+        explicit AllocationRun (int preparedSize)
+        {
+            prepare (p, 48000.0, preparedSize);
+            useEverything (p);
+            p.setPlayHead (&head);
+            editor.reset (p.createEditorIfNeeded());
+        }
+
+        ~AllocationRun()
+        {
+            editor.reset();
+            p.setPlayHead (nullptr);
+        }
+
+        // Processes one block of n samples; returns the allocations made inside processBlock.
+        std::size_t block (int n)
+        {
+            if (storage.getNumSamples() < n)
+                storage.setSize (2, n);
+
+            juce::AudioBuffer<float> b (storage.getArrayOfWritePointers(), 2, n);
+            fill (b, position, sine);
+            head.set (true, position);
+
+            // About as often as the editor's refresh timer asks.
+            if (position / 768 != (position + n) / 768 || n >= 768)
+                p.displayRequest = 1;
+
+            std::size_t count;
+            {
+                ScopedAllocationCounter counter;
+                p.processBlock (b, midi);
+                count = counter.count();
+            }
+
+            position += n;
+            finite = finite && allFinite (b);
+            return count;
+        }
+
+        QuorvalisPluginAudioProcessor p;
+        FakePlayHead head;
+        std::unique_ptr<juce::AudioProcessorEditor> editor;
+        juce::AudioBuffer<float> storage { 2, 8192 };
+        juce::MidiBuffer midi;
+        juce::int64 position = 0;
+        bool finite = true;
+    };
+}
+
+TEST (AudioPathRealtime, NoAllocationForAnyFixedBlockSize)
+{
+    for (const int size : { 1, 64, 137, 512, 4096 })
+    {
+        AllocationRun r (size);
+        ASSERT_NE (r.editor, nullptr);
+        r.block (size);
+
+        const int blocks = juce::jmax (4, 24000 / size);
+        std::size_t allocations = 0;
+
+        for (int b = 0; b < blocks; ++b)
+        {
+            // Requests from the editor and the host along the way.
+            if (b == blocks / 4)
+            {
+                r.p.clearBufferRequest = 1;
+                r.p.streamResetRequests[1] = 1;
+                *r.p.randomParameters[0].triggerRequest = 1;
+            }
+            if (b == blocks / 2)
+                r.p.bypassParameter->setValueNotifyingHost (1.0f);
+            if (b == 3 * blocks / 4)
+                r.p.bypassParameter->setValueNotifyingHost (0.0f);
+
+            allocations += r.block (size);
+        }
+
+        EXPECT_EQ (allocations, 0u) << "block size " << size;
+        EXPECT_TRUE (r.finite) << "block size " << size;
+        EXPECT_GT (r.p.grainPool.getActiveCount(), 0) << "block size " << size;
+        EXPECT_EQ (r.p.displayRequest.load(), 0) << "block size " << size;
+    }
+}
+
+TEST (AudioPathRealtime, NoAllocationWithVaryingBlockSizes)
+{
+    AllocationRun r (512);
+    r.block (512);
+
+    juce::Random sizes (4711);
+    std::size_t allocations = 0;
+    for (int b = 0; b < 400; ++b)
+        allocations += r.block (1 + sizes.nextInt (512));
+
+    EXPECT_EQ (allocations, 0u);
+    EXPECT_TRUE (r.finite);
+}
+
+TEST (AudioPathRealtime, BlocksLargerThanAnnounced)
+{
+    for (const int factor : { 2, 10 })
+    {
+        AllocationRun r (512);
+        r.block (512);
+
+        std::size_t allocations = 0;
+        for (int b = 0; b < 20; ++b)
+            allocations += r.block (512 * factor);
+
+        EXPECT_EQ (allocations, 0u) << factor << "x";
+        EXPECT_TRUE (r.finite) << factor << "x";
+        EXPECT_GT (r.p.grainPool.getActiveCount(), 0);
+    }
+}
+
+TEST (AudioPathRealtime, PreparedSizeBelowOneTick)
+{
+    AllocationRun r (16);
+    r.block (16);
+
+    std::size_t allocations = 0;
+    for (int b = 0; b < 3000; ++b)
+        allocations += r.block (16);
+    for (const int n : { 137, 200, 1000, 16, 1 })
+        allocations += r.block (n);
+
+    EXPECT_EQ (allocations, 0u);
+    EXPECT_TRUE (r.finite);
+    EXPECT_GT (r.p.grainPool.getActiveCount(), 0);
+}
+
+TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 256);
+    juce::MemoryBlock initialState;
+    p.getStateInformation (initialState);
+
+    std::atomic<bool> stop { false };
+    std::atomic<bool> finite { true };
+    std::atomic<int> blocks { 0 };
+
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> block (2, 256);
+        juce::MidiBuffer midi;
+        juce::int64 position = 0;
+
+        while (! stop.load())
+        {
+            fill (block, position, sine);
+            p.processBlock (block, midi);
+            position += 256;
+            if (! allFinite (block))
+                finite = false;
+            ++blocks;
+        }
+    });
+
+    juce::Random random (1234);
+    const auto& parameters = p.getParameters();
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (2);
+    int rounds = 0;
+
+    while (std::chrono::steady_clock::now() < deadline)
+    {
+        for (int k = 0; k < 20; ++k)
+            parameters[random.nextInt (parameters.size())]->setValueNotifyingHost (random.nextFloat());
+
+        juce::MemoryBlock state;
+        p.getStateInformation (state);
+        if (rounds % 10 == 9)
+            p.setStateInformation (initialState.getData(), (int) initialState.getSize());
+        else
+            p.setStateInformation (state.getData(), (int) state.getSize());
+
+        ++rounds;
+    }
+
+    stop = true;
+    audio.join();
+
+    EXPECT_TRUE (finite.load());
+    EXPECT_GT (blocks.load(), 10);
+    EXPECT_GT (rounds, 10);
+
+    // Still working afterwards.
+    const auto out = run (p, 4096, 256);
+    EXPECT_TRUE (allFinite (out));
+}
