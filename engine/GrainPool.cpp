@@ -1058,6 +1058,8 @@ namespace qvl
         double ph = reader.phase;
         int count = 0;
         bool timesKnown = false;
+        bool unitSteps = false;
+        int firstWindow = 0;
         const int bits = std::max (fractionBits (speed), fractionBits (ph));
         if (bits <= 48)
         {
@@ -1070,6 +1072,15 @@ namespace qvl
             const auto origin = static_cast<std::int64_t> (ph * scale);
             const std::int64_t fraction = (std::int64_t (1) << bits) - 1;
             int s = 0;
+            if (bits == 0 && stride == 1)
+            {
+                // One sample per step at phase 0: step s reads the window at firstWindow + s.
+                unitSteps = true;
+                firstWindow = static_cast<int> (origin);
+                s = steps;
+                if (steps > 0)
+                    starts[steps - 1] = firstWindow + steps - 1;
+            }
            #if defined(__SSE2__)
             {
                 // Two steps at a time; a whole number below 2^52 becomes a double through the exponent trick.
@@ -1172,6 +1183,16 @@ namespace qvl
             {
                 if (timesKnown)
                     return;
+                timesKnown = true;
+                if (unitSteps)
+                {
+                    // The fetches before the first window all come at the first step, then one per step.
+                    const int early = std::min (firstWindow, count);
+                    std::fill_n (fetchTimes, early, epochs[0]);
+                    if (count > early)
+                        std::copy_n (epochs + 1, count - early, fetchTimes + early);
+                    return;
+                }
                 // At most four fetches a step: each step marks four slots from its first fetch on, and
                 // the next step overwrites what is not its own.
                 int previous = 0;
@@ -1182,7 +1203,6 @@ namespace qvl
                     slot[0] = slot[1] = slot[2] = slot[3] = epoch;
                     previous = starts[s];
                 }
-                timesKnown = true;
             };
             const int written = journal.writes;
             const auto touchesWritten = [&] (int lowTail, int n)
@@ -1258,7 +1278,10 @@ namespace qvl
         }
 
         std::copy_n (reader.history + reader.historyIndex, 4, sequence);
-        interpolateSteps (sequence, starts, phases, steps, outputs);
+        if (unitSteps)
+            interpolateUnit (static_cast<const float*> (sequence + firstWindow), steps, outputs);
+        else
+            interpolateSteps (sequence, starts, phases, steps, outputs);
 
         reader.phase = ph;
         const int newest = (reader.historyIndex + count) & 3;
