@@ -1433,9 +1433,40 @@ namespace qvl
            #endif
         }
 
+       #if defined(QVL_AVX2_DISPATCH)
+        // applySineWindow eight samples at a time; returns how many it did.
+        QVL_WIDE int applySineWindowWide (float* samples, const float* positions, int m) noexcept
+        {
+            const __m256 zero = _mm256_setzero_ps();
+            const __m256 one = _mm256_set1_ps (1.0f);
+            const __m256 pi = _mm256_set1_ps (3.1415927f);
+            const __m256 sign = _mm256_set1_ps (-0.0f);
+            int k = 0;
+            for (; k + 8 <= m; k += 8)
+            {
+                const __m256 t = _mm256_min_ps (one, _mm256_max_ps (zero, _mm256_loadu_ps (positions + k)));
+                const __m256 x = _mm256_mul_ps (pi, t);
+                const __m256 x2 = _mm256_mul_ps (x, x);
+                __m256 num = _mm256_add_ps (_mm256_set1_ps (-52785432.0f), _mm256_mul_ps (x2, _mm256_set1_ps (479249.0f)));
+                num = _mm256_add_ps (_mm256_set1_ps (1640635920.0f), _mm256_mul_ps (x2, num));
+                num = _mm256_add_ps (_mm256_set1_ps (-11511339840.0f), _mm256_mul_ps (x2, num));
+                num = _mm256_mul_ps (_mm256_xor_ps (x, sign), num);
+                __m256 den = _mm256_add_ps (_mm256_set1_ps (3177720.0f), _mm256_mul_ps (x2, _mm256_set1_ps (18361.0f)));
+                den = _mm256_add_ps (_mm256_set1_ps (277920720.0f), _mm256_mul_ps (x2, den));
+                den = _mm256_add_ps (_mm256_set1_ps (11511339840.0f), _mm256_mul_ps (x2, den));
+                _mm256_storeu_ps (samples + k, _mm256_mul_ps (_mm256_loadu_ps (samples + k), _mm256_div_ps (num, den)));
+            }
+            return k;
+        }
+       #endif
+
         void applySineWindow (float* samples, const float* positions, int m) noexcept
         {
             int k = 0;
+           #if defined(QVL_AVX2_DISPATCH)
+            if (wideVectors)
+                k = applySineWindowWide (samples, positions, m);
+           #endif
            #if defined(__SSE2__)
             // Lane by lane the scalar code below: max (0, t) and min (1, t) keep a NaN position, as
             // std::max and std::min do with it first.
