@@ -940,6 +940,24 @@ namespace qvl
         }
 
        #if defined(QVL_AVX2_DISPATCH)
+        // Step s of a reader whose phase and speed are multiples of 2^-b, with every phase + s speed below
+        // 2^(53 - b): that sum is exact, so its whole part is the fetch count and the rest the phase that
+        // the step-by-step walk reaches. Four steps at a time; returns how many it did.
+        QVL_WIDE int walkPhasesWide (double phase, double speed, int steps, int* starts, double* phases) noexcept
+        {
+            __m256d x = _mm256_add_pd (_mm256_set1_pd (phase), _mm256_mul_pd (_mm256_set_pd (3.0, 2.0, 1.0, 0.0), _mm256_set1_pd (speed)));
+            const __m256d stride = _mm256_set1_pd (4.0 * speed);
+            int s = 0;
+            for (; s + 4 <= steps; s += 4)
+            {
+                const __m256d whole = _mm256_floor_pd (x);
+                _mm256_storeu_pd (phases + s, _mm256_sub_pd (x, whole));
+                _mm_storeu_si128 (reinterpret_cast<__m128i*> (starts + s), _mm256_cvttpd_epi32 (whole));
+                x = _mm256_add_pd (x, stride);
+            }
+            return s;
+        }
+
         QVL_WIDE inline __m256 wideWindows (const float* sequence, int a, int b) noexcept
         {
             return _mm256_insertf128_ps (_mm256_castps128_ps256 (_mm_loadu_ps (sequence + a)), _mm_loadu_ps (sequence + b), 1);
@@ -1081,7 +1099,13 @@ namespace qvl
                 if (steps > 0)
                     starts[steps - 1] = firstWindow + steps - 1;
             }
+           #if defined(QVL_AVX2_DISPATCH)
+            // While every phase times 2^bits stays below 2^53 the walk is exact in double precision too.
+            if (wideVectors && s < steps && (5.0 + 4.0 * steps) * scale < 9007199254740992.0)
+                s = walkPhasesWide (ph, speed, steps, starts, phases);
+           #endif
            #if defined(__SSE2__)
+            if (s < steps)
             {
                 // Two steps at a time; a whole number below 2^52 becomes a double through the exponent trick.
                 const __m128i strides = _mm_set1_epi64x (2 * stride);
@@ -1090,7 +1114,7 @@ namespace qvl
                 const __m128d magicValue = _mm_set1_pd (4503599627370496.0);
                 const __m128i shift = _mm_cvtsi32_si128 (bits);
                 const __m128d units = _mm_set1_pd (unit);
-                __m128i u = _mm_set_epi64x (origin + stride, origin);
+                __m128i u = _mm_set_epi64x (origin + stride * (s + 1), origin + stride * s);
                 for (; s + 2 <= steps; s += 2)
                 {
                     const __m128i whole = _mm_srl_epi64 (u, shift);
