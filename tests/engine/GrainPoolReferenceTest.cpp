@@ -13,6 +13,7 @@
 #include <cstdint>
 #include <cstring>
 #include <limits>
+#include <memory>
 #include <random>
 #include <vector>
 
@@ -810,5 +811,155 @@ TEST (GrainPoolReference, SpecialSampleValuesMatchBitForBit)
         runProcessorScenario (seed, 200, true);
         if (HasFatalFailure())
             return;
+    }
+}
+
+// Two pools reading one buffer, and a pool whose grains read two buffers: one pool's batched steps
+// must be finished when another starts batching on the same buffer, and grains of different buffers
+// fall back to stepping sample by sample. Reader positions asked for in the middle of a chunk are
+// brought up to date first.
+TEST (GrainPoolReference, SharedBuffersAndPoolsMatchBitForBit)
+{
+    for (unsigned seed = 400; seed < 420; ++seed)
+    {
+        Scenario sc (seed);
+        const int crossfade = sc.integer (4, 200);
+        const int lengthA = sc.integer (crossfade, 2000);
+        const int lengthB = sc.integer (crossfade, 2000);
+        const int blockSize = sc.integer (1, 64);
+
+        qvl::CircularBuffer a, b;
+        model::Buffer refA, refB;
+        a.prepare (lengthA, crossfade, 2);
+        refA.prepare (lengthA, crossfade, 2);
+        b.prepare (lengthB, crossfade, 1);
+        refB.prepare (lengthB, crossfade, 1);
+
+        qvl::GrainPool first (30, 4), second (30, 4);
+        model::Pool refFirst (30, 4), refSecond (30, 4);
+        first.prepare (blockSize);
+        second.prepare (blockSize);
+        refFirst.prepare (blockSize);
+        refSecond.prepare (blockSize);
+
+        float left = 0.0f, right = 0.0f;
+        const float* inputs[] { &left, &right };
+
+        const auto spawn = [&] (qvl::GrainPool& pool, model::Pool& ref, bool fromA)
+        {
+            qvl::GrainSpawnRequest q;
+            q.buffer = fromA ? &a : &b;
+            const int head = q.buffer->getWritePosition();
+            q.startIndex = static_cast<std::uint32_t> (head + sc.integer (-3 * crossfade, 3 * crossfade));
+            q.length = sc.integer (10, 400);
+            q.ratio = sc.ratio();
+            q.pan = sc.real (0.0f, 1.0f);
+            q.balance = sc.real (0.0f, 1.0f);
+            q.stream = sc.integer (0, 3);
+            q.envelopeKind = static_cast<std::uint8_t> (sc.integer (1, 2));
+            q.attack = q.decay = q.release = 0.2f;
+            q.sustain = 0.6f;
+            pool.spawnGrain (q);
+            ref.spawn (q, fromA ? &refA : &refB);
+        };
+
+        for (int chunk = 0; chunk < 200; ++chunk)
+        {
+            const int n = sc.integer (1, blockSize);
+            const bool mixed = sc.chance (0.3);
+            for (int i = 0; i < n; ++i)
+            {
+                left = sc.real (-1.0f, 1.0f);
+                right = sc.real (-1.0f, 1.0f);
+                a.write (inputs, 0, 1.0f, 0.5f);
+                refA.write (inputs, 0, 1.0f, 0.5f);
+                b.write (inputs, 0, 1.0f, 0.5f);
+                refB.write (inputs, 0, 1.0f, 0.5f);
+
+                if (sc.chance (0.2))
+                    spawn (first, refFirst, ! (mixed && sc.chance (0.5)));
+                if (sc.chance (0.2))
+                    spawn (second, refSecond, true);
+
+                if (sc.chance (0.5))
+                {
+                    first.advanceReaders();
+                    second.advanceReaders();
+                }
+                else
+                {
+                    second.advanceReaders();
+                    first.advanceReaders();
+                }
+                refFirst.advance();
+                refSecond.advance();
+
+                if (first.getActiveCount() > 0 && sc.chance (0.05))
+                {
+                    const int g = sc.integer (0, first.getActiveCount() - 1);
+                    ASSERT_EQ (first.getReader (g).getReadPosition(), refFirst.readers[static_cast<std::size_t> (g)].readPosition)
+                        << "seed " << seed << " chunk " << chunk;
+                }
+            }
+
+            first.renderChunk (n);
+            second.renderChunk (n);
+            refFirst.render (n);
+            refSecond.render (n);
+            for (int o = 0; o < 8; ++o)
+            {
+                ASSERT_TRUE (sameBits (first.getOutputs()[o], refFirst.outputs[static_cast<std::size_t> (o)].data(), n))
+                    << "seed " << seed << " chunk " << chunk << " output " << o;
+                ASSERT_TRUE (sameBits (second.getOutputs()[o], refSecond.outputs[static_cast<std::size_t> (o)].data(), n))
+                    << "seed " << seed << " chunk " << chunk << " output " << o;
+            }
+        }
+    }
+}
+
+// A buffer that goes away before the pool finishes its pending steps for them first; a pool that goes
+// away first lets go of the buffer.
+TEST (GrainPoolReference, PendingStepsSurviveEitherSideGoingAway)
+{
+    std::vector<float> expected;
+    for (int run = 0; run < 2; ++run)
+    {
+        auto pool = std::make_unique<qvl::GrainPool> (4, 4);
+        pool->prepare (32);
+        auto buffer = std::make_unique<qvl::CircularBuffer>();
+        buffer->prepare (1000, 50, 1);
+        float x = 0.0f;
+        const float* inputs[] { &x };
+        for (int i = 0; i < 1500; ++i)
+        {
+            x = static_cast<float> (i % 97) / 97.0f;
+            buffer->write (inputs, 0, 1.0f, 0.0f);
+        }
+
+        qvl::GrainSpawnRequest q;
+        q.buffer = buffer.get();
+        q.startIndex = 100;
+        q.length = 500;
+        ASSERT_TRUE (pool->spawnGrain (q));
+        for (int i = 0; i < 20; ++i)
+        {
+            buffer->write (inputs, 0, 1.0f, 0.0f);
+            pool->advanceReaders();
+        }
+
+        if (run == 0)
+        {
+            pool->renderChunk (20);
+            expected.assign (pool->getOutputs()[0], pool->getOutputs()[0] + 20);
+            pool.reset();
+            buffer->write (inputs, 0, 1.0f, 0.0f); // no pool to tell any more
+        }
+        else
+        {
+            buffer.reset(); // the pool's reads are finished before the samples go
+            pool->renderChunk (20);
+            EXPECT_TRUE (sameBits (pool->getOutputs()[0], expected.data(), 20));
+            EXPECT_EQ (pool->getReader (0).getReadPosition(), 120);
+        }
     }
 }
