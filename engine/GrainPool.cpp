@@ -540,7 +540,8 @@ namespace qvl
             total += padA + padD + padR;
         }
 
-        total += latencyFor (g.ratio);
+        const int latency = latencyFor (g.ratio);
+        total += latency;
         g.length = static_cast<int> (std::min<std::int64_t> (total, INT_MAX));
 
         GrainReader& reader = readers[static_cast<std::size_t> (activeCount)];
@@ -549,6 +550,7 @@ namespace qvl
         reader.balance = g.balance;
         reader.forward = g.ratio >= 0.0;
         reader.pendingFrom = pendingSteps;
+        reader.latency = latency;
 
         if (activeCount == 0)
         {
@@ -1610,7 +1612,7 @@ namespace qvl
                 if (g.envelopeKind != EnvelopeKind::adsr)
                     sines[numSines++] = v;
                 else
-                    applyEnvelope (g, work[v], lengths[v], latencyFor (g.ratio));
+                    applyEnvelope (g, work[v], lengths[v], readers[static_cast<std::size_t> (visits[v])].latency);
             }
 
             for (int first = 0; first < numSines; first += 4)
@@ -1626,7 +1628,7 @@ namespace qvl
                     const int v = sines[first + lane];
                     const Grain& g = grains[static_cast<std::size_t> (visits[v])];
                     const int m = lengths[v];
-                    const auto span = static_cast<float> (g.length - latencyFor (g.ratio));
+                    const auto span = static_cast<float> (g.length - readers[static_cast<std::size_t> (visits[v])].latency);
                     const float tStart = static_cast<float> (g.progress) / span;
                     const auto mf = static_cast<float> (m);
                     starts[lane] = tStart;

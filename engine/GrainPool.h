@@ -91,6 +91,8 @@ namespace qvl
 
         // First step of the pool's deferred steps that this reader still has to take.
         int pendingFrom = 0;
+        // The grain's latency, which its envelope needs every chunk.
+        int latency = 0;
 
         friend class GrainPool;
         void fetchSilent (bool forward) noexcept;
