@@ -460,7 +460,6 @@ namespace qvl
         blockSize = std::max (0, newBlockSize);
         const auto bs = static_cast<std::size_t> (blockSize);
 
-        scratch.assign (bs, 0.0f);
         // Rounded up to whole vectors, and kept apart so that groups of grains do not share cache lines.
         groupStride = static_cast<int> ((bs + 3) / 4 * 4 + 16);
         windowPositions.assign (4 * static_cast<std::size_t> (groupStride), 0.0f);
@@ -1347,33 +1346,9 @@ namespace qvl
                 mixedSources = true;
     }
 
-    void GrainPool::applyEnvelope (const Grain& g, float* samples, int m, int latency)
+    // The ADSR envelope; sine windows are applied in groups by renderChunk.
+    void GrainPool::applyAdsr (const Grain& g, float* samples, int m, int latency)
     {
-        if (g.envelopeKind != EnvelopeKind::adsr)
-        {
-            const auto span = static_cast<float> (g.length - latency);
-            const float tStart = static_cast<float> (g.progress) / span;
-            const auto mf = static_cast<float> (m);
-            const float step = ((mf / span + tStart) - tStart) / mf;
-
-            // The positions are a running sum, so they are laid out first; the window itself then
-            // vectorises.
-            float* positions = windowPositions.data();
-            float t = tStart;
-            for (int k = 0; k < m; ++k)
-            {
-                positions[k] = t;
-                t += step;
-            }
-
-            for (int k = 0; k < m; ++k)
-            {
-                const float clamped = std::min (std::max (positions[k], 0.0f), 1.0f);
-                samples[k] *= sinApprox (3.1415927f * clamped);
-            }
-            return;
-        }
-
         const std::int64_t length = g.length;
         const std::int64_t lambda = latency;
         const std::int64_t a = g.attackSamples;
@@ -1612,7 +1587,7 @@ namespace qvl
                 if (g.envelopeKind != EnvelopeKind::adsr)
                     sines[numSines++] = v;
                 else
-                    applyEnvelope (g, work[v], lengths[v], readers[static_cast<std::size_t> (visits[v])].latency);
+                    applyAdsr (g, work[v], lengths[v], readers[static_cast<std::size_t> (visits[v])].latency);
             }
 
             for (int first = 0; first < numSines; first += 4)

@@ -109,7 +109,10 @@ namespace qvl
     };
 
     // Up to maxGrains grains playing at once, each with its own reader; rendered per chunk into a
-    // stereo output pair per stream.
+    // stereo output pair per stream. advanceReaders only records the step: each grain's steps of the
+    // chunk are taken together when it is rendered, reading the buffer through its journal so that
+    // every read sees the samples as they stood at its own sample. Grains of different buffers are
+    // stepped sample by sample instead.
     class GrainPool : private CircularBuffer::DeferredReader
     {
     public:
@@ -122,6 +125,7 @@ namespace qvl
 
         explicit GrainPool (int maxGrains = defaultMaxGrains, int numStreams = defaultNumStreams);
         ~GrainPool();
+        // Attaches itself to the buffer it reads, and its outputs point into its own storage.
         GrainPool (const GrainPool&) = delete;
         GrainPool& operator= (const GrainPool&) = delete;
 
@@ -163,7 +167,7 @@ namespace qvl
         static bool areWideVectorsEnabled() noexcept;
 
     private:
-        void applyEnvelope (const Grain& g, float* samples, int m, int latency);
+        void applyAdsr (const Grain& g, float* samples, int m, int latency);
         void completeDeferredReads() override;
         void stepEagerly();
         void runDeferred (GrainReader& reader, const CircularBuffer::JournalView& journal);
@@ -178,7 +182,6 @@ namespace qvl
         int numStreams = defaultNumStreams;
         int samplesAdvanced = 0;
         std::vector<float> outputStorage;
-        std::vector<float> scratch;
         std::vector<float> windowPositions;
         static constexpr int groupSize = 8;
         int groupStride = 0;
