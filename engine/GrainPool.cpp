@@ -891,20 +891,32 @@ namespace qvl
         }
         QVL_DISPATCHED (mixGrain, mixGrainBody)
 
-        QVL_BODY void rampSamplesBody (float* __restrict out, int n, float startValue, float delta) noexcept
+        // An envelope segment applied and mixed in one pass: each sample is weighted exactly as it would
+        // be in place, then panned and added.
+        QVL_BODY void mixRampBody (float* __restrict left, float* __restrict right, const float* __restrict samples, int n,
+                                   float startValue, float delta, float leftPan, float rightPan, float gain) noexcept
         {
             const auto nf = static_cast<float> (n);
             for (int j = 0; j < n; ++j)
-                out[j] *= startValue + (static_cast<float> (j) / nf) * delta;
+            {
+                const float weighted = samples[j] * (startValue + (static_cast<float> (j) / nf) * delta);
+                left[j] += weighted * leftPan * gain;
+                right[j] += weighted * rightPan * gain;
+            }
         }
-        QVL_DISPATCHED (rampSamples, rampSamplesBody)
+        QVL_DISPATCHED (mixRamp, mixRampBody)
 
-        QVL_BODY void scaleSamplesBody (float* __restrict out, int n, float value) noexcept
+        QVL_BODY void mixScaledBody (float* __restrict left, float* __restrict right, const float* __restrict samples, int n,
+                                     float value, float leftPan, float rightPan, float gain) noexcept
         {
             for (int j = 0; j < n; ++j)
-                out[j] *= value;
+            {
+                const float weighted = samples[j] * value;
+                left[j] += weighted * leftPan * gain;
+                right[j] += weighted * rightPan * gain;
+            }
         }
-        QVL_DISPATCHED (scaleSamples, scaleSamplesBody)
+        QVL_DISPATCHED (mixScaled, mixScaledBody)
 
         // The smallest b >= 0 with x * 2^b a whole number, for finite x >= 0; large when there is none.
         int fractionBits (double x) noexcept
@@ -1346,9 +1358,15 @@ namespace qvl
                 mixedSources = true;
     }
 
-    // The ADSR envelope; sine windows are applied in groups by renderChunk.
-    void GrainPool::applyAdsr (const Grain& g, float* samples, int m, int latency)
+    // Applies the ADSR envelope to a grain's samples of this chunk and mixes them into its outputs.
+    void GrainPool::mixWithAdsr (const Grain& g, const float* samples, int m, int latency)
     {
+        float* const left = outputs[static_cast<std::size_t> (2 * g.stream)] + g.startOffset;
+        float* const right = outputs[static_cast<std::size_t> (2 * g.stream + 1)] + g.startOffset;
+        const float leftPan = 1.0f - g.pan;
+        const float rightPan = g.pan;
+        const float gain = g.gain;
+
         const std::int64_t length = g.length;
         const std::int64_t lambda = latency;
         const std::int64_t a = g.attackSamples;
@@ -1382,14 +1400,14 @@ namespace qvl
             const float startValue = value (p0);
             const float endValue = value (p1);
             const float delta = endValue - startValue;
-            float* out = samples + (p0 - first);
+            const auto offset = static_cast<std::size_t> (p0 - first);
             if (delta == 0.0f)
             {
                 // j / n is finite and not negative, so each product is a zero with the sign of delta.
-                scaleSamples (out, n, startValue + delta);
+                mixScaled (left + offset, right + offset, samples + offset, n, startValue + delta, leftPan, rightPan, gain);
                 return;
             }
-            rampSamples (out, n, startValue, delta);
+            mixRamp (left + offset, right + offset, samples + offset, n, startValue, delta, leftPan, rightPan, gain);
         };
 
         ramp (0, b0, [] (std::int64_t) { return 0.0f; });
@@ -1586,8 +1604,6 @@ namespace qvl
                 const Grain& g = grains[static_cast<std::size_t> (visits[v])];
                 if (g.envelopeKind != EnvelopeKind::adsr)
                     sines[numSines++] = v;
-                else
-                    applyAdsr (g, work[v], lengths[v], readers[static_cast<std::size_t> (visits[v])].latency);
             }
 
             for (int first = 0; first < numSines; first += 4)
@@ -1625,9 +1641,16 @@ namespace qvl
                 Grain& g = grains[static_cast<std::size_t> (visits[v])];
                 const int m = lengths[v];
                 const float* const samples = work[v];
-                float* left = outputs[static_cast<std::size_t> (2 * g.stream)] + g.startOffset;
-                float* right = outputs[static_cast<std::size_t> (2 * g.stream + 1)] + g.startOffset;
-                mixGrain (left, right, samples, m, 1.0f - g.pan, g.pan, g.gain);
+                if (g.envelopeKind == EnvelopeKind::adsr)
+                {
+                    mixWithAdsr (g, samples, m, readers[static_cast<std::size_t> (visits[v])].latency);
+                }
+                else
+                {
+                    float* left = outputs[static_cast<std::size_t> (2 * g.stream)] + g.startOffset;
+                    float* right = outputs[static_cast<std::size_t> (2 * g.stream + 1)] + g.startOffset;
+                    mixGrain (left, right, samples, m, 1.0f - g.pan, g.pan, g.gain);
+                }
 
                 g.progress += m;
                 g.startOffset = std::max (g.startOffset - n, 0);

@@ -167,7 +167,7 @@ namespace qvl
         static bool areWideVectorsEnabled() noexcept;
 
     private:
-        void applyAdsr (const Grain& g, float* samples, int m, int latency);
+        void mixWithAdsr (const Grain& g, const float* samples, int m, int latency);
         void completeDeferredReads() override;
         void stepEagerly();
         void runDeferred (GrainReader& reader, const CircularBuffer::JournalView& journal);
