@@ -983,42 +983,81 @@ namespace qvl
             return _mm256_cvtpd_ps (_mm256_add_pd (_mm256_mul_pd (v, t), _mm256_cvtps_pd (a0)));
         }
 
+        // The float coefficients of eight consecutive steps' windows.
+        struct WideCoefficients
+        {
+            __m256 c3, c2, c1, y1;
+        };
+
+        QVL_WIDE inline WideCoefficients wideCoefficients (const float* sequence, const int* starts) noexcept
+        {
+            // Lane k of each 128-bit half is one output's window; the transpose runs in both halves.
+            const __m256 r0 = wideWindows (sequence, starts[0], starts[4]);
+            const __m256 r1 = wideWindows (sequence, starts[1], starts[5]);
+            const __m256 r2 = wideWindows (sequence, starts[2], starts[6]);
+            const __m256 r3 = wideWindows (sequence, starts[3], starts[7]);
+            const __m256 t0 = _mm256_unpacklo_ps (r0, r1);
+            const __m256 t1 = _mm256_unpackhi_ps (r0, r1);
+            const __m256 t2 = _mm256_unpacklo_ps (r2, r3);
+            const __m256 t3 = _mm256_unpackhi_ps (r2, r3);
+            const __m256 y0 = _mm256_shuffle_ps (t0, t2, _MM_SHUFFLE (1, 0, 1, 0));
+            const __m256 y1 = _mm256_shuffle_ps (t0, t2, _MM_SHUFFLE (3, 2, 3, 2));
+            const __m256 y2 = _mm256_shuffle_ps (t1, t3, _MM_SHUFFLE (1, 0, 1, 0));
+            const __m256 y3 = _mm256_shuffle_ps (t1, t3, _MM_SHUFFLE (3, 2, 3, 2));
+
+            const __m256 half = _mm256_set1_ps (0.5f);
+            WideCoefficients c;
+            c.c1 = _mm256_sub_ps (_mm256_mul_ps (half, y2), _mm256_mul_ps (half, y0));
+            c.c2 = _mm256_sub_ps (_mm256_add_ps (_mm256_sub_ps (y0, _mm256_mul_ps (_mm256_set1_ps (2.5f), y1)),
+                                                 _mm256_mul_ps (_mm256_set1_ps (2.0f), y2)),
+                                  _mm256_mul_ps (half, y3));
+            c.c3 = _mm256_add_ps (_mm256_mul_ps (_mm256_set1_ps (1.5f), _mm256_sub_ps (y1, y2)),
+                                  _mm256_mul_ps (half, _mm256_sub_ps (y3, y0)));
+            c.y1 = y1;
+            return c;
+        }
+
+        QVL_WIDE inline __m256d low (__m256 v) noexcept { return _mm256_cvtps_pd (_mm256_castps256_ps128 (v)); }
+        QVL_WIDE inline __m256d high (__m256 v) noexcept { return _mm256_cvtps_pd (_mm256_extractf128_ps (v, 1)); }
+
         QVL_WIDE int interpolateStepsWide (const float* sequence, const int* starts, const double* phases, int n, float* out) noexcept
         {
-            const __m256 half = _mm256_set1_ps (0.5f);
-            const __m256 twoAndHalf = _mm256_set1_ps (2.5f);
-            const __m256 two = _mm256_set1_ps (2.0f);
-            const __m256 oneAndHalf = _mm256_set1_ps (1.5f);
-
+            // Sixteen steps at a time, as four independent Horner chains, so that their latencies overlap.
             int s = 0;
+            for (; s + 16 <= n; s += 16)
+            {
+                const WideCoefficients a = wideCoefficients (sequence, starts + s);
+                const WideCoefficients b = wideCoefficients (sequence, starts + s + 8);
+                const __m256d t0 = _mm256_loadu_pd (phases + s);
+                const __m256d t1 = _mm256_loadu_pd (phases + s + 4);
+                const __m256d t2 = _mm256_loadu_pd (phases + s + 8);
+                const __m256d t3 = _mm256_loadu_pd (phases + s + 12);
+
+                __m256d v0 = _mm256_add_pd (_mm256_mul_pd (low (a.c3), t0), low (a.c2));
+                __m256d v1 = _mm256_add_pd (_mm256_mul_pd (high (a.c3), t1), high (a.c2));
+                __m256d v2 = _mm256_add_pd (_mm256_mul_pd (low (b.c3), t2), low (b.c2));
+                __m256d v3 = _mm256_add_pd (_mm256_mul_pd (high (b.c3), t3), high (b.c2));
+                v0 = _mm256_add_pd (_mm256_mul_pd (v0, t0), low (a.c1));
+                v1 = _mm256_add_pd (_mm256_mul_pd (v1, t1), high (a.c1));
+                v2 = _mm256_add_pd (_mm256_mul_pd (v2, t2), low (b.c1));
+                v3 = _mm256_add_pd (_mm256_mul_pd (v3, t3), high (b.c1));
+                v0 = _mm256_add_pd (_mm256_mul_pd (v0, t0), low (a.y1));
+                v1 = _mm256_add_pd (_mm256_mul_pd (v1, t1), high (a.y1));
+                v2 = _mm256_add_pd (_mm256_mul_pd (v2, t2), low (b.y1));
+                v3 = _mm256_add_pd (_mm256_mul_pd (v3, t3), high (b.y1));
+                _mm_storeu_ps (out + s, _mm256_cvtpd_ps (v0));
+                _mm_storeu_ps (out + s + 4, _mm256_cvtpd_ps (v1));
+                _mm_storeu_ps (out + s + 8, _mm256_cvtpd_ps (v2));
+                _mm_storeu_ps (out + s + 12, _mm256_cvtpd_ps (v3));
+            }
             for (; s + 8 <= n; s += 8)
             {
-                // Lane k of each 128-bit half is one output's window; the transpose runs in both halves.
-                const __m256 r0 = wideWindows (sequence, starts[s], starts[s + 4]);
-                const __m256 r1 = wideWindows (sequence, starts[s + 1], starts[s + 5]);
-                const __m256 r2 = wideWindows (sequence, starts[s + 2], starts[s + 6]);
-                const __m256 r3 = wideWindows (sequence, starts[s + 3], starts[s + 7]);
-                const __m256 t0 = _mm256_unpacklo_ps (r0, r1);
-                const __m256 t1 = _mm256_unpackhi_ps (r0, r1);
-                const __m256 t2 = _mm256_unpacklo_ps (r2, r3);
-                const __m256 t3 = _mm256_unpackhi_ps (r2, r3);
-                const __m256 y0 = _mm256_shuffle_ps (t0, t2, _MM_SHUFFLE (1, 0, 1, 0));
-                const __m256 y1 = _mm256_shuffle_ps (t0, t2, _MM_SHUFFLE (3, 2, 3, 2));
-                const __m256 y2 = _mm256_shuffle_ps (t1, t3, _MM_SHUFFLE (1, 0, 1, 0));
-                const __m256 y3 = _mm256_shuffle_ps (t1, t3, _MM_SHUFFLE (3, 2, 3, 2));
-
-                const __m256 c1 = _mm256_sub_ps (_mm256_mul_ps (half, y2), _mm256_mul_ps (half, y0));
-                const __m256 c2 = _mm256_sub_ps (_mm256_add_ps (_mm256_sub_ps (y0, _mm256_mul_ps (twoAndHalf, y1)),
-                                                                _mm256_mul_ps (two, y2)),
-                                                 _mm256_mul_ps (half, y3));
-                const __m256 c3 = _mm256_add_ps (_mm256_mul_ps (oneAndHalf, _mm256_sub_ps (y1, y2)),
-                                                 _mm256_mul_ps (half, _mm256_sub_ps (y3, y0)));
-
-                _mm_storeu_ps (out + s, wideCubic (_mm256_castps256_ps128 (c3), _mm256_castps256_ps128 (c2),
-                                                   _mm256_castps256_ps128 (c1), _mm256_castps256_ps128 (y1),
+                const WideCoefficients a = wideCoefficients (sequence, starts + s);
+                _mm_storeu_ps (out + s, wideCubic (_mm256_castps256_ps128 (a.c3), _mm256_castps256_ps128 (a.c2),
+                                                   _mm256_castps256_ps128 (a.c1), _mm256_castps256_ps128 (a.y1),
                                                    _mm256_loadu_pd (phases + s)));
-                _mm_storeu_ps (out + s + 4, wideCubic (_mm256_extractf128_ps (c3, 1), _mm256_extractf128_ps (c2, 1),
-                                                       _mm256_extractf128_ps (c1, 1), _mm256_extractf128_ps (y1, 1),
+                _mm_storeu_ps (out + s + 4, wideCubic (_mm256_extractf128_ps (a.c3, 1), _mm256_extractf128_ps (a.c2, 1),
+                                                       _mm256_extractf128_ps (a.c1, 1), _mm256_extractf128_ps (a.y1, 1),
                                                        _mm256_loadu_pd (phases + s + 4)));
             }
             return s;
