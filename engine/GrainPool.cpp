@@ -462,7 +462,7 @@ namespace qvl
 
         // Rounded up to whole vectors, and kept apart so that groups of grains do not share cache lines.
         groupStride = static_cast<int> ((bs + 3) / 4 * 4 + 16);
-        windowPositions.assign (4 * static_cast<std::size_t> (groupStride), 0.0f);
+        windowPositions.assign (static_cast<std::size_t> (groupSize + 3) * static_cast<std::size_t> (groupStride), 0.0f);
         groupSamples.assign (static_cast<std::size_t> (groupSize) * static_cast<std::size_t> (groupStride), 0.0f);
         outputStorage.assign (static_cast<std::size_t> (numStreams) * 2 * bs, 0.0f);
         outputs.resize (static_cast<std::size_t> (numStreams) * 2);
@@ -879,17 +879,6 @@ namespace qvl
             }
         }
         QVL_DISPATCHED (interpolateUnit, interpolateUnitBody)
-
-        QVL_BODY void mixGrainBody (float* __restrict left, float* __restrict right, const float* __restrict samples, int m,
-                                    float leftPan, float rightPan, float gain) noexcept
-        {
-            for (int k = 0; k < m; ++k)
-            {
-                left[k] += samples[k] * leftPan * gain;
-                right[k] += samples[k] * rightPan * gain;
-            }
-        }
-        QVL_DISPATCHED (mixGrain, mixGrainBody)
 
         // An envelope segment applied and mixed in one pass: each sample is weighted exactly as it would
         // be in place, then panned and added.
@@ -1492,13 +1481,17 @@ namespace qvl
         }
 
        #if defined(QVL_AVX2_DISPATCH)
-        // applySineWindow eight samples at a time; returns how many it did.
-        QVL_WIDE int applySineWindowWide (float* samples, const float* positions, int m) noexcept
+        // mixWindowed eight samples at a time; returns how many it did.
+        QVL_WIDE int mixWindowedWide (float* left, float* right, const float* samples, const float* positions, int m,
+                                      float leftPan, float rightPan, float gain) noexcept
         {
             const __m256 zero = _mm256_setzero_ps();
             const __m256 one = _mm256_set1_ps (1.0f);
             const __m256 pi = _mm256_set1_ps (3.1415927f);
             const __m256 sign = _mm256_set1_ps (-0.0f);
+            const __m256 leftPans = _mm256_set1_ps (leftPan);
+            const __m256 rightPans = _mm256_set1_ps (rightPan);
+            const __m256 gains = _mm256_set1_ps (gain);
             int k = 0;
             for (; k + 8 <= m; k += 8)
             {
@@ -1512,18 +1505,23 @@ namespace qvl
                 __m256 den = _mm256_add_ps (_mm256_set1_ps (3177720.0f), _mm256_mul_ps (x2, _mm256_set1_ps (18361.0f)));
                 den = _mm256_add_ps (_mm256_set1_ps (277920720.0f), _mm256_mul_ps (x2, den));
                 den = _mm256_add_ps (_mm256_set1_ps (11511339840.0f), _mm256_mul_ps (x2, den));
-                _mm256_storeu_ps (samples + k, _mm256_mul_ps (_mm256_loadu_ps (samples + k), _mm256_div_ps (num, den)));
+                const __m256 weighted = _mm256_mul_ps (_mm256_loadu_ps (samples + k), _mm256_div_ps (num, den));
+                _mm256_storeu_ps (left + k, _mm256_add_ps (_mm256_loadu_ps (left + k), _mm256_mul_ps (_mm256_mul_ps (weighted, leftPans), gains)));
+                _mm256_storeu_ps (right + k, _mm256_add_ps (_mm256_loadu_ps (right + k), _mm256_mul_ps (_mm256_mul_ps (weighted, rightPans), gains)));
             }
             return k;
         }
        #endif
 
-        void applySineWindow (float* samples, const float* positions, int m) noexcept
+        // Weights a sine grain's samples by its window and mixes them into its outputs, each sample
+        // weighted exactly as it would be in place, then panned and added.
+        void mixWindowed (float* left, float* right, const float* samples, const float* positions, int m, float leftPan,
+                          float rightPan, float gain) noexcept
         {
             int k = 0;
            #if defined(QVL_AVX2_DISPATCH)
             if (wideVectors)
-                k = applySineWindowWide (samples, positions, m);
+                k = mixWindowedWide (left, right, samples, positions, m, leftPan, rightPan, gain);
            #endif
            #if defined(__SSE2__)
             // Lane by lane the scalar code below: max (0, t) and min (1, t) keep a NaN position, as
@@ -1532,6 +1530,9 @@ namespace qvl
             const __m128 one = _mm_set1_ps (1.0f);
             const __m128 pi = _mm_set1_ps (3.1415927f);
             const __m128 sign = _mm_set1_ps (-0.0f);
+            const __m128 leftPans = _mm_set1_ps (leftPan);
+            const __m128 rightPans = _mm_set1_ps (rightPan);
+            const __m128 gains = _mm_set1_ps (gain);
             for (; k + 4 <= m; k += 4)
             {
                 const __m128 t = _mm_min_ps (one, _mm_max_ps (zero, _mm_loadu_ps (positions + k)));
@@ -1544,13 +1545,17 @@ namespace qvl
                 __m128 den = _mm_add_ps (_mm_set1_ps (3177720.0f), _mm_mul_ps (x2, _mm_set1_ps (18361.0f)));
                 den = _mm_add_ps (_mm_set1_ps (277920720.0f), _mm_mul_ps (x2, den));
                 den = _mm_add_ps (_mm_set1_ps (11511339840.0f), _mm_mul_ps (x2, den));
-                _mm_storeu_ps (samples + k, _mm_mul_ps (_mm_loadu_ps (samples + k), _mm_div_ps (num, den)));
+                const __m128 weighted = _mm_mul_ps (_mm_loadu_ps (samples + k), _mm_div_ps (num, den));
+                _mm_storeu_ps (left + k, _mm_add_ps (_mm_loadu_ps (left + k), _mm_mul_ps (_mm_mul_ps (weighted, leftPans), gains)));
+                _mm_storeu_ps (right + k, _mm_add_ps (_mm_loadu_ps (right + k), _mm_mul_ps (_mm_mul_ps (weighted, rightPans), gains)));
             }
            #endif
             for (; k < m; ++k)
             {
                 const float clamped = std::min (std::max (positions[k], 0.0f), 1.0f);
-                samples[k] *= sinApprox (3.1415927f * clamped);
+                const float weighted = samples[k] * sinApprox (3.1415927f * clamped);
+                left[k] += weighted * leftPan * gain;
+                right[k] += weighted * rightPan * gain;
             }
         }
     }
@@ -1635,12 +1640,15 @@ namespace qvl
                 std::fill (samples + popped, samples + m, 0.0f);
             }
 
-            // Sine windows four grains at a time: their running sums are the long dependency chains.
+            // Sine window positions four grains at a time: their running sums are the long dependency
+            // chains. Each sine grain of the group keeps its own row of positions until it is mixed.
             int sines[groupSize];
+            int rowOf[groupSize];
             int numSines = 0;
             for (int v = 0; v < group; ++v)
             {
                 const Grain& g = grains[static_cast<std::size_t> (visits[v])];
+                rowOf[v] = numSines;
                 if (g.envelopeKind != EnvelopeKind::adsr)
                     sines[numSines++] = v;
             }
@@ -1652,7 +1660,8 @@ namespace qvl
                 int longest = 0;
                 for (int lane = 0; lane < 4; ++lane)
                 {
-                    positions[lane] = windowPositions.data() + static_cast<std::size_t> (lane) * stride;
+                    // Unused lanes write into rows that no grain of this block reads.
+                    positions[lane] = windowPositions.data() + static_cast<std::size_t> (first + lane) * stride;
                     if (first + lane >= numSines)
                         continue;
                     const int v = sines[first + lane];
@@ -1667,12 +1676,6 @@ namespace qvl
                 }
 
                 windowPositionsFour (starts, stepsPerSample, longest, positions);
-
-                for (int lane = 0; lane < 4 && first + lane < numSines; ++lane)
-                {
-                    const int v = sines[first + lane];
-                    applySineWindow (work[v], positions[lane], lengths[v]);
-                }
             }
 
             for (int v = 0; v < group; ++v)
@@ -1688,7 +1691,8 @@ namespace qvl
                 {
                     float* left = outputs[static_cast<std::size_t> (2 * g.stream)] + g.startOffset;
                     float* right = outputs[static_cast<std::size_t> (2 * g.stream + 1)] + g.startOffset;
-                    mixGrain (left, right, samples, m, 1.0f - g.pan, g.pan, g.gain);
+                    const float* positions = windowPositions.data() + static_cast<std::size_t> (rowOf[v]) * stride;
+                    mixWindowed (left, right, samples, positions, m, 1.0f - g.pan, g.pan, g.gain);
                 }
 
                 g.progress += m;
