@@ -1101,7 +1101,7 @@ namespace qvl
     // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output,
     // which land in stepOutputs. Taken when the reader moves at most four samples per step and all its
     // fetches lie well away from the samples written in this chunk; anything else goes step by step.
-    bool GrainPool::runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal, float* outputs)
+    bool GrainPool::runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal, float* out)
     {
         const double speed = reader.speed;
         if (! (speed <= 4.0) || ! (reader.phase < 5.0))
@@ -1280,7 +1280,7 @@ namespace qvl
 
             const int mode = v.numChannels == 2 ? 2 : 1;
             int tail = tailOf (wrapped, reader.position.tailPhase);
-            float* out = sequence + 4;
+            float* const firstFetched = sequence + 4; // after the four history samples
             int done = 0;
             while (done < count)
             {
@@ -1294,11 +1294,11 @@ namespace qvl
                     const int* const times = fetchTimes + done;
                     const float balance = reader.balance;
                     if (mode == 2)
-                        stamped ? fetchRun<2, true, true> (journal, wrapped, tail, n, times, balance, out + done)
-                                : fetchRun<2, true, false> (journal, wrapped, tail, n, times, balance, out + done);
+                        stamped ? fetchRun<2, true, true> (journal, wrapped, tail, n, times, balance, firstFetched + done)
+                                : fetchRun<2, true, false> (journal, wrapped, tail, n, times, balance, firstFetched + done);
                     else
-                        stamped ? fetchRun<1, true, true> (journal, wrapped, tail, n, times, balance, out + done)
-                                : fetchRun<1, true, false> (journal, wrapped, tail, n, times, balance, out + done);
+                        stamped ? fetchRun<1, true, true> (journal, wrapped, tail, n, times, balance, firstFetched + done)
+                                : fetchRun<1, true, false> (journal, wrapped, tail, n, times, balance, firstFetched + done);
                     done += n;
                     wrapped += n;
                     tail += n;
@@ -1321,11 +1321,11 @@ namespace qvl
                     const int* const times = fetchTimes + done;
                     const float balance = reader.balance;
                     if (mode == 2)
-                        stamped ? fetchRun<2, false, true> (journal, wrapped, tail, n, times, balance, out + done)
-                                : fetchRun<2, false, false> (journal, wrapped, tail, n, times, balance, out + done);
+                        stamped ? fetchRun<2, false, true> (journal, wrapped, tail, n, times, balance, firstFetched + done)
+                                : fetchRun<2, false, false> (journal, wrapped, tail, n, times, balance, firstFetched + done);
                     else
-                        stamped ? fetchRun<1, false, true> (journal, wrapped, tail, n, times, balance, out + done)
-                                : fetchRun<1, false, false> (journal, wrapped, tail, n, times, balance, out + done);
+                        stamped ? fetchRun<1, false, true> (journal, wrapped, tail, n, times, balance, firstFetched + done)
+                                : fetchRun<1, false, false> (journal, wrapped, tail, n, times, balance, firstFetched + done);
                     done += n;
                     wrapped -= n;
                     tail -= n;
@@ -1344,9 +1344,9 @@ namespace qvl
 
         std::copy_n (reader.history + reader.historyIndex, 4, sequence);
         if (unitSteps)
-            interpolateUnit (static_cast<const float*> (sequence + firstWindow), steps, outputs);
+            interpolateUnit (static_cast<const float*> (sequence + firstWindow), steps, out);
         else
-            interpolateSteps (sequence, starts, phases, steps, outputs);
+            interpolateSteps (sequence, starts, phases, steps, out);
 
         reader.phase = ph;
         const int newest = (reader.historyIndex + count) & 3;
