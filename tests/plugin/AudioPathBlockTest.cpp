@@ -411,3 +411,33 @@ TEST (AudioPathResize, NewLengthOnlyAfterTheFadeOutAndWithAClear)
     EXPECT_EQ (Access::bufferGainSmoother (p).getCurrentValue(), 1.0f);
     EXPECT_EQ (p.circularBuffer.getLength(), 48000);
 }
+
+TEST (AudioPathBypass, FadedOnlyWhenBothOutputRampsRest)
+{
+    // Buffer signal off, so only the granulator ramps: switched off by the bypass over 480 samples,
+    // then held at 0 by a 480-sample ramp from 0 to 0 that the tick every 548 samples restarts.
+    // Only a block that starts in [480 + 548m, 548 + 548m] begins faded; with 600-sample blocks the
+    // first is the one at 6000 (m = 10).
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 600);
+    useFullBuffer (p);
+    run (p, 137 * 30, 137);
+    ASSERT_EQ (Access::samplesLeftInTick (p), 0);
+    ASSERT_EQ (Access::bufferGainSmoother (p).getCurrentValue(), 0.0f);
+
+    setRealValue (p, "bypass", 1.0f);
+
+    for (int block = 0; block < 13; ++block)
+    {
+        const auto ticks = ticksSoFar (p);
+        const auto in = input (600, block * 600);
+        auto out = in;
+        juce::MidiBuffer midi;
+        p.processBlock (out, midi);
+
+        EXPECT_EQ (ticksSoFar (p) != ticks, block < 10) << "block " << block;
+        if (block >= 10)
+            EXPECT_TRUE (sameSamples (out, in, 0, 600)) << "block " << block;
+        EXPECT_FALSE (Access::bufferGainSmoother (p).isSmoothing());
+    }
+}

@@ -315,3 +315,23 @@ TEST (AudioPathFollower, OutputFollowerMeasuresTheProcessedOutput)
     EXPECT_NEAR (p.modulationEngine.followers[1].inputLevel, 1.0f - (20.0f - 6.0206f) / 100.0f, 1e-4f);
     EXPECT_NEAR (p.modulationEngine.followers[0].inputLevel, 1.0f, 1e-4f);
 }
+
+TEST (AudioPathControlTick, SyncedModulatorsFollowTheHostTick)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 512);
+    FakePlayHead head;
+    head.set (true, 137 * 1050 + 68);
+    p.setPlayHead (&head);
+    setRealValue (p, "modulator_lfo_1_sync", (float) SyncMode::beat);
+    setRealValue (p, "modulator_lfo_1_shape", 3.0f);
+    setRealValue (p, "modulator_random_1_sync", (float) SyncMode::beat);
+
+    // The second tick starts at host sample 137 x 1051 + 68: host tick 1051. A 1 Hz saw at 350
+    // ticks per second is then at 1051/350 - 3 of its cycle.
+    run (p, 274, 274);
+    EXPECT_EQ (p.modulationEngine.lfos[0].tickCounter, 1051);
+    EXPECT_EQ (p.modulationEngine.randoms[0].tickCounter, 1051);
+    EXPECT_NEAR (p.modulationEngine.lfos[0].output, 2.0f * (1.0f / 350.0f) - 1.0f, 1e-5f);
+    p.setPlayHead (nullptr);
+}

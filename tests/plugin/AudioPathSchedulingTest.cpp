@@ -219,3 +219,25 @@ TEST (AudioPathScheduling, MonoBusHearsOnlyTheLeftOutputs)
         }
     }
 }
+
+TEST (AudioPathScheduling, GrainsLastAtLeastHalfAMillisecond)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 512);
+    useFullBuffer (p);
+    setRealValue (p, "stream_1_reverse_probability", 0.0f);
+    setStreamRateMs (p, 1, 100.0f);
+    run (p, 137, 137);
+    ASSERT_EQ (p.grainPool.getActiveCount(), 1);
+    // The shortest grain the parameters give is 1 ms.
+    EXPECT_EQ (p.grainPool.getGrain (0).length, 12000 + 2);
+
+    // Settings below that (as a tick never leaves them) still give 24 samples plus the latency.
+    p.streamStates[0].grainLength = 5;
+    p.streamStates[0].countdown = 0;
+    juce::AudioBuffer<float> chunk (2, 1);
+    fill (chunk, 137, sine);
+    Access::processAudioChunk (p, chunk);
+    ASSERT_EQ (p.grainPool.getActiveCount(), 2);
+    EXPECT_EQ (p.grainPool.getGrain (1).length, 24 + 2);
+}

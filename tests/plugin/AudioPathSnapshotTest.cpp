@@ -62,7 +62,7 @@ TEST (AudioPathSnapshot, NoEditorMeansNoHandOver)
 
 TEST_F (SnapshotFixture, EditorRequestIsAnsweredWithACompletePicture)
 {
-    setRealValue (p, "stream_1_position", 0.25f);
+    setRealValue (p, "stream_1_position", 0.9f);
     setRealValue (p, "stream_1_increment", 0.5f);
     setRealValue (p, "grain_count_limit", 37.0f);
     run (p, 512, 512);
@@ -84,16 +84,16 @@ TEST_F (SnapshotFixture, EditorRequestIsAnsweredWithACompletePicture)
     }
 
     EXPECT_EQ (shown.writePosition, 1024);
-    // rint (239999 x 0.25) = 60000, plus 0.5 per sample for 1024 samples.
-    EXPECT_EQ (shown.streamPositions[0], 60512);
+    // rint (239999 x 0.9) = 215999, plus 0.5 per sample for 1024 samples.
+    EXPECT_EQ (shown.streamPositions[0], 216511);
     EXPECT_EQ (shown.streamPositions[1], 0);
     EXPECT_EQ (shown.grainLimit, 37);
     EXPECT_EQ (shown.grainCount, p.grainPool.getActiveCount());
-    // One grain so far, started at 60000 and read forward for 1024 samples.
+    // One grain so far, started at 215999 and read forward for 1024 samples.
     ASSERT_EQ (shown.grainCount, 1);
     EXPECT_EQ (shown.grainStreams[0], 0);
     EXPECT_EQ (shown.grainPans[0], 0.5f);
-    EXPECT_FLOAT_EQ (shown.grainPositions[0], 61024.0f / 240000.0f);
+    EXPECT_FLOAT_EQ (shown.grainPositions[0], 217023.0f / 240000.0f);
 
     const auto realised = realisedIndices();
     for (int i = 0; i < ParameterCounts::total; ++i)
