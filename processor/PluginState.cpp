@@ -2,32 +2,65 @@
 #include "processor/StateChunk.h"
 
 #include <cmath>
+#include <limits>
 
 namespace
 {
     const juce::Identifier lockTreeType ("PARAMETER_LOCK");
     const juce::Identifier lockFlagsProperty ("parameter_lock_flags");
-    const juce::Identifier parameterType ("PARAM");
     const juce::Identifier valueProperty ("value");
+
+    // The framework's own text parser wraps around past int's range (and overflows on its lowest
+    // value), so "4294967298" would read as 2, a lock.
+    int leadingInteger (const juce::String& text)
+    {
+        auto p = text.getCharPointer().findEndOfWhitespace();
+        const bool negative = *p == '-';
+        if (negative)
+            ++p;
+
+        constexpr auto limit = (juce::int64) std::numeric_limits<int>::max() + 1;
+        juce::int64 magnitude = 0;
+
+        for (; *p >= '0' && *p <= '9'; ++p)
+            if ((magnitude = magnitude * 10 + (*p - '0')) > limit)
+                return 0;
+
+        if (magnitude == limit && ! negative)
+            return 0;
+
+        return (int) (negative ? -magnitude : magnitude);
+    }
 
     // A stored flag: a text gives its leading decimal integer; a number outside int's range gives 0.
     int flagFromVar (const juce::var& element)
     {
         if (element.isString())
-            return element.toString().getIntValue();
+            return leadingInteger (element.toString());
 
         const double number = element;
         return std::isfinite (number) && std::abs (number) < 2147483647.0 ? (int) number : 0;
     }
 
     // A value that is not a finite number must not reach the parameters: without it the
-    // parameter takes its default.
-    void removeNonFiniteValues (juce::ValueTree& tree)
+    // parameter takes its default. The parameter state binds a parameter to any child carrying
+    // its ID, not only to "PARAM" children, so every "value" is checked, texts included. Other
+    // non-finite numbers go too: the framework's number-to-text conversion, which reads IDs,
+    // macro names and writes preset files, is undefined for them. The reader's check keeps the
+    // nesting shallow.
+    void removeNonFiniteValues (juce::ValueTree tree)
     {
+        for (int i = tree.getNumProperties(); --i >= 0;)
+        {
+            const auto name = tree.getPropertyName (i);
+            const auto& property = tree.getProperty (name);
+
+            if ((property.isDouble() || name == valueProperty) && ! std::isfinite ((double) property))
+                tree.removeProperty (name, nullptr);
+        }
+
         for (auto child : tree)
-            if (child.hasType (parameterType) && child.hasProperty (valueProperty)
-                && ! std::isfinite ((double) child.getProperty (valueProperty)))
-                child.removeProperty (valueProperty, nullptr);
+            removeNonFiniteValues (child);
     }
 }
 
@@ -83,8 +116,11 @@ void QuorvalisPluginAudioProcessor::setStateInformation (const void* data, int s
     if (! tree.hasType (parameterState.state.getType()))
         return;
 
-    auto lock = tree.getChildWithName (lockTreeType);
-    tree.removeChild (lock, nullptr);
+    // The first lock child counts; any other must not stay in the live state either, or the next
+    // save would carry a stale list ahead of the real one.
+    const auto lock = tree.getChildWithName (lockTreeType);
+    for (auto extra = lock; extra.isValid(); extra = tree.getChildWithName (lockTreeType))
+        tree.removeChild (extra, nullptr);
 
     if (const auto* list = lock.getProperty (lockFlagsProperty).getArray())
     {

@@ -34,10 +34,30 @@ void ProgramProperties::valueTreePropertyChanged (juce::ValueTree& tree, const j
         fillEmptyNames();
 }
 
+void ProgramProperties::valueTreeChildAdded (juce::ValueTree& parent, juce::ValueTree& child)
+{
+    // The parameter state adds "PARAM" children for parameters a restored tree lacks, and may do
+    // so after the node has moved in: keep the node last.
+    if (child == programPropertiesTree || parent != programPropertiesTree.getParent())
+        return;
+
+    const int index = parent.indexOf (programPropertiesTree);
+    const int last = parent.getNumChildren() - 1;
+
+    if (index != last)
+        parent.moveChild (index, last, nullptr);
+}
+
 void ProgramProperties::valueTreeRedirected (juce::ValueTree& newState)
 {
     auto incoming = newState.getOrCreateChildWithName (programPropertiesType, nullptr);
     newState.removeChild (incoming, nullptr);
+
+    // Only the first counts; another left behind would come back on the next restore.
+    for (auto extra = newState.getChildWithName (programPropertiesType); extra.isValid();
+         extra = newState.getChildWithName (programPropertiesType))
+        newState.removeChild (extra, nullptr);
+
     programPropertiesTree.copyPropertiesAndChildrenFrom (incoming, nullptr);
     fillEmptyNames();
 

@@ -13,6 +13,7 @@ public:
     ~ProgramProperties() override;
 
     void valueTreePropertyChanged (juce::ValueTree& tree, const juce::Identifier& property) override;
+    void valueTreeChildAdded (juce::ValueTree& parent, juce::ValueTree& child) override;
     void valueTreeRedirected (juce::ValueTree& newState) override;
 
     // Writes the default into every macro name that is missing or blank.

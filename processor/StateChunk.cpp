@@ -1,33 +1,81 @@
 #include "processor/StateChunk.h"
 
 #include <cstdint>
-#include <algorithm>
 #include <cstring>
 
 namespace
 {
     constexpr int maximumDepth = 32;
 
-    // Mirrors juce::InputStream's readers: past the end, bytes read as 0.
+    // The framework's writer measures a name by decoding it as UTF-8 but copies its raw bytes, so
+    // a malformed name would be saved without its terminating zero and spoil every later chunk.
+    bool isWellFormedUtf8 (const std::uint8_t* text, const std::uint8_t* end)
+    {
+        while (text < end)
+        {
+            const auto lead = *text++;
+
+            if (lead < 0x80)
+                continue;
+
+            int extra = 0;
+            std::uint32_t minimum = 0;
+
+            if (lead >= 0xc2 && lead <= 0xdf)      { extra = 1; minimum = 0x80; }
+            else if (lead >= 0xe0 && lead <= 0xef) { extra = 2; minimum = 0x800; }
+            else if (lead >= 0xf0 && lead <= 0xf4) { extra = 3; minimum = 0x10000; }
+            else                                   return false;
+
+            if (end - text < extra)
+                return false;
+
+            std::uint32_t c = lead & (0x3fu >> extra);
+
+            for (int i = 0; i < extra; ++i)
+            {
+                if ((text[i] & 0xc0) != 0x80)
+                    return false;
+
+                c = (c << 6) | (text[i] & 0x3fu);
+            }
+
+            text += extra;
+
+            if (c < minimum || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff))
+                return false;
+        }
+
+        return true;
+    }
+
+    // Mirrors juce::InputStream's readers: past the end, bytes read as 0. The framework's reader
+    // takes those zeros as counts of 0, so a chunk cut short would still give a tree; reading past
+    // the end therefore marks the data as damaged.
     class Reader
     {
     public:
         Reader (const std::uint8_t* d, std::size_t n) : data (d), size (n) {}
 
         std::size_t remaining() const { return size - position; }
+        bool overran() const { return readPastEnd; }
 
         std::uint8_t byte()
         {
-            return position < size ? data[position++] : 0;
+            if (position < size)
+                return data[position++];
+
+            readPastEnd = true;
+            return 0;
         }
 
-        // Returns false when the text runs past the end (the framework would read a truncated text).
+        // Skips a type or property name. Returns false when the text runs past the end (the
+        // framework would read a truncated text) or is not well-formed UTF-8.
         bool skipString (bool& isEmpty)
         {
             const auto* start = data + position;
             const auto* end = static_cast<const std::uint8_t*> (std::memchr (start, 0, remaining()));
 
-            if (end == nullptr)
+            if (end == nullptr || ! isWellFormedUtf8 (start, end))
                 return false;
 
             isEmpty = end == start;
@@ -40,7 +88,7 @@ namespace
             const auto sizeByte = byte();
             const int numBytes = sizeByte & 0x7f;
 
-            if (numBytes > 4 || (std::size_t) numBytes > remaining())
+            if (readPastEnd || numBytes > 4 || (std::size_t) numBytes > remaining())
                 return false;
 
             std::uint32_t magnitude = 0;
@@ -65,15 +113,16 @@ namespace
         const std::uint8_t* data;
         std::size_t size;
         std::size_t position = 0;
+        bool readPastEnd = false;
     };
 
     bool checkVar (Reader& in, int depth);
 
     // Every element of a well-formed list takes at least one byte, so a count larger than what
-    // remains can only come from damaged data.
+    // remains can only come from damaged data; the writer never writes a negative one.
     bool plausibleCount (const Reader& in, std::int64_t count)
     {
-        return (std::uint64_t) std::max<std::int64_t> (count, 0) <= in.remaining();
+        return count >= 0 && (std::uint64_t) count <= in.remaining();
     }
 
     bool checkVar (Reader& in, int depth)
@@ -82,8 +131,11 @@ namespace
         if (! in.compressedInt (numBytes))
             return false;
 
-        if (numBytes <= 0)
-            return true;
+        if (numBytes < 0)
+            return false;
+
+        if (numBytes == 0)
+            return true; // void
 
         switch (in.byte())
         {
@@ -129,15 +181,10 @@ namespace
         if (! in.compressedInt (numProperties) || ! plausibleCount (in, numProperties))
             return TreeCheck::damaged;
 
-        if (numProperties < 0)
-            return TreeCheck::validTree; // the reader stops at a negative count
-
         for (std::int64_t i = 0; i < numProperties; ++i)
         {
             bool emptyName = true;
-            if (! in.skipString (emptyName))
-                return TreeCheck::damaged;
-            if (! emptyName && ! checkVar (in, depth + 1))
+            if (! in.skipString (emptyName) || emptyName || ! checkVar (in, depth + 1))
                 return TreeCheck::damaged;
         }
 
@@ -145,16 +192,10 @@ namespace
         if (! in.compressedInt (numChildren) || ! plausibleCount (in, numChildren))
             return TreeCheck::damaged;
 
+        // An invalid child would make the reader drop the rest of its parent's children.
         for (std::int64_t i = 0; i < numChildren; ++i)
-        {
-            const auto child = checkTree (in, depth + 1);
-
-            if (child == TreeCheck::damaged)
+            if (checkTree (in, depth + 1) != TreeCheck::validTree)
                 return TreeCheck::damaged;
-
-            if (child == TreeCheck::invalidTree)
-                break; // the reader keeps the children read so far and returns
-        }
 
         return TreeCheck::validTree;
     }
@@ -166,5 +207,5 @@ bool isSafeValueTreeData (const void* data, std::size_t numBytes)
         return false;
 
     Reader in (static_cast<const std::uint8_t*> (data), numBytes);
-    return checkTree (in, 0) == TreeCheck::validTree;
+    return checkTree (in, 0) == TreeCheck::validTree && ! in.overran();
 }
