@@ -16,12 +16,7 @@ namespace
     // The processor's engine with every modulator running and all 64 slots routed.
     void setUpBusyEngine (ModulationEngine& engine)
     {
-        for (auto kind : { ModulatorKind::LFO, ModulatorKind::Random, ModulatorKind::Macro })
-            for (int i = 0; i < 4; ++i)
-                engine.addModulator (kind);
-
-        engine.addModulator (ModulatorKind::Audio);
-        engine.addModulator (ModulatorKind::Audio);
+        engine.addPluginModulators();
         engine.controlRate = 350.0f;
 
         const int lfoShapes[] = { 0, 1, 4, 5 };   // sine, triangle, saw down, noise

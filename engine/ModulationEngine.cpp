@@ -75,6 +75,16 @@ namespace qvl
             value.store (0.0f, std::memory_order_relaxed);
     }
 
+    void ModulationEngine::addPluginModulators()
+    {
+        for (auto kind : { ModulatorKind::LFO, ModulatorKind::Random, ModulatorKind::Macro })
+            for (int i = 0; i < maxRecordsPerKind; ++i)
+                addModulator (kind);
+
+        addModulator (ModulatorKind::Audio);
+        addModulator (ModulatorKind::Audio);
+    }
+
     int ModulationEngine::addModulator (ModulatorKind kind)
     {
         if (static_cast<int> (sources.size()) >= maxSources)

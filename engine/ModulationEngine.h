@@ -107,6 +107,10 @@ namespace qvl
         // maxRecordsPerKind records (the sources point into the records, so they must never move).
         int addModulator (ModulatorKind kind);
 
+        // The plug-in's fourteen modulators: LFO 1-4 (0-3), Random 1-4 (4-7), Macro 1-4 (8-11),
+        // then the input (12) and output (13) followers.
+        void addPluginModulators();
+
         // Out-of-range targets are ignored.
         void setBaseValue (int target, float value);
 

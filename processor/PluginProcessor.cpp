@@ -18,12 +18,7 @@ QuorvalisPluginAudioProcessor::QuorvalisPluginAudioProcessor()
     for (int i = 0; i < 6; ++i)
         sectionExpanded.add (juce::Value (true));
 
-    using Kind = qvl::ModulatorKind;
-    for (auto kind : { Kind::LFO, Kind::Random, Kind::Macro })
-        for (int i = 0; i < 4; ++i)
-            modulationEngine.addModulator (kind);
-    for (int i = 0; i < ParameterCounts::audioFollowers; ++i)
-        modulationEngine.addModulator (Kind::Audio);
+    modulationEngine.addPluginModulators();
 
     for (auto& snapshot : snapshots)
     {

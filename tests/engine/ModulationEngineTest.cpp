@@ -29,12 +29,7 @@ namespace
 
         ProcessorEngine()
         {
-            for (auto kind : { ModulatorKind::LFO, ModulatorKind::Random, ModulatorKind::Macro })
-                for (int i = 0; i < 4; ++i)
-                    engine.addModulator (kind);
-
-            engine.addModulator (ModulatorKind::Audio);
-            engine.addModulator (ModulatorKind::Audio);
+            engine.addPluginModulators();
             engine.controlRate = 350.0f;
         }
 
