@@ -437,7 +437,9 @@ TEST (AudioPathBypass, FadedOnlyWhenBothOutputRampsRest)
 
         EXPECT_EQ (ticksSoFar (p) != ticks, block < 10) << "block " << block;
         if (block >= 10)
+        {
             EXPECT_TRUE (sameSamples (out, in, 0, 600)) << "block " << block;
+        }
         EXPECT_FALSE (Access::bufferGainSmoother (p).isSmoothing());
     }
 }

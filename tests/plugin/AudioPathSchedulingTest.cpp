@@ -190,7 +190,9 @@ TEST (AudioPathScheduling, MonoBusHearsOnlyTheLeftOutputs)
         {
             QuorvalisPluginAudioProcessor p;
             if (mono)
+            {
                 ASSERT_TRUE (setLayout (p, juce::AudioChannelSet::mono(), juce::AudioChannelSet::mono()));
+            }
             prepare (p, 48000.0, 512);
             useFullBuffer (p);
             setRealValue (p, "gain_db_dry", -100.0f);
@@ -209,7 +211,9 @@ TEST (AudioPathScheduling, MonoBusHearsOnlyTheLeftOutputs)
             {
                 EXPECT_EQ (left, 0.0f) << (mono ? "mono" : "stereo");
                 if (! mono)
+                {
                     EXPECT_GT (right, 0.01f);
+                }
             }
             else
             {

@@ -97,8 +97,12 @@ TEST_F (SnapshotFixture, EditorRequestIsAnsweredWithACompletePicture)
 
     const auto realised = realisedIndices();
     for (int i = 0; i < ParameterCounts::total; ++i)
+    {
         if (realised.count (i) == 0)
+        {
             EXPECT_EQ (shown.modulatedValues[(size_t) i], p.modulationEngine.getModulatedValue (i)) << "index " << i;
+        }
+    }
     EXPECT_EQ (shown.modulatedValues[449], 0.0f);
 
     // A second block without a new request publishes nothing.
