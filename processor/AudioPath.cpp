@@ -125,9 +125,9 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
 
     juce::AudioPlayHead::CurrentPositionInfo position;
 
-    if (auto* playHead = getPlayHead())
+    if (auto* host = getPlayHead())
     {
-        if (const auto info = playHead->getPosition())
+        if (const auto info = host->getPosition())
         {
             if (const auto bpm = info->getBpm())
                 position.bpm = *bpm;
@@ -255,13 +255,13 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
     for (size_t i = 0; i < randomParameters.size(); ++i)
     {
         auto& p = randomParameters[i];
-        auto& random = modulationEngine.randoms[i];
+        auto& modulator = modulationEngine.randoms[i];
         const int period = periodOf (periodMemos[4 + i], *p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
-        random.rate = (float) sampleRate / (float) period;
-        random.probability = modulatedReal (*p.probability);
-        random.triggerRequest = p.triggerRequest->exchange (0) != 0;
-        random.clearRequest = p.clearRequest->exchange (0) != 0;
-        random.synced = p.sync->get() == SyncMode::beat;
+        modulator.rate = (float) sampleRate / (float) period;
+        modulator.probability = modulatedReal (*p.probability);
+        modulator.triggerRequest = p.triggerRequest->exchange (0) != 0;
+        modulator.clearRequest = p.clearRequest->exchange (0) != 0;
+        modulator.synced = p.sync->get() == SyncMode::beat;
     }
 
     for (size_t i = 0; i < macroParameters.size(); ++i)

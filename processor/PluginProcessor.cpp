@@ -72,9 +72,9 @@ void QuorvalisPluginAudioProcessor::prepareToPlay (double sampleRate, int maximu
 
         const int tickLength = getTickLength();
 
-        // A chunk never spans more than one tick, but hosts may send blocks larger than announced
-        // or announce less than a tick: sizing the pool for both keeps every chunk within it.
-        grainPool.prepare (juce::jmax (maximumExpectedSamplesPerBlock, tickLength, 1));
+        // The pool renders one chunk at a time and a chunk never spans more than one tick, so one
+        // tick is all it needs, whatever block size the host announced or then actually sends.
+        grainPool.prepare (tickLength);
 
         const int channels = juce::jmin (inputs, outputs);
         circularBuffer.prepare ((int) (sampleRate * 5.0), (int) (sampleRate / 100.0), channels);

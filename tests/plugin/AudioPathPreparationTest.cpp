@@ -170,6 +170,22 @@ TEST (AudioPathPreparation, NewBlockSizePreparesAgainButKeepsTheWriteCount)
     EXPECT_EQ (rampLength (Access::dryGainSmoother (p)), 960);
 }
 
+// Chunks never exceed a tick, so the pool's per-grain queues are sized for one tick whatever
+// the host announces: a huge announced block must not cost 600 huge queues.
+TEST (AudioPathPreparation, GrainPoolIsSizedForOneTick)
+{
+    for (int announced : { 16, 137, 512, 65536 })
+    {
+        QuorvalisPluginAudioProcessor p;
+        prepare (p, 48000.0, announced);
+        EXPECT_EQ (p.grainPool.getBlockSize(), 137) << announced;
+    }
+
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 44100.0, 4096);
+    EXPECT_EQ (p.grainPool.getBlockSize(), 126);
+}
+
 TEST (AudioPathChunking, OldTickIsFinishedBeforeNewTicksStart)
 {
     QuorvalisPluginAudioProcessor p;
