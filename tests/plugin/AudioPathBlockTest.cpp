@@ -224,7 +224,7 @@ TEST (AudioPathBypass, FadesOutThenPassesTheInputThroughUntouched)
 {
     FadeFixture f;
     auto& p = f.p;
-    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
+    EditorPtr editor (p.createEditorIfNeeded());
     ASSERT_NE (editor, nullptr);
 
     setRealValue (p, "bypass", 1.0f);

@@ -52,7 +52,7 @@ TEST (AudioPathHost, EmptyBlocksChangeNothing)
 {
     QuorvalisPluginAudioProcessor p;
     prepare (p, 48000.0, 512);
-    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
+    EditorPtr editor (p.createEditorIfNeeded());
     run (p, 1000, 500);
 
     FakePlayHead head;

@@ -88,7 +88,7 @@ namespace
 
         QuorvalisPluginAudioProcessor p;
         FakePlayHead head;
-        std::unique_ptr<juce::AudioProcessorEditor> editor;
+        EditorPtr editor;
         juce::AudioBuffer<float> storage { 2, 8192 };
         juce::MidiBuffer midi;
         juce::int64 position = 0;

@@ -37,7 +37,7 @@ namespace
         }
 
         QuorvalisPluginAudioProcessor p;
-        std::unique_ptr<juce::AudioProcessorEditor> editor;
+        EditorPtr editor;
     };
 }
 

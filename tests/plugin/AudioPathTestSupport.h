@@ -10,11 +10,25 @@
 
 #include <cmath>
 #include <functional>
+#include <memory>
 #include <vector>
 
 namespace qvl::test
 {
     using Access = ProcessorTestAccess;
+
+    // Deletes an editor the way a host's wrapper does: the processor hears of it first.
+    struct EditorCloser
+    {
+        void operator() (juce::AudioProcessorEditor* editor) const
+        {
+            if (editor != nullptr)
+                editor->processor.editorBeingDeleted (editor);
+            delete editor;
+        }
+    };
+
+    using EditorPtr = std::unique_ptr<juce::AudioProcessorEditor, EditorCloser>;
 
     inline void prepare (QuorvalisPluginAudioProcessor& p, double sampleRate, int blockSize)
     {
