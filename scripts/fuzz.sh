@@ -12,9 +12,11 @@ cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
       -DCMAKE_C_COMPILER=clang -DCMAKE_CXX_COMPILER=clang++ -DQVL_BUILD_FUZZER=ON > "$build/configure.log"
 cmake --build "$build" -j"$(nproc)" --target qvl_fuzz_state
 
-work="$build/corpus"
-artifacts="$build/artifacts"
-rm -rf "$work" "$artifacts"
+# Each run has its own corpus and artifact folders, so two runs never share one.
+run_dir="$(mktemp -d "$build/run.XXXXXX")"
+trap 'rm -rf "$run_dir/corpus"' EXIT
+work="$run_dir/corpus"
+artifacts="$run_dir/artifacts"
 mkdir -p "$work" "$artifacts"
 export QVL_FUZZ_SEED_DIR="$work"
 

@@ -50,3 +50,6 @@ echo "test: build $((built - started)) s, tests $((tested - built)) s"
 if [ -f scripts/fuzz.sh ]; then
     bash scripts/fuzz.sh 30
 fi
+
+# Processing while another thread automates parameters and swaps state, under ThreadSanitizer.
+bash scripts/tsan.sh
