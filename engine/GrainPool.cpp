@@ -1481,6 +1481,52 @@ namespace qvl
         }
 
        #if defined(QVL_AVX2_DISPATCH)
+        // windowPositionsFour for eight grains side by side: the running sums are latency bound, so
+        // twice the lanes halve their cost.
+        QVL_WIDE void windowPositionsEight (const float* starts, const float* steps, int longest, float* const* positions) noexcept
+        {
+            __m256 t = _mm256_loadu_ps (starts);
+            const __m256 step = _mm256_loadu_ps (steps);
+            for (int k = 0; k < longest; k += 8)
+            {
+                const __m256 p0 = t;
+                const __m256 p1 = _mm256_add_ps (p0, step);
+                const __m256 p2 = _mm256_add_ps (p1, step);
+                const __m256 p3 = _mm256_add_ps (p2, step);
+                const __m256 p4 = _mm256_add_ps (p3, step);
+                const __m256 p5 = _mm256_add_ps (p4, step);
+                const __m256 p6 = _mm256_add_ps (p5, step);
+                const __m256 p7 = _mm256_add_ps (p6, step);
+                t = _mm256_add_ps (p7, step);
+
+                const __m256 a0 = _mm256_unpacklo_ps (p0, p1);
+                const __m256 a1 = _mm256_unpackhi_ps (p0, p1);
+                const __m256 a2 = _mm256_unpacklo_ps (p2, p3);
+                const __m256 a3 = _mm256_unpackhi_ps (p2, p3);
+                const __m256 a4 = _mm256_unpacklo_ps (p4, p5);
+                const __m256 a5 = _mm256_unpackhi_ps (p4, p5);
+                const __m256 a6 = _mm256_unpacklo_ps (p6, p7);
+                const __m256 a7 = _mm256_unpackhi_ps (p6, p7);
+                const __m256 b0 = _mm256_shuffle_ps (a0, a2, _MM_SHUFFLE (1, 0, 1, 0));
+                const __m256 b1 = _mm256_shuffle_ps (a0, a2, _MM_SHUFFLE (3, 2, 3, 2));
+                const __m256 b2 = _mm256_shuffle_ps (a1, a3, _MM_SHUFFLE (1, 0, 1, 0));
+                const __m256 b3 = _mm256_shuffle_ps (a1, a3, _MM_SHUFFLE (3, 2, 3, 2));
+                const __m256 b4 = _mm256_shuffle_ps (a4, a6, _MM_SHUFFLE (1, 0, 1, 0));
+                const __m256 b5 = _mm256_shuffle_ps (a4, a6, _MM_SHUFFLE (3, 2, 3, 2));
+                const __m256 b6 = _mm256_shuffle_ps (a5, a7, _MM_SHUFFLE (1, 0, 1, 0));
+                const __m256 b7 = _mm256_shuffle_ps (a5, a7, _MM_SHUFFLE (3, 2, 3, 2));
+                // Row r of each 128-bit half now holds lane r (or r + 4) at four samples.
+                _mm256_storeu_ps (positions[0] + k, _mm256_permute2f128_ps (b0, b4, 0x20));
+                _mm256_storeu_ps (positions[1] + k, _mm256_permute2f128_ps (b1, b5, 0x20));
+                _mm256_storeu_ps (positions[2] + k, _mm256_permute2f128_ps (b2, b6, 0x20));
+                _mm256_storeu_ps (positions[3] + k, _mm256_permute2f128_ps (b3, b7, 0x20));
+                _mm256_storeu_ps (positions[4] + k, _mm256_permute2f128_ps (b0, b4, 0x31));
+                _mm256_storeu_ps (positions[5] + k, _mm256_permute2f128_ps (b1, b5, 0x31));
+                _mm256_storeu_ps (positions[6] + k, _mm256_permute2f128_ps (b2, b6, 0x31));
+                _mm256_storeu_ps (positions[7] + k, _mm256_permute2f128_ps (b3, b7, 0x31));
+            }
+        }
+
         // mixWindowed eight samples at a time; returns how many it did.
         QVL_WIDE int mixWindowedWide (float* left, float* right, const float* samples, const float* positions, int m,
                                       float leftPan, float rightPan, float gain) noexcept
@@ -1653,12 +1699,17 @@ namespace qvl
                     sines[numSines++] = v;
             }
 
-            for (int first = 0; first < numSines; first += 4)
+           #if defined(QVL_AVX2_DISPATCH)
+            const int lanes = wideVectors ? 8 : 4;
+           #else
+            const int lanes = 4;
+           #endif
+            for (int first = 0; first < numSines; first += lanes)
             {
-                float starts[4] {}, stepsPerSample[4] {};
-                float* positions[4];
+                float starts[8] {}, stepsPerSample[8] {};
+                float* positions[8];
                 int longest = 0;
-                for (int lane = 0; lane < 4; ++lane)
+                for (int lane = 0; lane < lanes; ++lane)
                 {
                     // Unused lanes write into rows that no grain of this block reads.
                     positions[lane] = windowPositions.data() + static_cast<std::size_t> (first + lane) * stride;
@@ -1675,6 +1726,13 @@ namespace qvl
                     longest = std::max (longest, m);
                 }
 
+               #if defined(QVL_AVX2_DISPATCH)
+                if (lanes == 8)
+                {
+                    windowPositionsEight (starts, stepsPerSample, longest, positions);
+                    continue;
+                }
+               #endif
                 windowPositionsFour (starts, stepsPerSample, longest, positions);
             }
 
