@@ -1,4 +1,5 @@
 #include "engine/ModulationEngine.h"
+#include "tests/engine/ModulationTestSupport.h"
 #include "tests/support/AllocationCounter.h"
 
 #include <gtest/gtest.h>
@@ -17,21 +18,7 @@ namespace
     constexpr float notANumber = std::numeric_limits<float>::quiet_NaN();
     constexpr float infinity = std::numeric_limits<float>::infinity();
 
-    struct EngineInput : ::testing::Test
-    {
-        ModulationEngine engine { 64, 450 };
-
-        EngineInput()
-        {
-            engine.addPluginModulators();
-            engine.controlRate = 350.0f;
-        }
-
-        void route (int slot, int modulator, int target, float amount, bool bipolar)
-        {
-            engine.slots[(size_t) slot] = { modulator, target, amount, bipolar, false };
-        }
-    };
+    using EngineInput = qvl::test::PluginModulationEngine;
 
     using BadModulationInput = EngineInput;
     using ModulationAllocation = EngineInput;

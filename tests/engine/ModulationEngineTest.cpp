@@ -1,4 +1,5 @@
 #include "engine/ModulationEngine.h"
+#include "tests/engine/ModulationTestSupport.h"
 
 #include <gtest/gtest.h>
 
@@ -22,22 +23,8 @@ namespace
     float unitFromRand (int r)    { return r / 32767.0f; }
     float bipolarFromRand (int r) { return 2.0f * r / 32767.0f - 1.0f; }
 
-    // 64 slots, 450 targets, 4 LFO, 4 Random, 4 Macro, 2 Audio, prepared at 350 ticks per second.
-    struct ProcessorEngine : ::testing::Test
+    struct ProcessorEngine : qvl::test::PluginModulationEngine
     {
-        ModulationEngine engine { 64, 450 };
-
-        ProcessorEngine()
-        {
-            engine.addPluginModulators();
-            engine.controlRate = 350.0f;
-        }
-
-        void route (int slot, int modulator, int target, float amount, bool bipolar)
-        {
-            engine.slots[(size_t) slot] = { modulator, target, amount, bipolar, false };
-        }
-
         float tick (bool isPlaying = false, std::int64_t hostTick = 0)
         {
             engine.process (isPlaying, hostTick);
