@@ -35,9 +35,18 @@ namespace qvl
             return __builtin_cpu_supports ("avx2") != 0;
         }();
         bool wideVectors = processorHasAvx2;
+        const bool processorHasAvx512 = []
+        {
+            __builtin_cpu_init();
+            return __builtin_cpu_supports ("avx512f") != 0 && __builtin_cpu_supports ("avx512vl") != 0
+                && __builtin_cpu_supports ("avx512dq") != 0 && processorHasAvx2;
+        }();
+        bool widestVectors = processorHasAvx512;
        #else
         constexpr bool processorHasAvx2 = false;
         bool wideVectors = false;
+        constexpr bool processorHasAvx512 = false;
+        bool widestVectors = false;
        #endif
 
         // Defines name (args) that runs body (args) built for AVX2 where allowed, else for the baseline.
@@ -430,11 +439,27 @@ namespace qvl
     void GrainPool::setWideVectorsEnabled (bool enabled) noexcept
     {
         wideVectors = enabled && processorHasAvx2;
+        widestVectors = enabled && processorHasAvx512;
     }
 
     bool GrainPool::areWideVectorsEnabled() noexcept
     {
         return wideVectors;
+    }
+
+    void GrainPool::setWidestVectorsEnabled (bool enabled) noexcept
+    {
+        widestVectors = enabled && wideVectors && processorHasAvx512;
+    }
+
+    bool GrainPool::areWidestVectorsEnabled() noexcept
+    {
+        return widestVectors;
+    }
+
+    bool GrainPool::hasWidestVectors() noexcept
+    {
+        return processorHasAvx512;
     }
 
     int GrainPool::latencyFor (double ratio)
@@ -1051,6 +1076,108 @@ namespace qvl
             }
             return s;
         }
+
+        // AVX-512 (F, VL and DQ) versions. GCC lets AVX-512F contract a multiply and an add into one
+        // fused operation, which would round once instead of twice, so contraction is off here.
+        #pragma GCC push_options
+        #pragma GCC optimize ("fp-contract=off")
+        #define QVL_WIDEST __attribute__ ((target ("avx2,avx512f,avx512vl,avx512dq")))
+
+        QVL_WIDEST inline __m512d lowerAsDoubles (__m512 v) noexcept
+        {
+            return _mm512_cvtps_pd (_mm512_castps512_ps256 (v));
+        }
+
+        // Lanes 8..15 of v as doubles.
+        QVL_WIDEST inline __m512d upperAsDoubles (__m512 v) noexcept
+        {
+            return _mm512_cvtps_pd (_mm256_castpd_ps (_mm512_extractf64x4_pd (_mm512_castps_pd (v), 1)));
+        }
+
+        // The windows at starts[0], starts[4], starts[8] and starts[12], one per 128-bit block.
+        QVL_WIDEST inline __m512 windowRow (const float* sequence, const int* starts) noexcept
+        {
+            __m512 v = _mm512_castps128_ps512 (_mm_loadu_ps (sequence + starts[0]));
+            v = _mm512_insertf32x4 (v, _mm_loadu_ps (sequence + starts[4]), 1);
+            v = _mm512_insertf32x4 (v, _mm_loadu_ps (sequence + starts[8]), 2);
+            return _mm512_insertf32x4 (v, _mm_loadu_ps (sequence + starts[12]), 3);
+        }
+
+        QVL_WIDEST int interpolateStepsWidest (const float* sequence, const int* starts, const double* phases, int n,
+                                               float* out) noexcept
+        {
+            const __m512 half = _mm512_set1_ps (0.5f);
+            const __m512 twoAndHalf = _mm512_set1_ps (2.5f);
+            const __m512 two = _mm512_set1_ps (2.0f);
+            const __m512 oneAndHalf = _mm512_set1_ps (1.5f);
+            const __m512i one = _mm512_set1_epi32 (1);
+            int s = 0;
+            for (; s + 16 <= n; s += 16)
+            {
+                // Sixteen steps, oldest to newest sample of each window in y0..y3, one step per lane.
+                __m512 y0, y1, y2, y3;
+                const int base = starts[s];
+                const int last = starts[s + 15];
+                const __m512i offsets = _mm512_sub_epi32 (_mm512_loadu_si512 (starts + s), _mm512_set1_epi32 (base));
+                if (last - base <= 28
+                    && _mm512_cmpgt_epu32_mask (offsets, _mm512_set1_epi32 (last - base)) == 0)
+                {
+                    // Every window lies in the 32 samples from the first: two loads, then one two-source
+                    // permute per window sample. The loads stop at the last window's end.
+                    const unsigned span = static_cast<unsigned> (last - base + 4);
+                    const auto lowMask = static_cast<__mmask16> (span >= 16 ? 0xffffu : (1u << span) - 1u);
+                    const auto highMask = static_cast<__mmask16> (span >= 32 ? 0xffffu : span > 16 ? (1u << (span - 16)) - 1u : 0u);
+                    const __m512 lo = _mm512_maskz_loadu_ps (lowMask, sequence + base);
+                    const __m512 hi = _mm512_maskz_loadu_ps (highMask, sequence + base + 16);
+                    const __m512i i1 = _mm512_add_epi32 (offsets, one);
+                    const __m512i i2 = _mm512_add_epi32 (i1, one);
+                    const __m512i i3 = _mm512_add_epi32 (i2, one);
+                    y0 = _mm512_permutex2var_ps (lo, offsets, hi);
+                    y1 = _mm512_permutex2var_ps (lo, i1, hi);
+                    y2 = _mm512_permutex2var_ps (lo, i2, hi);
+                    y3 = _mm512_permutex2var_ps (lo, i3, hi);
+                }
+                else
+                {
+                    // Row r holds the windows of steps r, r + 4, r + 8 and r + 12; a 4 x 4 transpose in
+                    // every 128-bit block puts step 4q + r in lane r of block q.
+                    const __m512 r0 = windowRow (sequence, starts + s);
+                    const __m512 r1 = windowRow (sequence, starts + s + 1);
+                    const __m512 r2 = windowRow (sequence, starts + s + 2);
+                    const __m512 r3 = windowRow (sequence, starts + s + 3);
+                    const __m512 t0 = _mm512_unpacklo_ps (r0, r1);
+                    const __m512 t1 = _mm512_unpackhi_ps (r0, r1);
+                    const __m512 t2 = _mm512_unpacklo_ps (r2, r3);
+                    const __m512 t3 = _mm512_unpackhi_ps (r2, r3);
+                    y0 = _mm512_shuffle_ps (t0, t2, _MM_SHUFFLE (1, 0, 1, 0));
+                    y1 = _mm512_shuffle_ps (t0, t2, _MM_SHUFFLE (3, 2, 3, 2));
+                    y2 = _mm512_shuffle_ps (t1, t3, _MM_SHUFFLE (1, 0, 1, 0));
+                    y3 = _mm512_shuffle_ps (t1, t3, _MM_SHUFFLE (3, 2, 3, 2));
+                }
+
+                const __m512 c1 = _mm512_sub_ps (_mm512_mul_ps (half, y2), _mm512_mul_ps (half, y0));
+                const __m512 c2 = _mm512_sub_ps (_mm512_add_ps (_mm512_sub_ps (y0, _mm512_mul_ps (twoAndHalf, y1)),
+                                                                _mm512_mul_ps (two, y2)),
+                                                 _mm512_mul_ps (half, y3));
+                const __m512 c3 = _mm512_add_ps (_mm512_mul_ps (oneAndHalf, _mm512_sub_ps (y1, y2)),
+                                                 _mm512_mul_ps (half, _mm512_sub_ps (y3, y0)));
+
+                const __m512d t0 = _mm512_loadu_pd (phases + s);
+                const __m512d t1 = _mm512_loadu_pd (phases + s + 8);
+                __m512d v0 = _mm512_add_pd (_mm512_mul_pd (lowerAsDoubles (c3), t0), lowerAsDoubles (c2));
+                __m512d v1 = _mm512_add_pd (_mm512_mul_pd (upperAsDoubles (c3), t1), upperAsDoubles (c2));
+                v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (c1));
+                v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), upperAsDoubles (c1));
+                v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (y1));
+                v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), upperAsDoubles (y1));
+                _mm256_storeu_ps (out + s, _mm512_cvtpd_ps (v0));
+                _mm256_storeu_ps (out + s + 8, _mm512_cvtpd_ps (v1));
+            }
+            return s;
+        }
+
+        #undef QVL_WIDEST
+        #pragma GCC pop_options
        #endif
 
         // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
@@ -1059,8 +1186,10 @@ namespace qvl
         {
             int s = 0;
            #if defined(QVL_AVX2_DISPATCH)
+            if (widestVectors)
+                s = interpolateStepsWidest (sequence, starts, phases, n, out);
             if (wideVectors)
-                s = interpolateStepsWide (sequence, starts, phases, n, out);
+                s += interpolateStepsWide (sequence, starts + s, phases + s, n - s, out + s);
            #endif
            #if defined(__SSE2__)
             const __m128 half = _mm_set1_ps (0.5f);

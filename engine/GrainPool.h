@@ -161,10 +161,15 @@ namespace qvl
         // Output delay of a started reader in output samples: two source samples at the grain's speed.
         static int latencyFor (double ratio);
 
-        // Batched reader steps use AVX2 where the processor has it; the baseline code gives the same
-        // bits. Turning it off is for tests (enabling does nothing without AVX2); not thread-safe.
+        // Batched reader steps use AVX2, and AVX-512 for the hottest loops, where the processor has them;
+        // the baseline code gives the same bits. Switching wide vectors switches both. These switches
+        // are for tests (enabling does nothing the processor lacks) and are not thread-safe.
         static void setWideVectorsEnabled (bool enabled) noexcept;
         static bool areWideVectorsEnabled() noexcept;
+        // AVX-512 on top of AVX2; turning it off leaves the AVX2 paths, and it needs wide vectors on.
+        static void setWidestVectorsEnabled (bool enabled) noexcept;
+        static bool areWidestVectorsEnabled() noexcept;
+        static bool hasWidestVectors() noexcept;
 
     private:
         void mixWithAdsr (const Grain& g, const float* samples, int m, int latency);

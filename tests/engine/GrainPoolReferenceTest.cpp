@@ -769,6 +769,80 @@ namespace
         ~WideVectors() { qvl::GrainPool::setWideVectorsEnabled (saved); }
         bool saved;
     };
+
+    // Sets AVX2 on and AVX-512 as asked, restoring both afterwards.
+    struct WidestVectors
+    {
+        explicit WidestVectors (bool enabled)
+            : wide (true), saved (qvl::GrainPool::areWidestVectorsEnabled())
+        {
+            qvl::GrainPool::setWidestVectorsEnabled (enabled);
+        }
+        ~WidestVectors() { qvl::GrainPool::setWidestVectorsEnabled (saved); }
+        WideVectors wide;
+        bool saved;
+    };
+
+    void runMixedScenarios (unsigned firstSeed)
+    {
+        for (unsigned seed = firstSeed; seed < firstSeed + 12; ++seed)
+        {
+            runScenario (seed, 300);
+            if (::testing::Test::HasFatalFailure())
+                return;
+        }
+        for (unsigned seed = firstSeed + 100; seed < firstSeed + 110; ++seed)
+        {
+            runProcessorScenario (seed, 300);
+            if (::testing::Test::HasFatalFailure())
+                return;
+        }
+        for (unsigned seed = firstSeed + 200; seed < firstSeed + 204; ++seed)
+        {
+            runProcessorScenario (seed, 200, true);
+            if (::testing::Test::HasFatalFailure())
+                return;
+        }
+    }
+}
+
+TEST (GrainPoolReference, VectorSwitchesNest)
+{
+    const WideVectors restore (qvl::GrainPool::areWideVectorsEnabled());
+
+    // Turning wide vectors off turns AVX-512 off with them, and AVX-512 cannot come on without them.
+    qvl::GrainPool::setWideVectorsEnabled (false);
+    EXPECT_FALSE (qvl::GrainPool::areWideVectorsEnabled());
+    EXPECT_FALSE (qvl::GrainPool::areWidestVectorsEnabled());
+    qvl::GrainPool::setWidestVectorsEnabled (true);
+    EXPECT_FALSE (qvl::GrainPool::areWidestVectorsEnabled());
+
+    // Turning them on again brings AVX-512 back where the processor has it; it can be left out alone.
+    qvl::GrainPool::setWideVectorsEnabled (true);
+    EXPECT_EQ (qvl::GrainPool::areWidestVectorsEnabled(), qvl::GrainPool::hasWidestVectors());
+    qvl::GrainPool::setWidestVectorsEnabled (false);
+    EXPECT_FALSE (qvl::GrainPool::areWidestVectorsEnabled());
+    EXPECT_TRUE (qvl::GrainPool::areWideVectorsEnabled() || ! qvl::GrainPool::hasWidestVectors());
+    qvl::GrainPool::setWidestVectorsEnabled (true);
+    EXPECT_EQ (qvl::GrainPool::areWidestVectorsEnabled(), qvl::GrainPool::hasWidestVectors());
+}
+
+// Each vector width on its own must give the model's bits: AVX-512 where the processor has it, and
+// AVX2 alone even there, since that is what processors without AVX-512 run.
+TEST (GrainPoolReference, WidestVectorsMatchBitForBit)
+{
+    if (! qvl::GrainPool::hasWidestVectors())
+        GTEST_SKIP() << "no AVX-512 on this processor";
+    const WidestVectors widest (true);
+    ASSERT_TRUE (qvl::GrainPool::areWidestVectorsEnabled());
+    runMixedScenarios (400);
+}
+
+TEST (GrainPoolReference, Avx2AloneMatchesBitForBit)
+{
+    const WidestVectors avx2Only (false);
+    ASSERT_FALSE (qvl::GrainPool::areWidestVectorsEnabled());
+    runMixedScenarios (600);
 }
 
 TEST (GrainPoolReference, ProcessorLikeRunsMatchBitForBit)
@@ -786,6 +860,7 @@ TEST (GrainPoolReference, BaselineVectorsMatchBitForBit)
 {
     const WideVectors baseline (false);
     ASSERT_FALSE (qvl::GrainPool::areWideVectorsEnabled());
+    ASSERT_FALSE (qvl::GrainPool::areWidestVectorsEnabled());
     for (unsigned seed = 1; seed <= 20; ++seed)
     {
         runScenario (seed, 300);
