@@ -1094,6 +1094,23 @@ namespace qvl
             return _mm512_cvtps_pd (_mm256_castpd_ps (_mm512_extractf64x4_pd (_mm512_castps_pd (v), 1)));
         }
 
+        // walkPhasesWide eight steps at a time.
+        QVL_WIDEST int walkPhasesWidest (double phase, double speed, int steps, int* starts, double* phases) noexcept
+        {
+            __m512d x = _mm512_add_pd (_mm512_set1_pd (phase),
+                                       _mm512_mul_pd (_mm512_set_pd (7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0), _mm512_set1_pd (speed)));
+            const __m512d stride = _mm512_set1_pd (8.0 * speed);
+            int s = 0;
+            for (; s + 8 <= steps; s += 8)
+            {
+                const __m512d whole = _mm512_roundscale_pd (x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+                _mm512_storeu_pd (phases + s, _mm512_sub_pd (x, whole));
+                _mm256_storeu_si256 (reinterpret_cast<__m256i*> (starts + s), _mm512_cvttpd_epi32 (whole));
+                x = _mm512_add_pd (x, stride);
+            }
+            return s;
+        }
+
         // The windows at starts[0], starts[4], starts[8] and starts[12], one per 128-bit block.
         QVL_WIDEST inline __m512 windowRow (const float* sequence, const int* starts) noexcept
         {
@@ -1272,7 +1289,8 @@ namespace qvl
            #if defined(QVL_AVX2_DISPATCH)
             // While every phase times 2^bits stays below 2^53 the walk is exact in double precision too.
             if (wideVectors && s < steps && (5.0 + 4.0 * steps) * scale < 9007199254740992.0)
-                s = walkPhasesWide (ph, speed, steps, starts, phases);
+                s = widestVectors ? walkPhasesWidest (ph, speed, steps, starts, phases)
+                                  : walkPhasesWide (ph, speed, steps, starts, phases);
            #endif
            #if defined(__SSE2__)
             if (s < steps)
