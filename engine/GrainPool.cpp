@@ -19,6 +19,10 @@
  // Hot loops are built twice, for the baseline and for AVX2, and chosen at run time. No fused
  // multiply-add is enabled in either, so every lane rounds exactly as the plain scalar code does.
  #define QVL_WIDE __attribute__ ((target ("avx2")))
+ // The hottest loops also come in an AVX-512 (F, VL and DQ) build. GCC lets AVX-512F contract a
+ // multiply and an add into one fused operation, which rounds once instead of twice, so those
+ // regions switch contraction off.
+ #define QVL_WIDEST __attribute__ ((target ("avx2,avx512f,avx512vl,avx512dq")))
  #define QVL_BODY inline __attribute__ ((always_inline))
 #else
  #define QVL_BODY inline
@@ -1077,11 +1081,8 @@ namespace qvl
             return s;
         }
 
-        // AVX-512 (F, VL and DQ) versions. GCC lets AVX-512F contract a multiply and an add into one
-        // fused operation, which would round once instead of twice, so contraction is off here.
         #pragma GCC push_options
         #pragma GCC optimize ("fp-contract=off")
-        #define QVL_WIDEST __attribute__ ((target ("avx2,avx512f,avx512vl,avx512dq")))
 
         QVL_WIDEST inline __m512d lowerAsDoubles (__m512 v) noexcept
         {
@@ -1193,7 +1194,6 @@ namespace qvl
             return s;
         }
 
-        #undef QVL_WIDEST
         #pragma GCC pop_options
        #endif
 
@@ -1704,6 +1704,40 @@ namespace qvl
             }
             return k;
         }
+
+        #pragma GCC push_options
+        #pragma GCC optimize ("fp-contract=off")
+        // mixWindowedWide sixteen samples at a time.
+        QVL_WIDEST int mixWindowedWidest (float* left, float* right, const float* samples, const float* positions, int m,
+                                        float leftPan, float rightPan, float gain) noexcept
+        {
+            const __m512 zero = _mm512_setzero_ps();
+            const __m512 one = _mm512_set1_ps (1.0f);
+            const __m512 pi = _mm512_set1_ps (3.1415927f);
+            const __m512 sign = _mm512_set1_ps (-0.0f);
+            const __m512 leftPans = _mm512_set1_ps (leftPan);
+            const __m512 rightPans = _mm512_set1_ps (rightPan);
+            const __m512 gains = _mm512_set1_ps (gain);
+            int k = 0;
+            for (; k + 16 <= m; k += 16)
+            {
+                const __m512 t = _mm512_min_ps (one, _mm512_max_ps (zero, _mm512_loadu_ps (positions + k)));
+                const __m512 x = _mm512_mul_ps (pi, t);
+                const __m512 x2 = _mm512_mul_ps (x, x);
+                __m512 num = _mm512_add_ps (_mm512_set1_ps (-52785432.0f), _mm512_mul_ps (x2, _mm512_set1_ps (479249.0f)));
+                num = _mm512_add_ps (_mm512_set1_ps (1640635920.0f), _mm512_mul_ps (x2, num));
+                num = _mm512_add_ps (_mm512_set1_ps (-11511339840.0f), _mm512_mul_ps (x2, num));
+                num = _mm512_mul_ps (_mm512_xor_ps (x, sign), num);
+                __m512 den = _mm512_add_ps (_mm512_set1_ps (3177720.0f), _mm512_mul_ps (x2, _mm512_set1_ps (18361.0f)));
+                den = _mm512_add_ps (_mm512_set1_ps (277920720.0f), _mm512_mul_ps (x2, den));
+                den = _mm512_add_ps (_mm512_set1_ps (11511339840.0f), _mm512_mul_ps (x2, den));
+                const __m512 weighted = _mm512_mul_ps (_mm512_loadu_ps (samples + k), _mm512_div_ps (num, den));
+                _mm512_storeu_ps (left + k, _mm512_add_ps (_mm512_loadu_ps (left + k), _mm512_mul_ps (_mm512_mul_ps (weighted, leftPans), gains)));
+                _mm512_storeu_ps (right + k, _mm512_add_ps (_mm512_loadu_ps (right + k), _mm512_mul_ps (_mm512_mul_ps (weighted, rightPans), gains)));
+            }
+            return k;
+        }
+        #pragma GCC pop_options
        #endif
 
         // Weights a sine grain's samples by its window and mixes them into its outputs, each sample
@@ -1713,8 +1747,10 @@ namespace qvl
         {
             int k = 0;
            #if defined(QVL_AVX2_DISPATCH)
+            if (widestVectors)
+                k = mixWindowedWidest (left, right, samples, positions, m, leftPan, rightPan, gain);
             if (wideVectors)
-                k = mixWindowedWide (left, right, samples, positions, m, leftPan, rightPan, gain);
+                k += mixWindowedWide (left + k, right + k, samples + k, positions + k, m - k, leftPan, rightPan, gain);
            #endif
            #if defined(__SSE2__)
             // Lane by lane the scalar code below: max (0, t) and min (1, t) keep a NaN position, as
