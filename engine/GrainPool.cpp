@@ -1121,41 +1121,65 @@ namespace qvl
             return _mm512_insertf32x4 (v, _mm_loadu_ps (sequence + starts[12]), 3);
         }
 
+        // The cubic of sixteen steps' windows (oldest to newest sample in y0..y3, one step per lane) at
+        // phases t0 (steps 0..7) and t1 (steps 8..15).
+        struct SixteenOutputs
+        {
+            __m256 low, high;
+        };
+
+        QVL_WIDEST inline SixteenOutputs cubicSixteen (__m512 y0, __m512 y1, __m512 y2, __m512 y3, __m512d t0, __m512d t1) noexcept
+        {
+            const __m512 half = _mm512_set1_ps (0.5f);
+            const __m512 c1 = _mm512_sub_ps (_mm512_mul_ps (half, y2), _mm512_mul_ps (half, y0));
+            const __m512 c2 = _mm512_sub_ps (_mm512_add_ps (_mm512_sub_ps (y0, _mm512_mul_ps (_mm512_set1_ps (2.5f), y1)),
+                                                            _mm512_mul_ps (_mm512_set1_ps (2.0f), y2)),
+                                             _mm512_mul_ps (half, y3));
+            const __m512 c3 = _mm512_add_ps (_mm512_mul_ps (_mm512_set1_ps (1.5f), _mm512_sub_ps (y1, y2)),
+                                             _mm512_mul_ps (half, _mm512_sub_ps (y3, y0)));
+
+            __m512d v0 = _mm512_add_pd (_mm512_mul_pd (lowerAsDoubles (c3), t0), lowerAsDoubles (c2));
+            __m512d v1 = _mm512_add_pd (_mm512_mul_pd (upperAsDoubles (c3), t1), upperAsDoubles (c2));
+            v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (c1));
+            v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), upperAsDoubles (c1));
+            v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (y1));
+            v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), upperAsDoubles (y1));
+            return { _mm512_cvtpd_ps (v0), _mm512_cvtpd_ps (v1) };
+        }
+
+        // Where every window starts within 28 samples of base (offsets from it, one step per lane, all at
+        // most last - base), two loads and one two-source permute per window sample fetch them all. The
+        // loads stop at the last window's end. Returns false, touching nothing, where they do not fit.
+        QVL_WIDEST inline bool permutedWindows (const float* sequence, int base, int last, __m512i offsets, __m512* y) noexcept
+        {
+            if (! (last - base <= 28 && _mm512_cmpgt_epu32_mask (offsets, _mm512_set1_epi32 (last - base)) == 0))
+                return false;
+            const unsigned span = static_cast<unsigned> (last - base + 4);
+            const auto lowMask = static_cast<__mmask16> (span >= 16 ? 0xffffu : (1u << span) - 1u);
+            const auto highMask = static_cast<__mmask16> (span >= 32 ? 0xffffu : span > 16 ? (1u << (span - 16)) - 1u : 0u);
+            const __m512 lo = _mm512_maskz_loadu_ps (lowMask, sequence + base);
+            const __m512 hi = _mm512_maskz_loadu_ps (highMask, sequence + base + 16);
+            const __m512i one = _mm512_set1_epi32 (1);
+            const __m512i i1 = _mm512_add_epi32 (offsets, one);
+            const __m512i i2 = _mm512_add_epi32 (i1, one);
+            const __m512i i3 = _mm512_add_epi32 (i2, one);
+            y[0] = _mm512_permutex2var_ps (lo, offsets, hi);
+            y[1] = _mm512_permutex2var_ps (lo, i1, hi);
+            y[2] = _mm512_permutex2var_ps (lo, i2, hi);
+            y[3] = _mm512_permutex2var_ps (lo, i3, hi);
+            return true;
+        }
+
         QVL_WIDEST int interpolateStepsWidest (const float* sequence, const int* starts, const double* phases, int n,
                                                float* out) noexcept
         {
-            const __m512 half = _mm512_set1_ps (0.5f);
-            const __m512 twoAndHalf = _mm512_set1_ps (2.5f);
-            const __m512 two = _mm512_set1_ps (2.0f);
-            const __m512 oneAndHalf = _mm512_set1_ps (1.5f);
-            const __m512i one = _mm512_set1_epi32 (1);
             int s = 0;
             for (; s + 16 <= n; s += 16)
             {
-                // Sixteen steps, oldest to newest sample of each window in y0..y3, one step per lane.
-                __m512 y0, y1, y2, y3;
+                __m512 y[4];
                 const int base = starts[s];
-                const int last = starts[s + 15];
                 const __m512i offsets = _mm512_sub_epi32 (_mm512_loadu_si512 (starts + s), _mm512_set1_epi32 (base));
-                if (last - base <= 28
-                    && _mm512_cmpgt_epu32_mask (offsets, _mm512_set1_epi32 (last - base)) == 0)
-                {
-                    // Every window lies in the 32 samples from the first: two loads, then one two-source
-                    // permute per window sample. The loads stop at the last window's end.
-                    const unsigned span = static_cast<unsigned> (last - base + 4);
-                    const auto lowMask = static_cast<__mmask16> (span >= 16 ? 0xffffu : (1u << span) - 1u);
-                    const auto highMask = static_cast<__mmask16> (span >= 32 ? 0xffffu : span > 16 ? (1u << (span - 16)) - 1u : 0u);
-                    const __m512 lo = _mm512_maskz_loadu_ps (lowMask, sequence + base);
-                    const __m512 hi = _mm512_maskz_loadu_ps (highMask, sequence + base + 16);
-                    const __m512i i1 = _mm512_add_epi32 (offsets, one);
-                    const __m512i i2 = _mm512_add_epi32 (i1, one);
-                    const __m512i i3 = _mm512_add_epi32 (i2, one);
-                    y0 = _mm512_permutex2var_ps (lo, offsets, hi);
-                    y1 = _mm512_permutex2var_ps (lo, i1, hi);
-                    y2 = _mm512_permutex2var_ps (lo, i2, hi);
-                    y3 = _mm512_permutex2var_ps (lo, i3, hi);
-                }
-                else
+                if (! permutedWindows (sequence, base, starts[s + 15], offsets, y))
                 {
                     // Row r holds the windows of steps r, r + 4, r + 8 and r + 12; a 4 x 4 transpose in
                     // every 128-bit block puts step 4q + r in lane r of block q.
@@ -1167,29 +1191,36 @@ namespace qvl
                     const __m512 t1 = _mm512_unpackhi_ps (r0, r1);
                     const __m512 t2 = _mm512_unpacklo_ps (r2, r3);
                     const __m512 t3 = _mm512_unpackhi_ps (r2, r3);
-                    y0 = _mm512_shuffle_ps (t0, t2, _MM_SHUFFLE (1, 0, 1, 0));
-                    y1 = _mm512_shuffle_ps (t0, t2, _MM_SHUFFLE (3, 2, 3, 2));
-                    y2 = _mm512_shuffle_ps (t1, t3, _MM_SHUFFLE (1, 0, 1, 0));
-                    y3 = _mm512_shuffle_ps (t1, t3, _MM_SHUFFLE (3, 2, 3, 2));
+                    y[0] = _mm512_shuffle_ps (t0, t2, _MM_SHUFFLE (1, 0, 1, 0));
+                    y[1] = _mm512_shuffle_ps (t0, t2, _MM_SHUFFLE (3, 2, 3, 2));
+                    y[2] = _mm512_shuffle_ps (t1, t3, _MM_SHUFFLE (1, 0, 1, 0));
+                    y[3] = _mm512_shuffle_ps (t1, t3, _MM_SHUFFLE (3, 2, 3, 2));
                 }
+                const SixteenOutputs o = cubicSixteen (y[0], y[1], y[2], y[3], _mm512_loadu_pd (phases + s),
+                                                       _mm512_loadu_pd (phases + s + 8));
+                _mm256_storeu_ps (out + s, o.low);
+                _mm256_storeu_ps (out + s + 8, o.high);
+            }
 
-                const __m512 c1 = _mm512_sub_ps (_mm512_mul_ps (half, y2), _mm512_mul_ps (half, y0));
-                const __m512 c2 = _mm512_sub_ps (_mm512_add_ps (_mm512_sub_ps (y0, _mm512_mul_ps (twoAndHalf, y1)),
-                                                                _mm512_mul_ps (two, y2)),
-                                                 _mm512_mul_ps (half, y3));
-                const __m512 c3 = _mm512_add_ps (_mm512_mul_ps (oneAndHalf, _mm512_sub_ps (y1, y2)),
-                                                 _mm512_mul_ps (half, _mm512_sub_ps (y3, y0)));
-
-                const __m512d t0 = _mm512_loadu_pd (phases + s);
-                const __m512d t1 = _mm512_loadu_pd (phases + s + 8);
-                __m512d v0 = _mm512_add_pd (_mm512_mul_pd (lowerAsDoubles (c3), t0), lowerAsDoubles (c2));
-                __m512d v1 = _mm512_add_pd (_mm512_mul_pd (upperAsDoubles (c3), t1), upperAsDoubles (c2));
-                v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (c1));
-                v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), upperAsDoubles (c1));
-                v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (y1));
-                v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), upperAsDoubles (y1));
-                _mm256_storeu_ps (out + s, _mm512_cvtpd_ps (v0));
-                _mm256_storeu_ps (out + s + 8, _mm512_cvtpd_ps (v1));
+            // The last few steps as one masked block when their windows are close together. Lanes past
+            // the end work on the first window at phase 0 and are not stored.
+            if (s < n)
+            {
+                const auto active = static_cast<__mmask16> ((1u << (n - s)) - 1u);
+                const auto activeLow = static_cast<__mmask8> (active);
+                const auto activeHigh = static_cast<__mmask8> (active >> 8);
+                __m512 y[4];
+                const int base = starts[s];
+                const __m512i offsets = _mm512_maskz_sub_epi32 (active, _mm512_maskz_loadu_epi32 (active, starts + s),
+                                                                _mm512_set1_epi32 (base));
+                if (permutedWindows (sequence, base, starts[n - 1], offsets, y))
+                {
+                    const SixteenOutputs o = cubicSixteen (y[0], y[1], y[2], y[3], _mm512_maskz_loadu_pd (activeLow, phases + s),
+                                                           _mm512_maskz_loadu_pd (activeHigh, phases + s + 8));
+                    _mm256_mask_storeu_ps (out + s, activeLow, o.low);
+                    _mm256_mask_storeu_ps (out + s + 8, activeHigh, o.high);
+                    s = n;
+                }
             }
             return s;
         }
