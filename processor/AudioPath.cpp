@@ -11,7 +11,10 @@
 namespace
 {
     constexpr int maxPeriod = std::numeric_limits<int>::max();
-    constexpr float controlTicksPerSecond = 350.0f;
+
+    // Maps a follower's rise or fall setting to its smoothing weight: 0 gives 0.1, 0.5 gives 0.975, 1 gives 1.
+    const juce::NormalisableRange<float> followerCoefficientRange (0.1f, 1.0f, 0.00001f,
+                                                                   std::log (0.5f) / std::log ((0.975f - 0.1f) / (1.0f - 0.1f)));
 
     bool isMusical (int timebase) { return timebase >= Timebase::firstMusical; }
 
@@ -165,6 +168,9 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
     if (bypassed && faded)
         return;
 
+    // One look per block: the lookup takes the framework's editor lock.
+    editorOpen = getActiveEditor() != nullptr;
+
     // A single NaN or infinity would stay in the feedback loop for good; treat it as silence, before
     // the input follower of the first tick measures it.
     for (int c = 0; c < juce::jmin (inputs, buffer.getNumChannels()); ++c)
@@ -212,7 +218,7 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
         processAudioChunk (chunk);
     }
 
-    if (displayRequest.load() != 0 && getActiveEditor() != nullptr)
+    if (displayRequest.load() != 0 && editorOpen)
         fillAndPublishSnapshot();
 }
 
@@ -280,12 +286,11 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         slot.bypassed = p.isBypassed->get();
     }
 
-    const int tickLength = getTickLength();
-    modulationEngine.process (wasPlaying, (std::int64_t) ((std::uint64_t) timeInSamples / (std::uint64_t) juce::jmax (1, tickLength)));
+    modulationEngine.process (wasPlaying, (std::int64_t) ((std::uint64_t) timeInSamples / (std::uint64_t) getTickLength()));
 
     auto& snapshot = *writeSnapshot;
 
-    if (getActiveEditor() != nullptr)
+    if (editorOpen)
     {
         for (int i = 0; i < parameters.size(); ++i)
             snapshot.modulatedValues[(size_t) i] = modulationEngine.getModulatedValue (i);
@@ -479,19 +484,14 @@ void QuorvalisPluginAudioProcessor::updateAudioFollower (const juce::AudioBuffer
     auto& follower = modulationEngine.followers[isInput ? 0 : 1];
     const auto& p = audioFollowerParameters[isInput ? 0 : 1];
 
-    const float skew = std::log (0.5f) / std::log ((0.975f - 0.1f) / (1.0f - 0.1f));
-    const juce::NormalisableRange<float> coefficientRange (0.1f, 1.0f, 0.00001f, skew);
-
-    follower.rise = coefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, modulatedReal (*p.rise)));
-    follower.fall = coefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, modulatedReal (*p.fall)));
+    follower.rise = followerCoefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, modulatedReal (*p.rise)));
+    follower.fall = followerCoefficientRange.convertFrom0to1 (juce::jlimit (0.0f, 1.0f, modulatedReal (*p.fall)));
 
     float level = 0.0f;
     for (int c = 0; c < audio.getNumChannels(); ++c)
         level += audio.getRMSLevel (c, 0, audio.getNumSamples());
 
-    const float decibels = modulatedReal (*p.gain);
-    const float gain = decibels <= p.gain->getNormalisableRange().start ? 0.0f : std::pow (10.0f, decibels * 0.05f);
-    const float x = gain * level;
+    const float x = qvl::decibelsToGain (modulatedReal (*p.gain)) * level;
     const float levelDb = x > 0.0f ? juce::jmax (20.0f * std::log10 (x), -100.0f) : -100.0f;
     follower.inputLevel = juce::jlimit (0.0f, 1.0f, levelDb / 100.0f + 1.0f);
 }

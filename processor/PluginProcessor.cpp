@@ -88,7 +88,7 @@ void QuorvalisPluginAudioProcessor::prepareToPlay (double sampleRate, int maximu
             if (snapshot.buffer.getNumChannels() != channels || snapshot.buffer.getNumSamples() != snapshotSamples)
                 snapshot.buffer.setSize (channels, snapshotSamples, false, true);
 
-        modulationEngine.controlRate = 350.0f;
+        modulationEngine.controlRate = controlTicksPerSecond;
     }
 
     const int rampLength = (int) std::floor (sampleRate * 0.01);

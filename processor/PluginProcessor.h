@@ -122,6 +122,8 @@ private:
     float getModulatedRealValue (const juce::RangedAudioParameter& parameter) const;
     int getTickLength() const;
 
+    static constexpr float controlTicksPerSecond = 350.0f;
+
     double preparedSampleRate = 0.0;
     int preparedBlockSize = 0;
     int preparedInputChannels = 0;
@@ -204,6 +206,7 @@ private:
     juce::SmoothedValue<float> inputGainSmoother { 0.0f };
 
     juce::Random random;
+    bool editorOpen = false; // looked up once per processed block
     bool wasPlaying = false;
     juce::int64 timeInSamples = 0;
     int samplesLeftInTick = 0;
