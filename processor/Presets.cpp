@@ -16,7 +16,6 @@ namespace
 
     const juce::Identifier parameterType ("PARAM");
     const juce::Identifier lockType ("PARAMETER_LOCK");
-    const juce::Identifier programPropertiesType ("PROGRAM_PROPERTIES");
     const juce::Identifier idProperty ("id");
     const juce::Identifier valueProperty ("value");
 
@@ -178,30 +177,20 @@ namespace
 
     // Refuses a tree that names none of the processor's parameters or gives one a value that is
     // not a finite number; drops parameters it does not know (a preset of another version), repeated
-    // parameters, lock data and repeated macro-name nodes, which would otherwise linger in the
-    // state and travel into every later save.
+    // parameters and lock data, which would otherwise linger in the state and travel into every
+    // later save. Repeated macro-name nodes are dropped by ProgramProperties when the state is replaced.
     bool checkAndTidyParameters (juce::ValueTree& tree, const juce::AudioProcessor* processor)
     {
         const auto known = processor != nullptr ? parameterIds (*processor) : std::set<juce::String>();
         std::set<juce::String> seen;
         juce::Array<juce::ValueTree> surplus;
         bool hasParameter = false;
-        bool hasProgramProperties = false;
 
         for (const auto& child : tree)
         {
             if (child.hasType (lockType))
             {
                 surplus.add (child);
-                continue;
-            }
-
-            if (child.hasType (programPropertiesType))
-            {
-                if (hasProgramProperties)
-                    surplus.add (child);
-
-                hasProgramProperties = true;
                 continue;
             }
 
