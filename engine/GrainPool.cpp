@@ -677,6 +677,7 @@ namespace qvl
 
             if (pendingSteps > 0)
             {
+                noteStepEpochs();
                 const auto journal = source->getJournalView();
                 for (int i = 0; i < activeCount; ++i)
                 {
@@ -690,6 +691,15 @@ namespace qvl
         for (int i = 0; i < activeCount; ++i)
             readers[static_cast<std::size_t> (i)].pendingFrom = 0;
         pendingSteps = 0;
+    }
+
+    void GrainPool::noteStepEpochs() noexcept
+    {
+        firstEpoch = pendingSteps > 0 ? stepEpochs[0] : 0;
+        epochsAreSteps = true;
+        for (int s = 1; s < pendingSteps; ++s)
+            if (stepEpochs[static_cast<std::size_t> (s)] != firstEpoch + s)
+                epochsAreSteps = false;
     }
 
     void GrainPool::runDeferred (GrainReader& reader, const CircularBuffer::JournalView& journal)
@@ -713,21 +723,53 @@ namespace qvl
 
     namespace
     {
+        // Where a run of fetches reads: the loop, the tail slots (as they are now, or as they were before
+        // this chunk's writes), and for stamped runs the replaced tail values with their write stamps.
+        struct FetchSources
+        {
+            const float* x0 = nullptr;
+            const float* x1 = nullptr;
+            const float* t0 = nullptr;
+            const float* t1 = nullptr;
+            const float* o0 = nullptr;
+            const float* o1 = nullptr;
+            const int* stamps = nullptr;
+            int base = 0;
+            float one = 1.0f;
+
+            FetchSources (const CircularBuffer::JournalView& j) noexcept
+                : x0 (j.now.channel0), x1 (j.now.channel1), t0 (j.now.channel0 + j.now.maxLength),
+                  t1 (j.now.channel1 != nullptr ? j.now.channel1 + j.now.maxLength : t0), o0 (j.oldTail0),
+                  o1 (j.oldTail1 != nullptr ? j.oldTail1 : j.oldTail0), stamps (j.tailStamp), base (j.stampBase),
+                  one (j.now.fadeGains[j.now.crossfadeLength])
+            {
+            }
+
+            // The same reads with every tail slot as it stood before this chunk's writes.
+            FetchSources replaced() const noexcept
+            {
+                FetchSources f = *this;
+                f.t0 = o0;
+                f.t1 = o1;
+                return f;
+            }
+        };
+
         // Fetches for a run of loop positions that lie at least a crossfade behind the head and are not
         // written in this chunk: the fade weight is 1 and only the tail slot can have changed since.
         template <int channelMode, bool forward, bool stamped>
-        void fetchRunBase (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
-                           float balance, float* out) noexcept
+        void fetchRunBase (const FetchSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
+                           float* out) noexcept
         {
-            const float one = j.now.fadeGains[j.now.crossfadeLength];
-            const float* const x0 = j.now.channel0;
-            const float* const x1 = j.now.channel1;
-            const float* const t0 = j.now.channel0 + j.now.maxLength;
-            const float* const t1 = channelMode == 2 ? j.now.channel1 + j.now.maxLength : t0;
-            const float* const o0 = j.oldTail0;
-            const float* const o1 = j.oldTail1;
-            const int* const stamps = j.tailStamp;
-            const int base = j.stampBase;
+            const float one = src.one;
+            const float* const x0 = src.x0;
+            const float* const x1 = src.x1;
+            const float* const t0 = src.t0;
+            const float* const t1 = src.t1;
+            const float* const o0 = src.o0;
+            const float* const o1 = src.o1;
+            const int* const stamps = src.stamps;
+            const int base = src.base;
 
             int i = 0;
            #if defined(__SSE2__)
@@ -800,18 +842,18 @@ namespace qvl
         // The same as fetchRunBase, eight fetches at a time; returns how many it did. The rest is left to
         // the caller, outside this function, so that no baseline code runs with the wide registers dirty.
         template <int channelMode, bool forward, bool stamped>
-        QVL_WIDE int fetchRunWide (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
-                                    float balance, float* out) noexcept
+        QVL_WIDE int fetchRunWide (const FetchSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
+                                   float* out) noexcept
         {
-            const float one = j.now.fadeGains[j.now.crossfadeLength];
-            const float* const x0 = j.now.channel0;
-            const float* const x1 = j.now.channel1;
-            const float* const t0 = j.now.channel0 + j.now.maxLength;
-            const float* const t1 = channelMode == 2 ? j.now.channel1 + j.now.maxLength : t0;
-            const float* const o0 = j.oldTail0;
-            const float* const o1 = j.oldTail1;
-            const int* const stamps = j.tailStamp;
-            const int base = j.stampBase;
+            const float one = src.one;
+            const float* const x0 = src.x0;
+            const float* const x1 = src.x1;
+            const float* const t0 = src.t0;
+            const float* const t1 = src.t1;
+            const float* const o0 = src.o0;
+            const float* const o1 = src.o1;
+            const int* const stamps = src.stamps;
+            const int base = src.base;
 
             const __m256 oneV = _mm256_set1_ps (one);
             const __m256 balanceV = _mm256_set1_ps (balance);
@@ -874,23 +916,69 @@ namespace qvl
 
             return i;
         }
+
+        #pragma GCC push_options
+        #pragma GCC optimize ("fp-contract=off")
+        // The masked lanes of a run from p, in fetch order: backwards runs load ascending and reverse.
+        template <bool forward>
+        QVL_WIDEST inline __m512 runLoad (const float* p, __mmask16 mask, __m512i order) noexcept
+        {
+            const __m512 v = _mm512_maskz_loadu_ps (mask, p);
+            return forward ? v : _mm512_permutexvar_ps (order, v);
+        }
+
+        // fetchRunBase without stamps, sixteen fetches at a time; the last few go as one masked block.
+        template <int channelMode, bool forward>
+        QVL_WIDEST void fetchRunWidest (const FetchSources& src, int wrapped, int tail, int n, float balance, float* out) noexcept
+        {
+            const __m512 oneV = _mm512_set1_ps (src.one);
+            const __m512 balanceV = _mm512_set1_ps (balance);
+            const __m512i descending = _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            for (int i = 0; i < n; i += 16)
+            {
+                const int m = n - i < 16 ? n - i : 16;
+                const auto mask = static_cast<__mmask16> (m == 16 ? 0xffffu : (1u << m) - 1u);
+                // Backwards, the m positions are loaded in ascending order and then reversed.
+                const int wi = forward ? wrapped + i : wrapped - i - (m - 1);
+                const int ti = forward ? tail + i : tail - i - (m - 1);
+                const __m512i order = _mm512_sub_epi32 (descending, _mm512_set1_epi32 (16 - m));
+                const __m512 a = runLoad<forward> (src.t0 + ti, mask, order);
+                __m512 mono = _mm512_add_ps (a, _mm512_mul_ps (_mm512_sub_ps (runLoad<forward> (src.x0 + wi, mask, order), a), oneV));
+                if constexpr (channelMode == 2)
+                {
+                    const __m512 b = runLoad<forward> (src.t1 + ti, mask, order);
+                    const __m512 right = _mm512_add_ps (b, _mm512_mul_ps (_mm512_sub_ps (runLoad<forward> (src.x1 + wi, mask, order), b), oneV));
+                    mono = _mm512_add_ps (mono, _mm512_mul_ps (_mm512_sub_ps (right, mono), balanceV));
+                }
+                _mm512_mask_storeu_ps (out + i, mask, mono);
+            }
+        }
+        #pragma GCC pop_options
        #endif
 
         template <int channelMode, bool forward, bool stamped>
-        void fetchRun (const CircularBuffer::JournalView& j, int wrapped, int tail, int n, const int* epochs,
-                       float balance, float* out) noexcept
+        void fetchRun (const FetchSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
+                       float* out) noexcept
         {
            #if defined(QVL_AVX2_DISPATCH)
+            if constexpr (! stamped)
+            {
+                if (widestVectors)
+                {
+                    fetchRunWidest<channelMode, forward> (src, wrapped, tail, n, balance, out);
+                    return;
+                }
+            }
             if (wideVectors)
             {
-                const int i = fetchRunWide<channelMode, forward, stamped> (j, wrapped, tail, n, epochs, balance, out);
+                const int i = fetchRunWide<channelMode, forward, stamped> (src, wrapped, tail, n, epochs, balance, out);
                 if (i < n)
-                    fetchRunBase<channelMode, forward, stamped> (j, forward ? wrapped + i : wrapped - i, forward ? tail + i : tail - i,
+                    fetchRunBase<channelMode, forward, stamped> (src, forward ? wrapped + i : wrapped - i, forward ? tail + i : tail - i,
                                                                  n - i, epochs + i, balance, out + i);
                 return;
             }
            #endif
-            fetchRunBase<channelMode, forward, stamped> (j, wrapped, tail, n, epochs, balance, out);
+            fetchRunBase<channelMode, forward, stamped> (src, wrapped, tail, n, epochs, balance, out);
         }
 
         // Steps at phase 0 reading consecutive windows (a reader at exactly one sample per step). With
@@ -1275,6 +1363,125 @@ namespace qvl
         }
     }
 
+    namespace
+    {
+        // A reader's walk as integers: after step s it has made (origin + stride * s) / one fetches in all.
+        struct ExactWalk
+        {
+            std::int64_t origin = 0;
+            std::int64_t stride = 0;
+            std::int64_t one = 1;
+            int steps = 0;
+        };
+
+        // Up to four ranges of a run's fetches, in order, that read a tail slot before this chunk's write
+        // to it.
+        struct OldRanges
+        {
+            int lo[4] {};
+            int hi[4] {};
+            int count = 0;
+
+            void add (int from, int to) noexcept
+            {
+                if (from >= to)
+                    return;
+                if (count > 0 && hi[count - 1] == from)
+                    hi[count - 1] = to;
+                else if (count < 4)
+                {
+                    lo[count] = from;
+                    hi[count] = to;
+                    ++count;
+                }
+            }
+        };
+
+        // Fetches p0 .. p1 - 1 of a run read slots written by journaled writes k0, k0 + delta, ...; write k
+        // is seen from step k - shift + 1 on, fetch i is taken at the first step whose walk passes done + i.
+        // A fetch reads the old value when the write comes after its step: always when k - shift is at
+        // least the last step, and otherwise when the walk at step k - shift has not yet passed it.
+        void addOldRanges (const ExactWalk& w, std::int64_t shift, int done, int p0, int p1, std::int64_t k0, int delta,
+                           OldRanges& old) noexcept
+        {
+            if (p0 >= p1)
+                return;
+            const std::int64_t q0 = k0 - shift; // the step a fetch must not come after, at p0
+            const std::int64_t last = w.steps - 1;
+            const auto clampTo = [p0, p1] (std::int64_t i) { return static_cast<int> (std::clamp<std::int64_t> (i, p0, p1)); };
+            // The fetches whose step bound is at least v: a tail of the range going forwards, a head going back.
+            const auto atLeast = [&] (std::int64_t v, int& lo, int& hi)
+            {
+                lo = delta > 0 ? clampTo (p0 + (v - q0)) : p0;
+                hi = delta > 0 ? p1 : clampTo (p0 + (q0 - v) + 1);
+            };
+            int allLo = 0, allHi = 0, someLo = 0, someHi = 0;
+            atLeast (last, allLo, allHi);
+            atLeast (0, someLo, someHi);
+            // Between them the bound lies within the walk, and the comparison is linear in the fetch.
+            const int m0 = delta > 0 ? someLo : allHi;
+            const int m1 = delta > 0 ? allLo : someHi;
+            int within0 = m0, within1 = m0;
+            if (m0 < m1)
+            {
+                const std::int64_t bound = q0 + delta * (m0 - p0);
+                const std::int64_t alpha = w.origin + w.stride * bound - (done + m0 + 1) * w.one;
+                const std::int64_t beta = delta * w.stride - w.one;
+                const std::int64_t length = m1 - m0;
+                if (beta > 0)
+                {
+                    const std::int64_t skip = alpha >= 0 ? 0 : (-alpha + beta - 1) / beta;
+                    within0 = m0 + static_cast<int> (std::min (skip, length));
+                    within1 = m1;
+                }
+                else if (beta < 0)
+                {
+                    const std::int64_t keep = alpha < 0 ? 0 : alpha / -beta + 1;
+                    within1 = m0 + static_cast<int> (std::min (keep, length));
+                }
+                else if (alpha >= 0)
+                {
+                    within1 = m1;
+                }
+            }
+            if (delta > 0)
+            {
+                old.add (within0, within1);
+                old.add (allLo, allHi);
+            }
+            else
+            {
+                old.add (allLo, allHi);
+                old.add (within0, within1);
+            }
+        }
+
+        // The old-value ranges of a run of n fetches from tail slot tail, one slot further per fetch.
+        void findOldRanges (const ExactWalk& w, int shift, int done, int n, bool forward, int tail,
+                            const CircularBuffer::JournalView& journal, OldRanges& old) noexcept
+        {
+            const int crossfade = journal.now.crossfadeLength;
+            const int writes = journal.writes;
+            int off = tail - journal.startTailSlot; // write index of the run's first slot, if it was written
+            if (off < 0)
+                off += crossfade;
+            if (forward)
+            {
+                if (off < writes)
+                    addOldRanges (w, shift, done, 0, std::min (n, writes - off), off, 1, old);
+                if (off > 0)
+                    addOldRanges (w, shift, done, crossfade - off, std::min (n, crossfade - off + writes), 0, 1, old);
+            }
+            else
+            {
+                const int a = std::max (0, off - writes + 1);
+                addOldRanges (w, shift, done, a, std::min (n, off + 1), off - a, -1, old);
+                const int b = off + crossfade - writes + 1;
+                addOldRanges (w, shift, done, b, n, writes - 1, -1, old);
+            }
+        }
+    }
+
     // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output,
     // which land in stepOutputs. Taken when the reader moves at most four samples per step and all its
     // fetches lie well away from the samples written in this chunk; anything else goes step by step.
@@ -1294,6 +1501,9 @@ namespace qvl
         double ph = reader.phase;
         int count = 0;
         bool timesKnown = false;
+        // The walk as integers, when it is exact and small enough for every product below to stay exact.
+        ExactWalk walk {};
+        bool walkExact = false;
         bool unitSteps = false;
         int firstWindow = 0;
         const int bits = std::max (fractionBits (speed), fractionBits (ph));
@@ -1306,6 +1516,8 @@ namespace qvl
             const double scale = powerOfTwo (bits);
             const auto stride = static_cast<std::int64_t> (speed * scale);
             const auto origin = static_cast<std::int64_t> (ph * scale);
+            walk = { origin, stride, std::int64_t (1) << bits, steps };
+            walkExact = (5.0 + 4.0 * steps) * scale < 9007199254740992.0;
             const std::int64_t fraction = (std::int64_t (1) << bits) - 1;
             int s = 0;
             if (bits == 0 && stride == 1)
@@ -1457,26 +1669,71 @@ namespace qvl
             };
 
             const int mode = v.numChannels == 2 ? 2 : 1;
+            const FetchSources now (journal);
+            const FetchSources before = now.replaced();
+            const float balance = reader.balance;
+            // With one journaled write per step, which fetches see a slot before its write follows from
+            // the walk itself, and a run splits into pieces that need no per-fetch check.
+            int done = 0;
+            const bool split = walkExact && epochsAreSteps;
+            const int shift = firstEpoch + from;
+            const auto plainRun = [&] (const FetchSources& src, int at, int runTail, int n, float* dest)
+            {
+                if (forward)
+                    mode == 2 ? fetchRun<2, true, false> (src, at, runTail, n, nullptr, balance, dest)
+                              : fetchRun<1, true, false> (src, at, runTail, n, nullptr, balance, dest);
+                else
+                    mode == 2 ? fetchRun<2, false, false> (src, at, runTail, n, nullptr, balance, dest)
+                              : fetchRun<1, false, false> (src, at, runTail, n, nullptr, balance, dest);
+            };
+            const auto stampedRun = [&] (int at, int runTail, int n, const int* times, float* dest)
+            {
+                if (forward)
+                    mode == 2 ? fetchRun<2, true, true> (now, at, runTail, n, times, balance, dest)
+                              : fetchRun<1, true, true> (now, at, runTail, n, times, balance, dest);
+                else
+                    mode == 2 ? fetchRun<2, false, true> (now, at, runTail, n, times, balance, dest)
+                              : fetchRun<1, false, true> (now, at, runTail, n, times, balance, dest);
+            };
+            const auto fetchRunAt = [&] (int at, int runTail, int n, int lowTail, float* dest)
+            {
+                if (! touchesWritten (lowTail, n))
+                {
+                    plainRun (now, at, runTail, n, dest);
+                    return;
+                }
+                if (! split)
+                {
+                    ensureTimes();
+                    stampedRun (at, runTail, n, fetchTimes + done, dest);
+                    return;
+                }
+                OldRanges old;
+                findOldRanges (walk, shift, done, n, forward, runTail, journal, old);
+                int cursor = 0;
+                for (int r = 0; r < old.count; ++r)
+                {
+                    const int lo = old.lo[r], hi = old.hi[r];
+                    const int step = forward ? 1 : -1;
+                    if (lo > cursor)
+                        plainRun (now, at + step * cursor, runTail + step * cursor, lo - cursor, dest + cursor);
+                    plainRun (before, at + step * lo, runTail + step * lo, hi - lo, dest + lo);
+                    cursor = hi;
+                }
+                if (cursor < n)
+                    plainRun (now, forward ? at + cursor : at - cursor, forward ? runTail + cursor : runTail - cursor, n - cursor,
+                              dest + cursor);
+            };
+
             int tail = tailOf (wrapped, reader.position.tailPhase);
             float* const firstFetched = sequence + 4; // after the four history samples
-            int done = 0;
             while (done < count)
             {
                 const int left = count - done;
                 if (forward)
                 {
                     const int n = std::min (left, std::min (length - wrapped, crossfade - tail));
-                    const bool stamped = touchesWritten (tail, n);
-                    if (stamped)
-                        ensureTimes();
-                    const int* const times = fetchTimes + done;
-                    const float balance = reader.balance;
-                    if (mode == 2)
-                        stamped ? fetchRun<2, true, true> (journal, wrapped, tail, n, times, balance, firstFetched + done)
-                                : fetchRun<2, true, false> (journal, wrapped, tail, n, times, balance, firstFetched + done);
-                    else
-                        stamped ? fetchRun<1, true, true> (journal, wrapped, tail, n, times, balance, firstFetched + done)
-                                : fetchRun<1, true, false> (journal, wrapped, tail, n, times, balance, firstFetched + done);
+                    fetchRunAt (wrapped, tail, n, tail, firstFetched + done);
                     done += n;
                     wrapped += n;
                     tail += n;
@@ -1493,17 +1750,7 @@ namespace qvl
                 else
                 {
                     const int n = std::min (left, std::min (wrapped + 1, tail + 1));
-                    const bool stamped = touchesWritten (tail - (n - 1), n);
-                    if (stamped)
-                        ensureTimes();
-                    const int* const times = fetchTimes + done;
-                    const float balance = reader.balance;
-                    if (mode == 2)
-                        stamped ? fetchRun<2, false, true> (journal, wrapped, tail, n, times, balance, firstFetched + done)
-                                : fetchRun<2, false, false> (journal, wrapped, tail, n, times, balance, firstFetched + done);
-                    else
-                        stamped ? fetchRun<1, false, true> (journal, wrapped, tail, n, times, balance, firstFetched + done)
-                                : fetchRun<1, false, false> (journal, wrapped, tail, n, times, balance, firstFetched + done);
+                    fetchRunAt (wrapped, tail, n, tail - (n - 1), firstFetched + done);
                     done += n;
                     wrapped -= n;
                     tail -= n;
@@ -1831,6 +2078,7 @@ namespace qvl
         {
             source->detachDeferredReader (this);
             journal = source->getJournalView();
+            noteStepEpochs();
         }
         const int steps = source != nullptr ? pendingSteps : 0;
 

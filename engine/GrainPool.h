@@ -179,6 +179,7 @@ namespace qvl
         bool runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal, float* outputs);
         void runDeferredExact (GrainReader& reader, const CircularBuffer::JournalView& journal);
         void refreshCommonSource() noexcept;
+        void noteStepEpochs() noexcept;
 
         std::vector<Grain> grains;
         std::vector<GrainReader> readers;
@@ -202,6 +203,9 @@ namespace qvl
         CircularBuffer* deferredSource = nullptr; // where pending steps read; attached to it while set
         std::vector<int> stepEpochs;
         int pendingSteps = 0;
+        // Whether the pending steps each came one journaled write after the last, from firstEpoch on.
+        bool epochsAreSteps = false;
+        int firstEpoch = 0;
 
         // Per grain batch: fetch times, the fetched samples behind the history, per-step fetch counts,
         // per-step phases and outputs.

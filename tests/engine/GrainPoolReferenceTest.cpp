@@ -360,7 +360,8 @@ namespace
         }
     };
 
-    void runScenario (unsigned seed, int chunks)
+    // With uneven writes a sample may write the buffer twice or not at all before the readers step.
+    void runScenario (unsigned seed, int chunks, bool unevenWrites = false)
     {
         Scenario sc (seed);
         const int maxLength = sc.integer (64, 3000);
@@ -436,8 +437,12 @@ namespace
                 }
                 else
                 {
-                    buffer.write (inputs, i, gain, feedback);
-                    refBuffer.write (inputs, i, gain, feedback);
+                    const int writes = unevenWrites ? (sc.chance (0.1) ? 0 : (sc.chance (0.1) ? 2 : 1)) : 1;
+                    for (int w = 0; w < writes; ++w)
+                    {
+                        buffer.write (inputs, i, gain, feedback);
+                        refBuffer.write (inputs, i, gain, feedback);
+                    }
                 }
 
                 const int spawns = sc.chance (0.3) ? sc.integer (1, 3) : 0;
@@ -501,6 +506,16 @@ TEST (GrainPoolReference, RandomRunsMatchBitForBit)
 }
 
 // A pool of realistic size with long grains, so that reads keep crossing the write head.
+TEST (GrainPoolReference, UnevenWritesMatchBitForBit)
+{
+    for (unsigned seed = 300; seed < 330; ++seed)
+    {
+        runScenario (seed, 400, true);
+        if (HasFatalFailure())
+            return;
+    }
+}
+
 TEST (GrainPoolReference, FullSizeRunMatchesBitForBit)
 {
     std::mt19937 rng (2024);
