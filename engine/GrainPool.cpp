@@ -737,21 +737,14 @@ namespace qvl
             int base = 0;
             float one = 1.0f;
 
-            FetchSources (const CircularBuffer::JournalView& j) noexcept
-                : x0 (j.now.channel0), x1 (j.now.channel1), t0 (j.now.channel0 + j.now.maxLength),
-                  t1 (j.now.channel1 != nullptr ? j.now.channel1 + j.now.maxLength : t0), o0 (j.oldTail0),
+            // With replacedTails, every tail slot reads as it stood before this chunk's writes.
+            FetchSources (const CircularBuffer::JournalView& j, bool replacedTails) noexcept
+                : x0 (j.now.channel0), x1 (j.now.channel1), o0 (j.oldTail0),
                   o1 (j.oldTail1 != nullptr ? j.oldTail1 : j.oldTail0), stamps (j.tailStamp), base (j.stampBase),
                   one (j.now.fadeGains[j.now.crossfadeLength])
             {
-            }
-
-            // The same reads with every tail slot as it stood before this chunk's writes.
-            FetchSources replaced() const noexcept
-            {
-                FetchSources f = *this;
-                f.t0 = o0;
-                f.t1 = o1;
-                return f;
+                t0 = replacedTails ? o0 : j.now.channel0 + j.now.maxLength;
+                t1 = replacedTails ? o1 : (j.now.channel1 != nullptr ? j.now.channel1 + j.now.maxLength : t0);
             }
         };
 
@@ -1669,8 +1662,7 @@ namespace qvl
             };
 
             const int mode = v.numChannels == 2 ? 2 : 1;
-            const FetchSources now (journal);
-            const FetchSources before = now.replaced();
+            const FetchSources now (journal, false);
             const float balance = reader.balance;
             // With one journaled write per step, which fetches see a slot before its write follows from
             // the walk itself, and a run splits into pieces that need no per-fetch check.
@@ -1710,6 +1702,7 @@ namespace qvl
                 }
                 OldRanges old;
                 findOldRanges (walk, shift, done, n, forward, runTail, journal, old);
+                const FetchSources before (journal, true);
                 int cursor = 0;
                 for (int r = 0; r < old.count; ++r)
                 {
