@@ -1487,6 +1487,26 @@ namespace qvl
         const int from = reader.pendingFrom;
         const int steps = pendingSteps - from;
         const int* const epochs = stepEpochs.data() + from;
+
+       #if defined(__SSE2__)
+        // The loop samples this grain is about to read, asked for while the walk is worked out.
+        if (reader.positionValid && reader.positionLayout == journal.now.layoutVersion)
+        {
+            const CircularBuffer::ReadView& view = journal.now;
+            const int expected = std::min (static_cast<int> (steps * speed) + 5, view.length);
+            int lo = reader.forward ? reader.position.wrapped : reader.position.wrapped - expected + 1;
+            if (lo < 0)
+                lo += view.length;
+            const int hi = std::min (lo + expected, view.length);
+            for (int k = lo; k < hi + 15; k += 16)
+            {
+                const int at = std::min (k, hi - 1);
+                _mm_prefetch (reinterpret_cast<const char*> (view.channel0 + at), _MM_HINT_T0);
+                if (view.channel1 != nullptr)
+                    _mm_prefetch (reinterpret_cast<const char*> (view.channel1 + at), _MM_HINT_T0);
+            }
+        }
+       #endif
         int* const fetchTimes = fetchEpochs.data();
         int* const starts = stepFetchCounts.data();
         double* const phases = stepPhases.data();
