@@ -1684,9 +1684,9 @@ namespace qvl
             const int mode = v.numChannels == 2 ? 2 : 1;
             const FetchSources now (journal, false);
             const float balance = reader.balance;
+            int done = 0;
             // With one journaled write per step, which fetches see a slot before its write follows from
             // the walk itself, and a run splits into pieces that need no per-fetch check.
-            int done = 0;
             const bool split = walkExact && epochsAreSteps;
             const int shift = firstEpoch + from;
             const auto plainRun = [&] (const FetchSources& src, int at, int runTail, int n, float* dest)
@@ -1723,19 +1723,18 @@ namespace qvl
                 OldRanges old;
                 findOldRanges (walk, shift, done, n, forward, runTail, journal, old);
                 const FetchSources before (journal, true);
+                const int step = forward ? 1 : -1;
                 int cursor = 0;
                 for (int r = 0; r < old.count; ++r)
                 {
                     const int lo = old.lo[r], hi = old.hi[r];
-                    const int step = forward ? 1 : -1;
                     if (lo > cursor)
                         plainRun (now, at + step * cursor, runTail + step * cursor, lo - cursor, dest + cursor);
                     plainRun (before, at + step * lo, runTail + step * lo, hi - lo, dest + lo);
                     cursor = hi;
                 }
                 if (cursor < n)
-                    plainRun (now, forward ? at + cursor : at - cursor, forward ? runTail + cursor : runTail - cursor, n - cursor,
-                              dest + cursor);
+                    plainRun (now, at + step * cursor, runTail + step * cursor, n - cursor, dest + cursor);
             };
 
             int tail = tailOf (wrapped, reader.position.tailPhase);
