@@ -1475,6 +1475,30 @@ namespace qvl
         }
     }
 
+    void GrainPool::prefetchLoopReads (const GrainReader& reader, const CircularBuffer::ReadView& view, int steps) noexcept
+    {
+       #if defined(__SSE2__)
+        if (! reader.positionValid || reader.positionLayout != view.layoutVersion || ! (reader.speed <= 4.0))
+            return;
+        const int expected = std::min (static_cast<int> (steps * reader.speed) + 5, view.length);
+        int lo = reader.forward ? reader.position.wrapped : reader.position.wrapped - expected + 1;
+        if (lo < 0)
+            lo += view.length;
+        const int hi = std::min (lo + expected, view.length);
+        for (int k = lo; k < hi + 15; k += 16)
+        {
+            const int at = std::min (k, hi - 1);
+            _mm_prefetch (reinterpret_cast<const char*> (view.channel0 + at), _MM_HINT_T0);
+            if (view.channel1 != nullptr)
+                _mm_prefetch (reinterpret_cast<const char*> (view.channel1 + at), _MM_HINT_T0);
+        }
+       #else
+        (void) reader;
+        (void) view;
+        (void) steps;
+       #endif
+    }
+
     // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output,
     // which land in stepOutputs. Taken when the reader moves at most four samples per step and all its
     // fetches lie well away from the samples written in this chunk; anything else goes step by step.
@@ -1488,25 +1512,8 @@ namespace qvl
         const int steps = pendingSteps - from;
         const int* const epochs = stepEpochs.data() + from;
 
-       #if defined(__SSE2__)
         // The loop samples this grain is about to read, asked for while the walk is worked out.
-        if (reader.positionValid && reader.positionLayout == journal.now.layoutVersion)
-        {
-            const CircularBuffer::ReadView& view = journal.now;
-            const int expected = std::min (static_cast<int> (steps * speed) + 5, view.length);
-            int lo = reader.forward ? reader.position.wrapped : reader.position.wrapped - expected + 1;
-            if (lo < 0)
-                lo += view.length;
-            const int hi = std::min (lo + expected, view.length);
-            for (int k = lo; k < hi + 15; k += 16)
-            {
-                const int at = std::min (k, hi - 1);
-                _mm_prefetch (reinterpret_cast<const char*> (view.channel0 + at), _MM_HINT_T0);
-                if (view.channel1 != nullptr)
-                    _mm_prefetch (reinterpret_cast<const char*> (view.channel1 + at), _MM_HINT_T0);
-            }
-        }
-       #endif
+        prefetchLoopReads (reader, journal.now, steps);
         int* const fetchTimes = fetchEpochs.data();
         int* const starts = stepFetchCounts.data();
         double* const phases = stepPhases.data();
@@ -1520,7 +1527,8 @@ namespace qvl
         bool unitSteps = false;
         int firstWindow = 0;
         const int bits = std::max (fractionBits (speed), fractionBits (ph));
-        if (bits <= 48)
+        // Every position of the walk, (5 + 4 steps) 2^bits at most, must fit the 64-bit integers below.
+        if (bits <= 48 && (5.0 + 4.0 * steps) * powerOfTwo (bits) < 4611686018427387904.0)
         {
             // Phase and speed are multiples of 2^-bits below 8, so every sum the step-by-step walk forms
             // is exact: the walk is integer arithmetic, and each step's phase and fetch count follow
@@ -1578,8 +1586,11 @@ namespace qvl
 
             if (steps > 0)
             {
-                count = starts[steps - 1];
-                ph = static_cast<double> ((origin + stride * (steps - 1)) & fraction) * unit + speed;
+                // From the walk's own formula rather than its stored result, so the fetches need not wait
+                // for the stores.
+                const std::int64_t last = origin + stride * (steps - 1);
+                count = static_cast<int> (last >> bits);
+                ph = static_cast<double> (last & fraction) * unit + speed;
             }
         }
         else

@@ -574,6 +574,73 @@ TEST (GrainPoolReference, FullSizeRunMatchesBitForBit)
     EXPECT_GT (pool.getActiveCount(), 300);
 }
 
+// Long chunks of fast readers whose speeds carry many fraction bits, with a crossfade long enough that
+// the journal holds a whole chunk: the batched phase walk must not overflow its integer positions.
+TEST (GrainPoolReference, LongChunksOfFineRatiosMatchBitForBit)
+{
+    constexpr int block = 20000;
+    constexpr int loop = 400000;
+    std::mt19937 rng (77);
+    qvl::CircularBuffer buffer;
+    model::Buffer refBuffer;
+    buffer.prepare (loop, 30000, 2);
+    refBuffer.prepare (loop, 30000, 2);
+    qvl::GrainPool pool (8, 4);
+    model::Pool refPool (8, 4);
+    pool.prepare (block);
+    refPool.prepare (block);
+
+    std::uniform_real_distribution<float> noise (-1.0f, 1.0f);
+    float left = 0.0f, right = 0.0f;
+    const float* inputs[] { &left, &right };
+    for (int i = 0; i < loop; ++i)
+    {
+        left = noise (rng);
+        right = noise (rng);
+        buffer.write (inputs, 0, 1.0f, 0.0f);
+        refBuffer.write (inputs, 0, 1.0f, 0.0f);
+    }
+
+    // 4 - 2^-48 and its neighbours: 48 fraction bits, and speeds near the batched path's limit.
+    const double ratios[] { 4.0 - std::ldexp (1.0, -48), -(4.0 - std::ldexp (1.0, -48)), 3.0 + std::ldexp (1.0, -47),
+                            0.5 + std::ldexp (1.0, -48), 2.5, -1.25 };
+    for (int chunk = 0; chunk < 3; ++chunk)
+    {
+        for (std::size_t k = 0; k < std::size (ratios); ++k)
+        {
+            qvl::GrainSpawnRequest q;
+            q.buffer = &buffer;
+            q.startIndex = static_cast<std::uint32_t> (buffer.getWritePosition() + 200000 + static_cast<int> (k) * 1000);
+            q.length = 3 * block;
+            q.ratio = ratios[k];
+            q.balance = 0.3f;
+            q.stream = static_cast<int> (k % 4);
+            q.envelopeKind = qvl::EnvelopeKind::adsr;
+            q.sustain = 1.0f;
+            pool.spawnGrain (q);
+            refPool.spawn (q, &refBuffer);
+        }
+
+        for (int i = 0; i < block; ++i)
+        {
+            left = noise (rng);
+            right = noise (rng);
+            buffer.write (inputs, 0, 1.0f, 0.5f);
+            refBuffer.write (inputs, 0, 1.0f, 0.5f);
+            pool.advanceReaders();
+            refPool.advance();
+        }
+
+        pool.renderChunk (block);
+        refPool.render (block);
+        ASSERT_EQ (pool.getActiveCount(), refPool.active);
+        for (int o = 0; o < 8; ++o)
+            ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), block)) << "chunk " << chunk;
+        for (int g = 0; g < pool.getActiveCount(); ++g)
+            ASSERT_EQ (pool.getReader (g).getReadPosition(), refPool.readers[static_cast<std::size_t> (g)].readPosition);
+    }
+}
+
 TEST (GrainPoolRealtime, NoAllocationAfterPrepare)
 {
     qvl::CircularBuffer buffer;
