@@ -988,7 +988,55 @@ namespace qvl
                 out[s] = ((c3 * 0.0f + c2) * 0.0f + c1) * 0.0f + y1;
             }
         }
-        QVL_DISPATCHED (interpolateUnit, interpolateUnitBody)
+        QVL_DISPATCHED (interpolateUnitAll, interpolateUnitBody)
+
+       #if defined(QVL_AVX2_DISPATCH)
+        // With every sample of a window finite and at most 2^124 in size all three coefficients are
+        // finite, so each product with 0 is a zero, and adding y1 gives y1 itself when it is a normal
+        // number (not zero, not subnormal, which flush-to-zero could turn into a zero). Eight steps at a
+        // time where that holds for all of them; returns how many steps it did.
+        QVL_WIDE int interpolateUnitPlain (const float* y, int n, float* out) noexcept
+        {
+            const __m256 magnitude = _mm256_castsi256_ps (_mm256_set1_epi32 (0x7fffffff));
+            const __m256 largest = _mm256_set1_ps (0x1p124f);
+            const __m256 smallest = _mm256_set1_ps (0x1p-126f);
+            int s = 0;
+            for (; s + 8 <= n; s += 8)
+            {
+                // Steps s .. s + 7 read y[s .. s + 10]; their y1 are y[s + 1 .. s + 8].
+                const __m256 first = _mm256_and_ps (_mm256_loadu_ps (y + s), magnitude);
+                const __m256 last = _mm256_and_ps (_mm256_loadu_ps (y + s + 3), magnitude);
+                const __m256 y1 = _mm256_loadu_ps (y + s + 1);
+                const __m256 inRange = _mm256_and_ps (_mm256_cmp_ps (first, largest, _CMP_LE_OQ),
+                                                      _mm256_cmp_ps (last, largest, _CMP_LE_OQ));
+                const __m256 normal = _mm256_cmp_ps (_mm256_and_ps (y1, magnitude), smallest, _CMP_GE_OQ);
+                if (_mm256_movemask_ps (_mm256_and_ps (inRange, normal)) != 0xff)
+                    break;
+                _mm256_storeu_ps (out + s, y1);
+            }
+            return s;
+        }
+       #endif
+
+        void interpolateUnit (const float* y, int n, float* out) noexcept
+        {
+            int s = 0;
+           #if defined(QVL_AVX2_DISPATCH)
+            // Runs of plain windows are copied, anything else is worked out in full, a few blocks at a time.
+            if (wideVectors)
+            {
+                while (s < n)
+                {
+                    s += interpolateUnitPlain (y + s, n - s, out + s);
+                    const int end = std::min (n, s + 32);
+                    interpolateUnitAll (y + s, end - s, out + s);
+                    s = end;
+                }
+                return;
+            }
+           #endif
+            interpolateUnitAll (y + s, n - s, out + s);
+        }
 
         // An envelope segment applied and mixed in one pass: each sample is weighted exactly as it would
         // be in place, then panned and added.

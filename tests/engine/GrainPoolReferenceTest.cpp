@@ -717,17 +717,18 @@ namespace
         return true;
     }
 
-    void runProcessorScenario (unsigned seed, int chunks, bool specialValues = false)
+    // specialRate is the share of special samples when specialValues is set.
+    void runProcessorScenario (unsigned seed, int chunks, bool specialValues = false, double specialRate = 0.3)
     {
         Scenario sc (seed);
         // Signed zeros, infinities, NaN, huge and subnormal values test that every shortcut keeps IEEE
         // semantics exactly.
-        const auto sample = [&sc, specialValues]
+        const auto sample = [&sc, specialValues, specialRate]
         {
             static const float specials[] { 0.0f, -0.0f, std::numeric_limits<float>::infinity(),
                                             -std::numeric_limits<float>::infinity(), std::numeric_limits<float>::quiet_NaN(),
                                             3.0e38f, -3.0e38f, 1.0e-40f, -1.0e-40f, 1.0f };
-            if (specialValues && sc.chance (0.3))
+            if (specialValues && sc.chance (specialRate))
                 return specials[sc.integer (0, 9)];
             return sc.real (-1.0f, 1.0f);
         };
@@ -990,6 +991,106 @@ TEST (GrainPoolReference, FlushedSubnormalsMatchBitForBit)
     _mm_setcsr (saved);
 }
 #endif
+
+// Special values few and far between: most windows are plain, and the few that are not (a signed zero,
+// a subnormal, an infinity) sit among them, with and without flushing to zero.
+TEST (GrainPoolReference, SparseSpecialValuesMatchBitForBit)
+{
+    for (unsigned seed = 340; seed < 352; ++seed)
+    {
+        runProcessorScenario (seed, 300, true, 0.02);
+        if (HasFatalFailure())
+            return;
+    }
+   #if defined(__SSE2__)
+    const unsigned saved = _mm_getcsr();
+    _mm_setcsr (saved | 0x8040u);
+    for (unsigned seed = 352; seed < 364; ++seed)
+    {
+        runProcessorScenario (seed, 300, true, 0.02);
+        if (HasFatalFailure())
+            break;
+    }
+    _mm_setcsr (saved);
+   #endif
+}
+
+// Unit-speed readers over a loop whose two channels balance out to subnormal mono samples, with
+// subnormals kept, flushed, or only read as zero: passing windows through unchanged must agree with
+// the formula for every one of them.
+TEST (GrainPoolReference, TinySamplesAtUnitSpeedMatchBitForBit)
+{
+    const auto run = []
+    {
+        constexpr int length = 4000;
+        qvl::CircularBuffer buffer;
+        model::Buffer refBuffer;
+        buffer.prepare (length, 100, 2);
+        refBuffer.prepare (length, 100, 2);
+        qvl::GrainPool pool (16, 4);
+        model::Pool refPool (16, 4);
+        pool.prepare (64);
+        refPool.prepare (64);
+
+        float left = 0.0f, right = 0.0f;
+        const float* inputs[] { &left, &right };
+        const auto write = [&] (float gain, float feedback)
+        {
+            buffer.write (inputs, 0, gain, feedback);
+            refBuffer.write (inputs, 0, gain, feedback);
+        };
+        // 2.5e-38 + (-2.3e-38 - 2.5e-38) * 0.5 is 1e-39, below the smallest normal number.
+        left = 2.5e-38f;
+        right = -2.3e-38f;
+        for (int i = 0; i < length + 200; ++i)
+            write (1.0f, 0.0f);
+
+        for (int chunk = 0; chunk < 20; ++chunk)
+        {
+            for (int i = 0; i < 64; ++i)
+            {
+                if (i == 0 && chunk < 8)
+                {
+                    qvl::GrainSpawnRequest q;
+                    q.buffer = &buffer;
+                    q.startIndex = static_cast<std::uint32_t> (buffer.getWritePosition() + 500 + 300 * chunk);
+                    q.length = 2000;
+                    q.ratio = chunk % 2 == 0 ? 1.0 : -1.0;
+                    q.balance = 0.5f;
+                    q.envelopeKind = qvl::EnvelopeKind::adsr;
+                    q.sustain = 1.0f;
+                    pool.spawnGrain (q);
+                    refPool.spawn (q, &refBuffer);
+                }
+                write (0.0f, 1.0f); // frozen: the loop keeps its samples
+                pool.advanceReaders();
+                refPool.advance();
+            }
+            pool.renderChunk (64);
+            refPool.render (64);
+            for (int o = 0; o < 8; ++o)
+                ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), 64))
+                    << "chunk " << chunk << " output " << o;
+        }
+    };
+
+    run();
+    {
+        const WideVectors baseline (false);
+        run();
+    }
+   #if defined(__SSE2__)
+    const unsigned saved = _mm_getcsr();
+    for (const unsigned flags : { 0x8040u, 0x0040u })
+    {
+        _mm_setcsr (saved | flags);
+        run();
+        _mm_setcsr (saved);
+        if (HasFatalFailure())
+            return;
+    }
+   #endif
+}
 
 // Two pools reading one buffer, and a pool whose grains read two buffers: one pool's batched steps
 // must be finished when another starts batching on the same buffer, and grains of different buffers
