@@ -1354,17 +1354,91 @@ namespace qvl
             return s;
         }
 
+        QVL_WIDEST inline __m512d pickDoubles (__m512d low, __m512d high, __m512i index) noexcept
+        {
+            return _mm512_permutex2var_pd (low, index, high);
+        }
+
+        // For readers slower than one sample per step, whose neighbouring steps share windows: sixteen
+        // windows' coefficients are worked out and widened once, and every step whose window is among
+        // them picks its own. Samples past lastSample are not read. Returns how many steps it did.
+        QVL_WIDEST int interpolateSharedWindowsWidest (const float* sequence, const int* starts, const double* phases, int n,
+                                                       int lastSample, float* out) noexcept
+        {
+            int s = 0;
+            int base = 0;
+            bool haveWindows = false;
+            __m512d c3Low {}, c3High {}, c2Low {}, c2High {}, c1Low {}, c1High {}, y1Low {}, y1High {};
+            for (; s + 16 <= n; s += 16)
+            {
+                const int first = starts[s];
+                const int last = starts[s + 15];
+                if (last - first > 15)
+                    break;
+                if (! haveWindows || first < base || last - base > 15)
+                {
+                    base = first;
+                    haveWindows = true;
+                    // Window k starts at sample base + k; the loads stop at lastSample.
+                    __m512 y[4];
+                    for (int j = 0; j < 4; ++j)
+                    {
+                        const int available = lastSample - base - j + 1;
+                        const auto mask = static_cast<__mmask16> (available >= 16 ? 0xffffu : (available > 0 ? (1u << available) - 1u : 0u));
+                        y[j] = _mm512_maskz_loadu_ps (mask, sequence + base + j);
+                    }
+                    const __m512 half = _mm512_set1_ps (0.5f);
+                    const __m512 c1 = _mm512_sub_ps (_mm512_mul_ps (half, y[2]), _mm512_mul_ps (half, y[0]));
+                    const __m512 c2 = _mm512_sub_ps (_mm512_add_ps (_mm512_sub_ps (y[0], _mm512_mul_ps (_mm512_set1_ps (2.5f), y[1])),
+                                                                    _mm512_mul_ps (_mm512_set1_ps (2.0f), y[2])),
+                                                     _mm512_mul_ps (half, y[3]));
+                    const __m512 c3 = _mm512_add_ps (_mm512_mul_ps (_mm512_set1_ps (1.5f), _mm512_sub_ps (y[1], y[2])),
+                                                     _mm512_mul_ps (half, _mm512_sub_ps (y[3], y[0])));
+                    c3Low = lowerAsDoubles (c3);
+                    c3High = upperAsDoubles (c3);
+                    c2Low = lowerAsDoubles (c2);
+                    c2High = upperAsDoubles (c2);
+                    c1Low = lowerAsDoubles (c1);
+                    c1High = upperAsDoubles (c1);
+                    y1Low = lowerAsDoubles (y[1]);
+                    y1High = upperAsDoubles (y[1]);
+                }
+
+                const __m512i window = _mm512_sub_epi32 (_mm512_loadu_si512 (starts + s), _mm512_set1_epi32 (base));
+                const __m512i k0 = _mm512_cvtepi32_epi64 (_mm512_castsi512_si256 (window));
+                const __m512i k1 = _mm512_cvtepi32_epi64 (_mm512_extracti64x4_epi64 (window, 1));
+                const __m512d t0 = _mm512_loadu_pd (phases + s);
+                const __m512d t1 = _mm512_loadu_pd (phases + s + 8);
+                __m512d v0 = _mm512_add_pd (_mm512_mul_pd (pickDoubles (c3Low, c3High, k0), t0), pickDoubles (c2Low, c2High, k0));
+                __m512d v1 = _mm512_add_pd (_mm512_mul_pd (pickDoubles (c3Low, c3High, k1), t1), pickDoubles (c2Low, c2High, k1));
+                v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), pickDoubles (c1Low, c1High, k0));
+                v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), pickDoubles (c1Low, c1High, k1));
+                v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), pickDoubles (y1Low, y1High, k0));
+                v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), pickDoubles (y1Low, y1High, k1));
+                _mm256_storeu_ps (out + s, _mm512_cvtpd_ps (v0));
+                _mm256_storeu_ps (out + s + 8, _mm512_cvtpd_ps (v1));
+            }
+            return s;
+        }
+
         #pragma GCC pop_options
        #endif
 
         // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
         // the same arithmetic as interpolate.
-        void interpolateSteps (const float* sequence, const int* starts, const double* phases, int n, float* out) noexcept
+        // Readers slower than one sample per step (sharedWindows) reuse each window's coefficients across
+        // the steps that read it; lastSample is the last sample of the sequence.
+        void interpolateSteps (const float* sequence, const int* starts, const double* phases, int n, float* out,
+                               bool sharedWindows, int lastSample) noexcept
         {
             int s = 0;
            #if defined(QVL_AVX2_DISPATCH)
             if (widestVectors)
-                s = interpolateStepsWidest (sequence, starts, phases, n, out);
+            {
+                if (sharedWindows)
+                    s = interpolateSharedWindowsWidest (sequence, starts, phases, n, lastSample, out);
+                s += interpolateStepsWidest (sequence, starts + s, phases + s, n - s, out + s);
+            }
             if (wideVectors)
                 s += interpolateStepsWide (sequence, starts + s, phases + s, n - s, out + s);
            #endif
@@ -1842,7 +1916,7 @@ namespace qvl
         if (unitSteps)
             interpolateUnit (static_cast<const float*> (sequence + firstWindow), steps, out);
         else
-            interpolateSteps (sequence, starts, phases, steps, out);
+            interpolateSteps (sequence, starts, phases, steps, out, speed < 1.0, count + 3);
 
         reader.phase = ph;
         const int newest = (reader.historyIndex + count) & 3;
