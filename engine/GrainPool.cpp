@@ -1597,30 +1597,6 @@ namespace qvl
         }
     }
 
-    void GrainPool::prefetchLoopReads (const GrainReader& reader, const CircularBuffer::ReadView& view, int steps) noexcept
-    {
-       #if defined(__SSE2__)
-        if (! reader.positionValid || reader.positionLayout != view.layoutVersion || ! (reader.speed <= 4.0))
-            return;
-        const int expected = std::min (static_cast<int> (steps * reader.speed) + 5, view.length);
-        int lo = reader.forward ? reader.position.wrapped : reader.position.wrapped - expected + 1;
-        if (lo < 0)
-            lo += view.length;
-        const int hi = std::min (lo + expected, view.length);
-        for (int k = lo; k < hi + 15; k += 16)
-        {
-            const int at = std::min (k, hi - 1);
-            _mm_prefetch (reinterpret_cast<const char*> (view.channel0 + at), _MM_HINT_T0);
-            if (view.channel1 != nullptr)
-                _mm_prefetch (reinterpret_cast<const char*> (view.channel1 + at), _MM_HINT_T0);
-        }
-       #else
-        (void) reader;
-        (void) view;
-        (void) steps;
-       #endif
-    }
-
     // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output,
     // which land in stepOutputs. Taken when the reader moves at most four samples per step and all its
     // fetches lie well away from the samples written in this chunk; anything else goes step by step.
@@ -1634,8 +1610,6 @@ namespace qvl
         const int steps = pendingSteps - from;
         const int* const epochs = stepEpochs.data() + from;
 
-        // The loop samples this grain is about to read, asked for while the walk is worked out.
-        prefetchLoopReads (reader, journal.now, steps);
         int* const fetchTimes = fetchEpochs.data();
         int* const starts = stepFetchCounts.data();
         double* const phases = stepPhases.data();

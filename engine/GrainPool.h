@@ -180,7 +180,6 @@ namespace qvl
         void runDeferredExact (GrainReader& reader, const CircularBuffer::JournalView& journal);
         void refreshCommonSource() noexcept;
         void noteStepEpochs() noexcept;
-        void prefetchLoopReads (const GrainReader& reader, const CircularBuffer::ReadView& view, int steps) noexcept;
 
         std::vector<Grain> grains;
         std::vector<GrainReader> readers;
