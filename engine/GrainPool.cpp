@@ -4,6 +4,7 @@
 #include <climits>
 #include <cmath>
 #include <cstring>
+#include <type_traits>
 #include <utility>
 
 #if defined(__SSE2__)
@@ -1020,12 +1021,11 @@ namespace qvl
 
         void interpolateUnit (const float* y, int n, float* out) noexcept
         {
-            int s = 0;
            #if defined(QVL_AVX2_DISPATCH)
             // Runs of plain windows are copied, anything else is worked out in full, a few blocks at a time.
             if (wideVectors)
             {
-                while (s < n)
+                for (int s = 0; s < n;)
                 {
                     s += interpolateUnitPlain (y + s, n - s, out + s);
                     const int end = std::min (n, s + 32);
@@ -1035,7 +1035,7 @@ namespace qvl
                 return;
             }
            #endif
-            interpolateUnitAll (y + s, n - s, out + s);
+            interpolateUnitAll (y, n, out);
         }
 
         // An envelope segment applied and mixed in one pass: each sample is weighted exactly as it would
@@ -1634,6 +1634,7 @@ namespace qvl
             const auto stride = static_cast<std::int64_t> (speed * scale);
             const auto origin = static_cast<std::int64_t> (ph * scale);
             walk = { origin, stride, std::int64_t (1) << bits, steps };
+            // While every phase times 2^bits stays below 2^53 the walk is exact in double precision too.
             walkExact = (5.0 + 4.0 * steps) * scale < 9007199254740992.0;
             const std::int64_t fraction = (std::int64_t (1) << bits) - 1;
             int s = 0;
@@ -1647,8 +1648,7 @@ namespace qvl
                     starts[steps - 1] = firstWindow + steps - 1;
             }
            #if defined(QVL_AVX2_DISPATCH)
-            // While every phase times 2^bits stays below 2^53 the walk is exact in double precision too.
-            if (wideVectors && s < steps && (5.0 + 4.0 * steps) * scale < 9007199254740992.0)
+            if (wideVectors && s < steps && walkExact)
                 s = widestVectors ? walkPhasesWidest (ph, speed, steps, starts, phases)
                                   : walkPhasesWide (ph, speed, steps, starts, phases);
            #endif
@@ -1796,23 +1796,21 @@ namespace qvl
             // the walk itself, and a run splits into pieces that need no per-fetch check.
             const bool split = walkExact && epochsAreSteps;
             const int shift = firstEpoch + from;
+            // Stamped runs check each fetch's time against the journal; plain ones read src as it is.
+            const auto run = [&] (auto stamped, const FetchSources& src, int at, int runTail, int n, const int* times,
+                                  float* dest)
+            {
+                constexpr bool checked = decltype (stamped)::value;
+                if (forward)
+                    mode == 2 ? fetchRun<2, true, checked> (src, at, runTail, n, times, balance, dest)
+                              : fetchRun<1, true, checked> (src, at, runTail, n, times, balance, dest);
+                else
+                    mode == 2 ? fetchRun<2, false, checked> (src, at, runTail, n, times, balance, dest)
+                              : fetchRun<1, false, checked> (src, at, runTail, n, times, balance, dest);
+            };
             const auto plainRun = [&] (const FetchSources& src, int at, int runTail, int n, float* dest)
             {
-                if (forward)
-                    mode == 2 ? fetchRun<2, true, false> (src, at, runTail, n, nullptr, balance, dest)
-                              : fetchRun<1, true, false> (src, at, runTail, n, nullptr, balance, dest);
-                else
-                    mode == 2 ? fetchRun<2, false, false> (src, at, runTail, n, nullptr, balance, dest)
-                              : fetchRun<1, false, false> (src, at, runTail, n, nullptr, balance, dest);
-            };
-            const auto stampedRun = [&] (int at, int runTail, int n, const int* times, float* dest)
-            {
-                if (forward)
-                    mode == 2 ? fetchRun<2, true, true> (now, at, runTail, n, times, balance, dest)
-                              : fetchRun<1, true, true> (now, at, runTail, n, times, balance, dest);
-                else
-                    mode == 2 ? fetchRun<2, false, true> (now, at, runTail, n, times, balance, dest)
-                              : fetchRun<1, false, true> (now, at, runTail, n, times, balance, dest);
+                run (std::false_type {}, src, at, runTail, n, nullptr, dest);
             };
             const auto fetchRunAt = [&] (int at, int runTail, int n, int lowTail, float* dest)
             {
@@ -1824,7 +1822,7 @@ namespace qvl
                 if (! split)
                 {
                     ensureTimes();
-                    stampedRun (at, runTail, n, fetchTimes + done, dest);
+                    run (std::true_type {}, now, at, runTail, n, fetchTimes + done, dest);
                     return;
                 }
                 OldRanges old;
@@ -2247,7 +2245,9 @@ namespace qvl
                 work[v] = samples;
 
                 int popped = 0;
-                if (reader.pendingFrom < steps && reader.readIndex == reader.writeIndex && runDeferredFast (reader, journal, samples))
+                const bool pending = reader.pendingFrom < steps;
+                const bool triedFast = pending && reader.readIndex == reader.writeIndex;
+                if (triedFast && runDeferredFast (reader, journal, samples))
                 {
                     // What the queue would hold after these steps, taken without passing through it;
                     // what this chunk does not use stays queued.
@@ -2259,7 +2259,10 @@ namespace qvl
                 }
                 else
                 {
-                    if (reader.pendingFrom < steps)
+                    // A refused fast path changed nothing but cached positions; it is not tried twice.
+                    if (triedFast)
+                        runDeferredExact (reader, journal);
+                    else if (pending)
                         runDeferred (reader, journal);
                     popped = reader.popSamples (samples, m);
                 }
