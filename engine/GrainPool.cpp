@@ -2102,33 +2102,48 @@ namespace qvl
 
         #pragma GCC push_options
         #pragma GCC optimize ("fp-contract=off")
-        // mixWindowedWide sixteen samples at a time.
+        // The sine window at sixteen positions, clamped as in mixWindowed.
+        QVL_WIDEST inline __m512 sineWindowSixteen (__m512 positions) noexcept
+        {
+            const __m512 t = _mm512_min_ps (_mm512_set1_ps (1.0f), _mm512_max_ps (_mm512_setzero_ps(), positions));
+            const __m512 x = _mm512_mul_ps (_mm512_set1_ps (3.1415927f), t);
+            const __m512 x2 = _mm512_mul_ps (x, x);
+            __m512 num = _mm512_add_ps (_mm512_set1_ps (-52785432.0f), _mm512_mul_ps (x2, _mm512_set1_ps (479249.0f)));
+            num = _mm512_add_ps (_mm512_set1_ps (1640635920.0f), _mm512_mul_ps (x2, num));
+            num = _mm512_add_ps (_mm512_set1_ps (-11511339840.0f), _mm512_mul_ps (x2, num));
+            num = _mm512_mul_ps (_mm512_xor_ps (x, _mm512_set1_ps (-0.0f)), num);
+            __m512 den = _mm512_add_ps (_mm512_set1_ps (3177720.0f), _mm512_mul_ps (x2, _mm512_set1_ps (18361.0f)));
+            den = _mm512_add_ps (_mm512_set1_ps (277920720.0f), _mm512_mul_ps (x2, den));
+            den = _mm512_add_ps (_mm512_set1_ps (11511339840.0f), _mm512_mul_ps (x2, den));
+            return _mm512_div_ps (num, den);
+        }
+
+        // mixWindowedWide sixteen samples at a time, the last few as one masked block (lanes past the end
+        // see position 0 and are not stored). Full blocks load unmasked, so the outputs the previous grain
+        // just stored can be forwarded to them.
         QVL_WIDEST int mixWindowedWidest (float* left, float* right, const float* samples, const float* positions, int m,
                                         float leftPan, float rightPan, float gain) noexcept
         {
-            const __m512 zero = _mm512_setzero_ps();
-            const __m512 one = _mm512_set1_ps (1.0f);
-            const __m512 pi = _mm512_set1_ps (3.1415927f);
-            const __m512 sign = _mm512_set1_ps (-0.0f);
             const __m512 leftPans = _mm512_set1_ps (leftPan);
             const __m512 rightPans = _mm512_set1_ps (rightPan);
             const __m512 gains = _mm512_set1_ps (gain);
             int k = 0;
             for (; k + 16 <= m; k += 16)
             {
-                const __m512 t = _mm512_min_ps (one, _mm512_max_ps (zero, _mm512_loadu_ps (positions + k)));
-                const __m512 x = _mm512_mul_ps (pi, t);
-                const __m512 x2 = _mm512_mul_ps (x, x);
-                __m512 num = _mm512_add_ps (_mm512_set1_ps (-52785432.0f), _mm512_mul_ps (x2, _mm512_set1_ps (479249.0f)));
-                num = _mm512_add_ps (_mm512_set1_ps (1640635920.0f), _mm512_mul_ps (x2, num));
-                num = _mm512_add_ps (_mm512_set1_ps (-11511339840.0f), _mm512_mul_ps (x2, num));
-                num = _mm512_mul_ps (_mm512_xor_ps (x, sign), num);
-                __m512 den = _mm512_add_ps (_mm512_set1_ps (3177720.0f), _mm512_mul_ps (x2, _mm512_set1_ps (18361.0f)));
-                den = _mm512_add_ps (_mm512_set1_ps (277920720.0f), _mm512_mul_ps (x2, den));
-                den = _mm512_add_ps (_mm512_set1_ps (11511339840.0f), _mm512_mul_ps (x2, den));
-                const __m512 weighted = _mm512_mul_ps (_mm512_loadu_ps (samples + k), _mm512_div_ps (num, den));
+                const __m512 weighted = _mm512_mul_ps (_mm512_loadu_ps (samples + k), sineWindowSixteen (_mm512_loadu_ps (positions + k)));
                 _mm512_storeu_ps (left + k, _mm512_add_ps (_mm512_loadu_ps (left + k), _mm512_mul_ps (_mm512_mul_ps (weighted, leftPans), gains)));
                 _mm512_storeu_ps (right + k, _mm512_add_ps (_mm512_loadu_ps (right + k), _mm512_mul_ps (_mm512_mul_ps (weighted, rightPans), gains)));
+            }
+            if (k < m)
+            {
+                const auto mask = static_cast<__mmask16> ((1u << (m - k)) - 1u);
+                const __m512 weighted = _mm512_mul_ps (_mm512_maskz_loadu_ps (mask, samples + k),
+                                                       sineWindowSixteen (_mm512_maskz_loadu_ps (mask, positions + k)));
+                _mm512_mask_storeu_ps (left + k, mask, _mm512_add_ps (_mm512_maskz_loadu_ps (mask, left + k),
+                                                                      _mm512_mul_ps (_mm512_mul_ps (weighted, leftPans), gains)));
+                _mm512_mask_storeu_ps (right + k, mask, _mm512_add_ps (_mm512_maskz_loadu_ps (mask, right + k),
+                                                                       _mm512_mul_ps (_mm512_mul_ps (weighted, rightPans), gains)));
+                k = m;
             }
             return k;
         }
