@@ -1713,6 +1713,8 @@ namespace qvl
         const auto first = static_cast<std::int64_t> (reader.readPosition);
         float* const sequence = fetched.data();
         int wrapped = 0;
+        // Written before the fetches, so that the steps' first loads need not wait for this store.
+        std::copy_n (reader.history + reader.historyIndex, 4, sequence);
 
         if (count > 0)
         {
@@ -1884,7 +1886,6 @@ namespace qvl
             }
         }
 
-        std::copy_n (reader.history + reader.historyIndex, 4, sequence);
         if (unitSteps)
             interpolateUnit (static_cast<const float*> (sequence + firstWindow), steps, out);
         else
