@@ -513,7 +513,8 @@ namespace qvl
         stepPhases.assign (steps, 0.0);
         stepOutputs.assign (steps, 0.0f);
         fetchEpochs.assign (4 * steps + 8, 0);
-        fetched.assign (4 * steps + 16, 0.0f);
+        // Room past the last window for whole-vector loads of the sequence.
+        fetched.assign (4 * steps + 48, 0.0f);
 
         samplesAdvanced = 0;
         activeCount = 0;
@@ -1278,16 +1279,14 @@ namespace qvl
 
         // Where every window starts within 28 samples of base (offsets from it, one step per lane, all at
         // most last - base), two loads and one two-source permute per window sample fetch them all. The
-        // loads stop at the last window's end. Returns false, touching nothing, where they do not fit.
+        // loads may run past the last window into the sequence's spare room, whose samples no lane picks.
+        // Returns false, touching nothing, where they do not fit.
         QVL_WIDEST inline bool permutedWindows (const float* sequence, int base, int last, __m512i offsets, __m512* y) noexcept
         {
             if (! (last - base <= 28 && _mm512_cmpgt_epu32_mask (offsets, _mm512_set1_epi32 (last - base)) == 0))
                 return false;
-            const unsigned span = static_cast<unsigned> (last - base + 4);
-            const auto lowMask = static_cast<__mmask16> (span >= 16 ? 0xffffu : (1u << span) - 1u);
-            const auto highMask = static_cast<__mmask16> (span >= 32 ? 0xffffu : span > 16 ? (1u << (span - 16)) - 1u : 0u);
-            const __m512 lo = _mm512_maskz_loadu_ps (lowMask, sequence + base);
-            const __m512 hi = _mm512_maskz_loadu_ps (highMask, sequence + base + 16);
+            const __m512 lo = _mm512_loadu_ps (sequence + base);
+            const __m512 hi = _mm512_loadu_ps (sequence + base + 16);
             const __m512i one = _mm512_set1_epi32 (1);
             const __m512i i1 = _mm512_add_epi32 (offsets, one);
             const __m512i i2 = _mm512_add_epi32 (i1, one);
