@@ -141,6 +141,81 @@ namespace qvl
         }
     }
 
+    namespace
+    {
+        // The frame at loop position wrapped, whose tail slot phase is tailPhase, as one mono sample. A
+        // journaled read sees what a later write of the chunk replaced, as it stood after epoch writes
+        // (v's write position is already there).
+        template <int channelMode, bool journaled>
+        inline float readFrame (const CircularBuffer::ReadView& v, const CircularBuffer::JournalView* journal, int epoch,
+                                int wrapped, int tailPhase, float balance) noexcept
+        {
+            // Branch-free: whether a grain is behind or ahead of the head varies from grain to grain.
+            int d = v.writePosition - wrapped;
+            const int ahead = -static_cast<int> (d < 0); // all ones when the position lies ahead of the head in this lap
+            d += v.length & ahead;
+            const int crossfade = v.crossfadeLength;
+            int tail = v.lapTailPhase + tailPhase - (v.lengthTailPhase & ahead);
+            tail += crossfade & -static_cast<int> (tail < 0);
+            tail -= crossfade & -static_cast<int> (tail >= crossfade);
+            const float f = v.fadeGains[d < crossfade ? d : crossfade];
+            const int t = v.maxLength + tail;
+
+            bool oldLoop = false, oldTail = false;
+            int jr = 0;
+            if constexpr (journaled)
+            {
+                jr = wrapped - journal->startPosition;
+                oldLoop = jr >= epoch && jr < journal->writes;
+                oldTail = journal->tailStamp[tail] >= journal->stampBase + epoch;
+            }
+
+            float mono = 0.0f;
+            if constexpr (channelMode >= 1)
+            {
+                const float a = oldTail ? journal->oldTail0[tail] : v.channel0[t];
+                const float x = oldLoop ? journal->oldLoop0[jr] : v.channel0[wrapped];
+                mono = a + (x - a) * f;
+            }
+            if constexpr (channelMode == 2)
+            {
+                const float b = oldTail ? journal->oldTail1[tail] : v.channel1[t];
+                const float x = oldLoop ? journal->oldLoop1[jr] : v.channel1[wrapped];
+                const float right = b + (x - b) * f;
+                mono = mono + (right - mono) * balance;
+            }
+            return mono;
+        }
+
+        // One frame on through the loop, away from the ends of the 32-bit position range.
+        template <bool forward>
+        inline void stepFrame (const CircularBuffer::ReadView& v, int& wrapped, int& tailPhase) noexcept
+        {
+            if constexpr (forward)
+            {
+                if (++wrapped == v.length)
+                {
+                    wrapped = 0;
+                    tailPhase = 0;
+                }
+                else if (++tailPhase == v.crossfadeLength)
+                {
+                    tailPhase = 0;
+                }
+            }
+            else if (wrapped == 0)
+            {
+                wrapped = v.length - 1;
+                tailPhase = v.lastTailPhase;
+            }
+            else
+            {
+                --wrapped;
+                tailPhase = (tailPhase == 0 ? v.crossfadeLength : tailPhase) - 1;
+            }
+        }
+    }
+
     template <int channelMode, bool forward, bool journaled>
     inline void GrainReader::fetchFrom (const CircularBuffer::ReadView& v, const CircularBuffer::JournalView* journal,
                                         int epoch, float balance) noexcept
@@ -156,52 +231,16 @@ namespace qvl
         }
 
         // Local copies: the stores below cannot then be taken to alias the buffer's fields.
+        const CircularBuffer::ReadView view = v;
         int rp = readPosition;
         int wrapped = position.wrapped;
         int tailPhase = position.tailPhase;
         int hi = historyIndex;
         double ph = phase;
-        const int length = v.length;
-        const int crossfade = v.crossfadeLength;
-        const float* const first = v.channel0;
-        const float* const second = v.channel1;
 
         do
         {
-            // Branch-free: whether a grain is behind or ahead of the head varies from grain to grain.
-            int d = v.writePosition - wrapped;
-            const int ahead = -static_cast<int> (d < 0); // all ones when the position lies ahead of the head in this lap
-            d += length & ahead;
-            int tail = v.lapTailPhase + tailPhase - (v.lengthTailPhase & ahead);
-            tail += crossfade & -static_cast<int> (tail < 0);
-            tail -= crossfade & -static_cast<int> (tail >= crossfade);
-            const float f = v.fadeGains[d < crossfade ? d : crossfade];
-            const int t = v.maxLength + tail;
-
-            // A journaled read sees what a later write of the chunk replaced, as it stood at its own sample.
-            bool oldLoop = false, oldTail = false;
-            int jr = 0;
-            if constexpr (journaled)
-            {
-                jr = wrapped - journal->startPosition;
-                oldLoop = jr >= epoch && jr < journal->writes;
-                oldTail = journal->tailStamp[tail] >= journal->stampBase + epoch;
-            }
-
-            float mono = 0.0f;
-            if constexpr (channelMode >= 1)
-            {
-                const float a = oldTail ? journal->oldTail0[tail] : first[t];
-                const float x = oldLoop ? journal->oldLoop0[jr] : first[wrapped];
-                mono = a + (x - a) * f;
-            }
-            if constexpr (channelMode == 2)
-            {
-                const float b = oldTail ? journal->oldTail1[tail] : second[t];
-                const float x = oldLoop ? journal->oldLoop1[jr] : second[wrapped];
-                const float right = b + (x - b) * f;
-                mono = mono + (right - mono) * balance;
-            }
+            const float mono = readFrame<channelMode, journaled> (view, journal, epoch, wrapped, tailPhase, balance);
 
             if constexpr (forward)
             {
@@ -215,15 +254,7 @@ namespace qvl
                 else
                 {
                     ++rp;
-                    if (++wrapped == length)
-                    {
-                        wrapped = 0;
-                        tailPhase = 0;
-                    }
-                    else if (++tailPhase == crossfade)
-                    {
-                        tailPhase = 0;
-                    }
+                    stepFrame<true> (view, wrapped, tailPhase);
                 }
             }
             else
@@ -238,16 +269,7 @@ namespace qvl
                 else
                 {
                     --rp;
-                    if (wrapped == 0)
-                    {
-                        wrapped = length - 1;
-                        tailPhase = v.lastTailPhase;
-                    }
-                    else
-                    {
-                        --wrapped;
-                        tailPhase = (tailPhase == 0 ? crossfade : tailPhase) - 1;
-                    }
+                    stepFrame<false> (view, wrapped, tailPhase);
                 }
             }
 
@@ -1479,6 +1501,24 @@ namespace qvl
 
     namespace
     {
+        // Fetches i = 0 .. n - 1 from loop position wrapped on, each through the journal as the buffer
+        // stood at its time times[i]; wrapped and tailPhase end past the last.
+        template <int channelMode, bool forward>
+        void fetchJournaledRun (const CircularBuffer::JournalView& journal, const int* times, int n, float balance,
+                                int& wrapped, int& tailPhase, float* out) noexcept
+        {
+            CircularBuffer::ReadView v = journal.now;
+            int w = wrapped, phase = tailPhase;
+            for (int i = 0; i < n; ++i)
+            {
+                v.writePosition = journal.startPosition + times[i];
+                out[i] = readFrame<channelMode, true> (v, &journal, times[i], w, phase, balance);
+                stepFrame<forward> (v, w, phase);
+            }
+            wrapped = w;
+            tailPhase = phase;
+        }
+
         // A reader's walk as integers: after step s it has made (origin + stride * s) / one fetches in all.
         struct ExactWalk
         {
@@ -1597,8 +1637,9 @@ namespace qvl
     }
 
     // A whole chunk of one reader at once: the phase walk first, then every fetch, then every output,
-    // which land in stepOutputs. Taken when the reader moves at most four samples per step and all its
-    // fetches lie well away from the samples written in this chunk; anything else goes step by step.
+    // which land in out. Taken when the reader moves at most four samples per step and its position
+    // does not pass the end of the 32-bit range; anything else goes step by step. Fetches well away
+    // from the samples written in this chunk go in runs; near them, one at a time through the journal.
     bool GrainPool::runDeferredFast (GrainReader& reader, const CircularBuffer::JournalView& journal, float* out)
     {
         const double speed = reader.speed;
@@ -1719,8 +1760,7 @@ namespace qvl
         {
             // Positions within a crossfade behind the head, or written in this chunk, need the journal.
             const std::int64_t danger = static_cast<std::int64_t> (crossfade) + journal.writes + 1;
-            if (count + danger >= length)
-                return false;
+            bool nearHead = count + danger >= length;
             if (forward ? first + count - 1 > INT_MAX : first - (count - 1) < INT_MIN)
                 return false;
 
@@ -1732,15 +1772,17 @@ namespace qvl
             }
 
             wrapped = reader.position.wrapped;
-            int low = forward ? wrapped : wrapped - (count - 1);
-            if (low < 0)
-                low += length;
-            int zone = journal.startPosition - crossfade;
-            if (zone < 0)
-                zone += length;
-            const auto circular = [length] (int a, int b) { return a >= b ? a - b : a - b + length; };
-            if (circular (low, zone) < danger || circular (zone, low) < count)
-                return false;
+            if (! nearHead)
+            {
+                int low = forward ? wrapped : wrapped - (count - 1);
+                if (low < 0)
+                    low += length;
+                int zone = journal.startPosition - crossfade;
+                if (zone < 0)
+                    zone += length;
+                const auto circular = [length] (int a, int b) { return a >= b ? a - b : a - b + length; };
+                nearHead = circular (low, zone) < danger || circular (zone, low) < count;
+            }
 
             // Outside the zone a position lies ahead of the head at every sample of the chunk, or behind it
             // at every sample, so its tail slot stays put.
@@ -1843,8 +1885,22 @@ namespace qvl
                     plainRun (now, at + step * cursor, runTail + step * cursor, n - cursor, dest + cursor);
             };
 
-            int tail = tailOf (wrapped, reader.position.tailPhase);
             float* const firstFetched = sequence + 4; // after the four history samples
+            if (nearHead)
+            {
+                // Each fetch as the step-by-step path makes it, through the journal at its own time; only
+                // the steps around it are batched.
+                ensureTimes();
+                int tailPhase = reader.position.tailPhase;
+                if (forward)
+                    mode == 2 ? fetchJournaledRun<2, true> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched)
+                              : fetchJournaledRun<1, true> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched);
+                else
+                    mode == 2 ? fetchJournaledRun<2, false> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched)
+                              : fetchJournaledRun<1, false> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched);
+                done = count;
+            }
+            int tail = nearHead ? 0 : tailOf (wrapped, reader.position.tailPhase);
             while (done < count)
             {
                 const int left = count - done;
