@@ -1380,7 +1380,7 @@ namespace qvl
             return _mm512_permutex2var_pd (low, index, high);
         }
 
-        // For readers slower than one sample per step, whose neighbouring steps share windows: sixteen
+        // For readers at half a sample per step or slower, whose neighbouring steps share windows: sixteen
         // windows' coefficients are worked out and widened once, and every step whose window is among
         // them picks its own. Samples past lastSample are not read. Returns how many steps it did.
         QVL_WIDEST int interpolateSharedWindowsWidest (const float* sequence, const int* starts, const double* phases, int n,
@@ -1447,8 +1447,8 @@ namespace qvl
 
         // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
         // the same arithmetic as interpolate.
-        // Readers slower than one sample per step (sharedWindows) reuse each window's coefficients across
-        // the steps that read it; lastSample is the last sample of the sequence.
+        // Readers at half a sample per step or slower (sharedWindows) reuse each window's coefficients
+        // across the steps that read it; lastSample is the last sample of the sequence.
         void interpolateSteps (const float* sequence, const int* starts, const double* phases, int n, float* out,
                                bool sharedWindows, int lastSample) noexcept
         {
@@ -1944,7 +1944,9 @@ namespace qvl
         if (unitSteps)
             interpolateUnit (static_cast<const float*> (sequence + firstWindow), steps, out);
         else
-            interpolateSteps (sequence, starts, phases, steps, out, speed < 1.0, count + 3);
+            // Sixteen windows serve two blocks of sixteen steps only at half a sample per step or slower;
+            // faster, picking from them costs more than working out every step's own window.
+            interpolateSteps (sequence, starts, phases, steps, out, speed <= 0.5, count + 3);
 
         reader.phase = ph;
         const int newest = (reader.historyIndex + count) & 3;
