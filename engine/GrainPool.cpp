@@ -1503,13 +1503,103 @@ namespace qvl
     {
         // Fetches i = 0 .. n - 1 from loop position wrapped on, each through the journal as the buffer
         // stood at its time times[i]; wrapped and tailPhase end past the last.
+       #if defined(QVL_AVX2_DISPATCH)
+        #pragma GCC push_options
+        #pragma GCC optimize ("fp-contract=off")
+        // readFrame for sixteen consecutive fetches, lane by lane: position and tail phase from the
+        // first one's, each fetch's samples gathered as its time picks them.
+        template <int channelMode, bool forward>
+        QVL_WIDEST void readSixteenFrames (const CircularBuffer::JournalView& journal, const int* times, int wrapped, int tailPhase,
+                                           float balance, float* out) noexcept
+        {
+            const CircularBuffer::ReadView& v = journal.now;
+            const __m512i zero = _mm512_setzero_si512();
+            const __m512i lengthV = _mm512_set1_epi32 (v.length);
+            const __m512i crossfadeV = _mm512_set1_epi32 (v.crossfadeLength);
+            const __m512i lane = _mm512_set_epi32 (15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
+
+            // Loop positions and their tail phases (position modulo the crossfade); with both lengths at
+            // least sixteen each wraps at most once here.
+            __m512i p, phase;
+            if constexpr (forward)
+            {
+                p = _mm512_add_epi32 (_mm512_set1_epi32 (wrapped), lane);
+                const __mmask16 past = _mm512_cmpge_epi32_mask (p, lengthV);
+                p = _mm512_mask_sub_epi32 (p, past, p, lengthV);
+                phase = _mm512_add_epi32 (_mm512_set1_epi32 (tailPhase), lane);
+                phase = _mm512_mask_sub_epi32 (phase, _mm512_cmpge_epi32_mask (phase, crossfadeV), phase, crossfadeV);
+                phase = _mm512_mask_mov_epi32 (phase, past, p);
+            }
+            else
+            {
+                p = _mm512_sub_epi32 (_mm512_set1_epi32 (wrapped), lane);
+                const __mmask16 past = _mm512_cmplt_epi32_mask (p, zero);
+                p = _mm512_mask_add_epi32 (p, past, p, lengthV);
+                phase = _mm512_sub_epi32 (_mm512_set1_epi32 (tailPhase), lane);
+                const __m512i beyond = _mm512_sub_epi32 (_mm512_set1_epi32 (v.lastTailPhase), _mm512_sub_epi32 (lane, _mm512_set1_epi32 (wrapped + 1)));
+                phase = _mm512_mask_mov_epi32 (phase, past, beyond);
+                phase = _mm512_mask_add_epi32 (phase, _mm512_cmplt_epi32_mask (phase, zero), phase, crossfadeV);
+            }
+
+            const __m512i e = _mm512_loadu_si512 (times);
+            __m512i d = _mm512_sub_epi32 (_mm512_add_epi32 (_mm512_set1_epi32 (journal.startPosition), e), p);
+            const __mmask16 ahead = _mm512_cmplt_epi32_mask (d, zero);
+            d = _mm512_mask_add_epi32 (d, ahead, d, lengthV);
+            __m512i tail = _mm512_add_epi32 (_mm512_set1_epi32 (v.lapTailPhase), phase);
+            tail = _mm512_mask_sub_epi32 (tail, ahead, tail, _mm512_set1_epi32 (v.lengthTailPhase));
+            tail = _mm512_mask_add_epi32 (tail, _mm512_cmplt_epi32_mask (tail, zero), tail, crossfadeV);
+            tail = _mm512_mask_sub_epi32 (tail, _mm512_cmpge_epi32_mask (tail, crossfadeV), tail, crossfadeV);
+            const __m512 f = _mm512_i32gather_ps (_mm512_min_epi32 (d, crossfadeV), v.fadeGains, 4);
+            const __m512i t = _mm512_add_epi32 (tail, _mm512_set1_epi32 (v.maxLength));
+
+            const __m512i jr = _mm512_sub_epi32 (p, _mm512_set1_epi32 (journal.startPosition));
+            const __mmask16 oldLoop = _mm512_mask_cmplt_epi32_mask (_mm512_cmpge_epi32_mask (jr, e), jr, _mm512_set1_epi32 (journal.writes));
+            const __m512i stamps = _mm512_i32gather_epi32 (tail, journal.tailStamp, 4);
+            const __mmask16 oldTail = _mm512_cmpge_epi32_mask (stamps, _mm512_add_epi32 (_mm512_set1_epi32 (journal.stampBase), e));
+
+            __m512 a = _mm512_i32gather_ps (t, v.channel0, 4);
+            __m512 x = _mm512_i32gather_ps (p, v.channel0, 4);
+            if (oldTail != 0)
+                a = _mm512_mask_i32gather_ps (a, oldTail, tail, journal.oldTail0, 4);
+            if (oldLoop != 0)
+                x = _mm512_mask_i32gather_ps (x, oldLoop, jr, journal.oldLoop0, 4);
+            __m512 mono = _mm512_add_ps (a, _mm512_mul_ps (_mm512_sub_ps (x, a), f));
+            if constexpr (channelMode == 2)
+            {
+                __m512 b = _mm512_i32gather_ps (t, v.channel1, 4);
+                __m512 y = _mm512_i32gather_ps (p, v.channel1, 4);
+                if (oldTail != 0)
+                    b = _mm512_mask_i32gather_ps (b, oldTail, tail, journal.oldTail1, 4);
+                if (oldLoop != 0)
+                    y = _mm512_mask_i32gather_ps (y, oldLoop, jr, journal.oldLoop1, 4);
+                const __m512 right = _mm512_add_ps (b, _mm512_mul_ps (_mm512_sub_ps (y, b), f));
+                mono = _mm512_add_ps (mono, _mm512_mul_ps (_mm512_sub_ps (right, mono), _mm512_set1_ps (balance)));
+            }
+            _mm512_storeu_ps (out, mono);
+        }
+        #pragma GCC pop_options
+       #endif
+
         template <int channelMode, bool forward>
         void fetchJournaledRun (const CircularBuffer::JournalView& journal, const int* times, int n, float balance,
                                 int& wrapped, int& tailPhase, float* out) noexcept
         {
             CircularBuffer::ReadView v = journal.now;
             int w = wrapped, phase = tailPhase;
-            for (int i = 0; i < n; ++i)
+            int i = 0;
+           #if defined(QVL_AVX2_DISPATCH)
+            if (widestVectors && v.length >= 16 && v.crossfadeLength >= 16)
+            {
+                for (; i + 16 <= n; i += 16)
+                {
+                    readSixteenFrames<channelMode, forward> (journal, times + i, w, phase, balance, out + i);
+                    // Sixteen frames on: at most one wrap of the loop, and the phase follows the position.
+                    w = forward ? (w + 16 >= v.length ? w + 16 - v.length : w + 16) : (w - 16 < 0 ? w - 16 + v.length : w - 16);
+                    phase = w % v.crossfadeLength;
+                }
+            }
+           #endif
+            for (; i < n; ++i)
             {
                 v.writePosition = journal.startPosition + times[i];
                 out[i] = readFrame<channelMode, true> (v, &journal, times[i], w, phase, balance);
