@@ -1557,8 +1557,17 @@ namespace qvl
             const __m512i stamps = _mm512_i32gather_epi32 (tail, journal.tailStamp, 4);
             const __mmask16 oldTail = _mm512_cmpge_epi32_mask (stamps, _mm512_add_epi32 (_mm512_set1_epi32 (journal.stampBase), e));
 
-            __m512 a = _mm512_i32gather_ps (t, v.channel0, 4);
-            __m512 x = _mm512_i32gather_ps (p, v.channel0, 4);
+            // Positions that do not wrap here are one run, loaded whole; so are tail slots in step with them.
+            const bool run = forward ? wrapped <= v.length - 16 : wrapped >= 15;
+            const int firstTail = _mm_cvtsi128_si32 (_mm512_castsi512_si128 (tail));
+            const __m512i tailRun = forward ? _mm512_add_epi32 (_mm512_set1_epi32 (firstTail), lane)
+                                            : _mm512_sub_epi32 (_mm512_set1_epi32 (firstTail), lane);
+            const bool tailsRun = _mm512_cmpneq_epi32_mask (tail, tailRun) == 0;
+            const int low = forward ? wrapped : wrapped - 15;
+            const int lowTail = v.maxLength + (forward ? firstTail : firstTail - 15);
+            const __m512i descending = _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            __m512 a = tailsRun ? runLoad<forward> (v.channel0 + lowTail, 0xffff, descending) : _mm512_i32gather_ps (t, v.channel0, 4);
+            __m512 x = run ? runLoad<forward> (v.channel0 + low, 0xffff, descending) : _mm512_i32gather_ps (p, v.channel0, 4);
             if (oldTail != 0)
                 a = _mm512_mask_i32gather_ps (a, oldTail, tail, journal.oldTail0, 4);
             if (oldLoop != 0)
@@ -1566,8 +1575,8 @@ namespace qvl
             __m512 mono = _mm512_add_ps (a, _mm512_mul_ps (_mm512_sub_ps (x, a), f));
             if constexpr (channelMode == 2)
             {
-                __m512 b = _mm512_i32gather_ps (t, v.channel1, 4);
-                __m512 y = _mm512_i32gather_ps (p, v.channel1, 4);
+                __m512 b = tailsRun ? runLoad<forward> (v.channel1 + lowTail, 0xffff, descending) : _mm512_i32gather_ps (t, v.channel1, 4);
+                __m512 y = run ? runLoad<forward> (v.channel1 + low, 0xffff, descending) : _mm512_i32gather_ps (p, v.channel1, 4);
                 if (oldTail != 0)
                     b = _mm512_mask_i32gather_ps (b, oldTail, tail, journal.oldTail1, 4);
                 if (oldLoop != 0)
