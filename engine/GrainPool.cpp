@@ -1554,8 +1554,6 @@ namespace qvl
 
             const __m512i jr = _mm512_sub_epi32 (p, _mm512_set1_epi32 (journal.startPosition));
             const __mmask16 oldLoop = _mm512_mask_cmplt_epi32_mask (_mm512_cmpge_epi32_mask (jr, e), jr, _mm512_set1_epi32 (journal.writes));
-            const __m512i stamps = _mm512_i32gather_epi32 (tail, journal.tailStamp, 4);
-            const __mmask16 oldTail = _mm512_cmpge_epi32_mask (stamps, _mm512_add_epi32 (_mm512_set1_epi32 (journal.stampBase), e));
 
             // Positions that do not wrap here are one run, loaded whole; so are tail slots in step with them.
             const bool run = forward ? wrapped <= v.length - 16 : wrapped >= 15;
@@ -1566,6 +1564,10 @@ namespace qvl
             const int low = forward ? wrapped : wrapped - 15;
             const int lowTail = v.maxLength + (forward ? firstTail : firstTail - 15);
             const __m512i descending = _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            const __m512i stamps = tailsRun ? _mm512_castps_si512 (runLoad<forward> (reinterpret_cast<const float*> (journal.tailStamp + lowTail - v.maxLength),
+                                                                                       0xffff, descending))
+                                            : _mm512_i32gather_epi32 (tail, journal.tailStamp, 4);
+            const __mmask16 oldTail = _mm512_cmpge_epi32_mask (stamps, _mm512_add_epi32 (_mm512_set1_epi32 (journal.stampBase), e));
             __m512 a = tailsRun ? runLoad<forward> (v.channel0 + lowTail, 0xffff, descending) : _mm512_i32gather_ps (t, v.channel0, 4);
             __m512 x = run ? runLoad<forward> (v.channel0 + low, 0xffff, descending) : _mm512_i32gather_ps (p, v.channel0, 4);
             if (oldTail != 0)
