@@ -1506,8 +1506,18 @@ namespace qvl
        #if defined(QVL_AVX2_DISPATCH)
         #pragma GCC push_options
         #pragma GCC optimize ("fp-contract=off")
+        // base[index] lane by lane, in fetch order; where the indices run on from low (forward) or down
+        // to it, as one load.
+        template <bool forward>
+        QVL_WIDEST inline __m512 runOrGather (bool isRun, const float* base, int low, __m512i index) noexcept
+        {
+            if (isRun)
+                return runLoad<forward> (base + low, 0xffff, _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
+            return _mm512_i32gather_ps (index, base, 4);
+        }
+
         // readFrame for sixteen consecutive fetches, lane by lane: position and tail phase from the
-        // first one's, each fetch's samples gathered as its time picks them.
+        // first one's, each fetch's samples picked as its time says.
         template <int channelMode, bool forward>
         QVL_WIDEST void readSixteenFrames (const CircularBuffer::JournalView& journal, const int* times, int wrapped, int tailPhase,
                                            float balance, float* out) noexcept
@@ -1550,26 +1560,23 @@ namespace qvl
             tail = _mm512_mask_add_epi32 (tail, _mm512_cmplt_epi32_mask (tail, zero), tail, crossfadeV);
             tail = _mm512_mask_sub_epi32 (tail, _mm512_cmpge_epi32_mask (tail, crossfadeV), tail, crossfadeV);
             const __m512 f = _mm512_i32gather_ps (_mm512_min_epi32 (d, crossfadeV), v.fadeGains, 4);
-            const __m512i t = _mm512_add_epi32 (tail, _mm512_set1_epi32 (v.maxLength));
 
             const __m512i jr = _mm512_sub_epi32 (p, _mm512_set1_epi32 (journal.startPosition));
             const __mmask16 oldLoop = _mm512_mask_cmplt_epi32_mask (_mm512_cmpge_epi32_mask (jr, e), jr, _mm512_set1_epi32 (journal.writes));
 
             // Positions that do not wrap here are one run, loaded whole; so are tail slots in step with them.
-            const bool run = forward ? wrapped <= v.length - 16 : wrapped >= 15;
+            const bool positionsRun = forward ? wrapped <= v.length - 16 : wrapped >= 15;
             const int firstTail = _mm_cvtsi128_si32 (_mm512_castsi512_si128 (tail));
             const __m512i tailRun = forward ? _mm512_add_epi32 (_mm512_set1_epi32 (firstTail), lane)
                                             : _mm512_sub_epi32 (_mm512_set1_epi32 (firstTail), lane);
             const bool tailsRun = _mm512_cmpneq_epi32_mask (tail, tailRun) == 0;
-            const int low = forward ? wrapped : wrapped - 15;
-            const int lowTail = v.maxLength + (forward ? firstTail : firstTail - 15);
-            const __m512i descending = _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-            const __m512i stamps = tailsRun ? _mm512_castps_si512 (runLoad<forward> (reinterpret_cast<const float*> (journal.tailStamp + lowTail - v.maxLength),
-                                                                                       0xffff, descending))
-                                            : _mm512_i32gather_epi32 (tail, journal.tailStamp, 4);
+            const int lowPosition = forward ? wrapped : wrapped - 15;
+            const int lowTail = forward ? firstTail : firstTail - 15;
+            const __m512i stamps = _mm512_castps_si512 (runOrGather<forward> (tailsRun, reinterpret_cast<const float*> (journal.tailStamp),
+                                                                              lowTail, tail));
             const __mmask16 oldTail = _mm512_cmpge_epi32_mask (stamps, _mm512_add_epi32 (_mm512_set1_epi32 (journal.stampBase), e));
-            __m512 a = tailsRun ? runLoad<forward> (v.channel0 + lowTail, 0xffff, descending) : _mm512_i32gather_ps (t, v.channel0, 4);
-            __m512 x = run ? runLoad<forward> (v.channel0 + low, 0xffff, descending) : _mm512_i32gather_ps (p, v.channel0, 4);
+            __m512 a = runOrGather<forward> (tailsRun, v.channel0 + v.maxLength, lowTail, tail);
+            __m512 x = runOrGather<forward> (positionsRun, v.channel0, lowPosition, p);
             if (oldTail != 0)
                 a = _mm512_mask_i32gather_ps (a, oldTail, tail, journal.oldTail0, 4);
             if (oldLoop != 0)
@@ -1577,8 +1584,8 @@ namespace qvl
             __m512 mono = _mm512_add_ps (a, _mm512_mul_ps (_mm512_sub_ps (x, a), f));
             if constexpr (channelMode == 2)
             {
-                __m512 b = tailsRun ? runLoad<forward> (v.channel1 + lowTail, 0xffff, descending) : _mm512_i32gather_ps (t, v.channel1, 4);
-                __m512 y = run ? runLoad<forward> (v.channel1 + low, 0xffff, descending) : _mm512_i32gather_ps (p, v.channel1, 4);
+                __m512 b = runOrGather<forward> (tailsRun, v.channel1 + v.maxLength, lowTail, tail);
+                __m512 y = runOrGather<forward> (positionsRun, v.channel1, lowPosition, p);
                 if (oldTail != 0)
                     b = _mm512_mask_i32gather_ps (b, oldTail, tail, journal.oldTail1, 4);
                 if (oldLoop != 0)
