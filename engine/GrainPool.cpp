@@ -1504,6 +1504,101 @@ namespace qvl
         // Fetches i = 0 .. n - 1 from loop position wrapped on, each through the journal as the buffer
         // stood at its time times[i]; wrapped and tailPhase end past the last.
        #if defined(QVL_AVX2_DISPATCH)
+        // base[index] lane by lane for eight lanes, in fetch order; where the indices run on from low
+        // (forward) or down to it, as one load.
+        template <bool forward>
+        QVL_WIDE inline __m256 runOrGatherEight (bool isRun, const float* base, int low, __m256i index) noexcept
+        {
+            if (! isRun)
+                return _mm256_i32gather_ps (base, index, 4);
+            const __m256 v = _mm256_loadu_ps (base + low);
+            return forward ? v : _mm256_permutevar8x32_ps (v, _mm256_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7));
+        }
+
+        // Lanes where a >= b.
+        QVL_WIDE inline __m256i atLeast (__m256i a, __m256i b) noexcept
+        {
+            return _mm256_xor_si256 (_mm256_cmpgt_epi32 (b, a), _mm256_set1_epi32 (-1));
+        }
+
+        // readSixteenFrames eight fetches at a time.
+        template <int channelMode, bool forward>
+        QVL_WIDE void readEightFrames (const CircularBuffer::JournalView& journal, const int* times, int wrapped, int tailPhase,
+                                       float balance, float* out) noexcept
+        {
+            const CircularBuffer::ReadView& v = journal.now;
+            const __m256i zero = _mm256_setzero_si256();
+            const __m256i lengthV = _mm256_set1_epi32 (v.length);
+            const __m256i crossfadeV = _mm256_set1_epi32 (v.crossfadeLength);
+            const __m256i lane = _mm256_set_epi32 (7, 6, 5, 4, 3, 2, 1, 0);
+
+            __m256i p, phase;
+            if constexpr (forward)
+            {
+                p = _mm256_add_epi32 (_mm256_set1_epi32 (wrapped), lane);
+                const __m256i past = atLeast (p, lengthV);
+                p = _mm256_sub_epi32 (p, _mm256_and_si256 (past, lengthV));
+                phase = _mm256_add_epi32 (_mm256_set1_epi32 (tailPhase), lane);
+                phase = _mm256_sub_epi32 (phase, _mm256_and_si256 (atLeast (phase, crossfadeV), crossfadeV));
+                phase = _mm256_blendv_epi8 (phase, p, past);
+            }
+            else
+            {
+                p = _mm256_sub_epi32 (_mm256_set1_epi32 (wrapped), lane);
+                const __m256i past = _mm256_cmpgt_epi32 (zero, p);
+                p = _mm256_add_epi32 (p, _mm256_and_si256 (past, lengthV));
+                phase = _mm256_sub_epi32 (_mm256_set1_epi32 (tailPhase), lane);
+                const __m256i beyond = _mm256_sub_epi32 (_mm256_set1_epi32 (v.lastTailPhase), _mm256_sub_epi32 (lane, _mm256_set1_epi32 (wrapped + 1)));
+                phase = _mm256_blendv_epi8 (phase, beyond, past);
+                phase = _mm256_add_epi32 (phase, _mm256_and_si256 (_mm256_cmpgt_epi32 (zero, phase), crossfadeV));
+            }
+
+            const __m256i e = _mm256_loadu_si256 (reinterpret_cast<const __m256i*> (times));
+            __m256i d = _mm256_sub_epi32 (_mm256_add_epi32 (_mm256_set1_epi32 (journal.startPosition), e), p);
+            const __m256i ahead = _mm256_cmpgt_epi32 (zero, d);
+            d = _mm256_add_epi32 (d, _mm256_and_si256 (ahead, lengthV));
+            __m256i tail = _mm256_add_epi32 (_mm256_set1_epi32 (v.lapTailPhase), phase);
+            tail = _mm256_sub_epi32 (tail, _mm256_and_si256 (ahead, _mm256_set1_epi32 (v.lengthTailPhase)));
+            tail = _mm256_add_epi32 (tail, _mm256_and_si256 (_mm256_cmpgt_epi32 (zero, tail), crossfadeV));
+            tail = _mm256_sub_epi32 (tail, _mm256_and_si256 (atLeast (tail, crossfadeV), crossfadeV));
+            const __m256 f = _mm256_i32gather_ps (v.fadeGains, _mm256_min_epi32 (d, crossfadeV), 4);
+
+            const __m256i jr = _mm256_sub_epi32 (p, _mm256_set1_epi32 (journal.startPosition));
+            const __m256 oldLoop = _mm256_castsi256_ps (_mm256_and_si256 (atLeast (jr, e), _mm256_cmpgt_epi32 (_mm256_set1_epi32 (journal.writes), jr)));
+
+            const bool positionsRun = forward ? wrapped <= v.length - 8 : wrapped >= 7;
+            const int firstTail = _mm256_cvtsi256_si32 (tail);
+            const __m256i tailRun = forward ? _mm256_add_epi32 (_mm256_set1_epi32 (firstTail), lane)
+                                            : _mm256_sub_epi32 (_mm256_set1_epi32 (firstTail), lane);
+            const bool tailsRun = _mm256_movemask_epi8 (_mm256_cmpeq_epi32 (tail, tailRun)) == -1;
+            const int lowPosition = forward ? wrapped : wrapped - 7;
+            const int lowTail = forward ? firstTail : firstTail - 7;
+            const __m256i stamps = _mm256_castps_si256 (runOrGatherEight<forward> (tailsRun, reinterpret_cast<const float*> (journal.tailStamp),
+                                                                                   lowTail, tail));
+            const __m256 oldTail = _mm256_castsi256_ps (atLeast (stamps, _mm256_add_epi32 (_mm256_set1_epi32 (journal.stampBase), e)));
+            const bool anyOldTail = _mm256_movemask_ps (oldTail) != 0;
+            const bool anyOldLoop = _mm256_movemask_ps (oldLoop) != 0;
+            __m256 a = runOrGatherEight<forward> (tailsRun, v.channel0 + v.maxLength, lowTail, tail);
+            __m256 x = runOrGatherEight<forward> (positionsRun, v.channel0, lowPosition, p);
+            if (anyOldTail)
+                a = _mm256_mask_i32gather_ps (a, journal.oldTail0, tail, oldTail, 4);
+            if (anyOldLoop)
+                x = _mm256_mask_i32gather_ps (x, journal.oldLoop0, jr, oldLoop, 4);
+            __m256 mono = _mm256_add_ps (a, _mm256_mul_ps (_mm256_sub_ps (x, a), f));
+            if constexpr (channelMode == 2)
+            {
+                __m256 b = runOrGatherEight<forward> (tailsRun, v.channel1 + v.maxLength, lowTail, tail);
+                __m256 y = runOrGatherEight<forward> (positionsRun, v.channel1, lowPosition, p);
+                if (anyOldTail)
+                    b = _mm256_mask_i32gather_ps (b, journal.oldTail1, tail, oldTail, 4);
+                if (anyOldLoop)
+                    y = _mm256_mask_i32gather_ps (y, journal.oldLoop1, jr, oldLoop, 4);
+                const __m256 right = _mm256_add_ps (b, _mm256_mul_ps (_mm256_sub_ps (y, b), f));
+                mono = _mm256_add_ps (mono, _mm256_mul_ps (_mm256_sub_ps (right, mono), _mm256_set1_ps (balance)));
+            }
+            _mm256_storeu_ps (out, mono);
+        }
+
         #pragma GCC push_options
         #pragma GCC optimize ("fp-contract=off")
         // base[index] lane by lane, in fetch order; where the indices run on from low (forward) or down
@@ -1606,13 +1701,18 @@ namespace qvl
             int w = wrapped, phase = tailPhase;
             int i = 0;
            #if defined(QVL_AVX2_DISPATCH)
-            if (widestVectors && v.length >= 16 && v.crossfadeLength >= 16)
+            // Blocks of frames wrap the loop and the tail phase at most once while both are this long.
+            if (wideVectors && v.length >= 16 && v.crossfadeLength >= 16)
             {
-                for (; i + 16 <= n; i += 16)
+                const int block = widestVectors ? 16 : 8;
+                for (; i + block <= n; i += block)
                 {
-                    readSixteenFrames<channelMode, forward> (journal, times + i, w, phase, balance, out + i);
-                    // Sixteen frames on: at most one wrap of the loop, and the phase follows the position.
-                    w = forward ? (w + 16 >= v.length ? w + 16 - v.length : w + 16) : (w - 16 < 0 ? w - 16 + v.length : w - 16);
+                    if (widestVectors)
+                        readSixteenFrames<channelMode, forward> (journal, times + i, w, phase, balance, out + i);
+                    else
+                        readEightFrames<channelMode, forward> (journal, times + i, w, phase, balance, out + i);
+                    w = forward ? (w + block >= v.length ? w + block - v.length : w + block)
+                                : (w - block < 0 ? w - block + v.length : w - block);
                     phase = w % v.crossfadeLength;
                 }
             }
