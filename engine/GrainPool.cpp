@@ -1501,8 +1501,6 @@ namespace qvl
 
     namespace
     {
-        // Fetches i = 0 .. n - 1 from loop position wrapped on, each through the journal as the buffer
-        // stood at its time times[i]; wrapped and tailPhase end past the last.
        #if defined(QVL_AVX2_DISPATCH)
         // base[index] lane by lane for eight lanes, in fetch order; where the indices run on from low
         // (forward) or down to it, as one load.
@@ -1693,6 +1691,8 @@ namespace qvl
         #pragma GCC pop_options
        #endif
 
+        // Fetches i = 0 .. n - 1 from loop position wrapped on, each through the journal as the buffer
+        // stood at its time times[i]; wrapped and tailPhase end past the last.
         template <int channelMode, bool forward>
         void fetchJournaledRun (const CircularBuffer::JournalView& journal, const int* times, int n, float balance,
                                 int& wrapped, int& tailPhase, float* out) noexcept
