@@ -1100,6 +1100,86 @@ TEST (GrainPoolReference, TinySamplesAtUnitSpeedMatchBitForBit)
    #endif
 }
 
+// Readers at the write head of loops barely longer than a vector of fetches, with crossfades just
+// either side of it: blocks of fetches through the journal wrap the loop, the tail slots, or both, in
+// both directions, while the head moves by zero, one or two samples a step.
+TEST (GrainPoolReference, ShortLoopsAtTheHeadMatchBitForBit)
+{
+    const auto run = [] (unsigned seed)
+    {
+        Scenario sc (seed);
+        const int length = sc.integer (14, 40);
+        const int crossfade = sc.integer (12, std::min (length, 24));
+        const int blockSize = 64;
+        qvl::CircularBuffer buffer;
+        model::Buffer refBuffer;
+        buffer.prepare (length, crossfade, 2);
+        refBuffer.prepare (length, crossfade, 2);
+        qvl::GrainPool pool (24, 4);
+        model::Pool refPool (24, 4);
+        pool.prepare (blockSize);
+        refPool.prepare (blockSize);
+
+        float left = 0.0f, right = 0.0f;
+        const float* inputs[] { &left, &right };
+        for (int chunk = 0; chunk < 60; ++chunk)
+        {
+            const int n = sc.integer (1, blockSize);
+            for (int i = 0; i < n; ++i)
+            {
+                const int writes = sc.chance (0.1) ? 0 : (sc.chance (0.1) ? 2 : 1);
+                for (int w = 0; w < writes; ++w)
+                {
+                    left = sc.real (-1.0f, 1.0f);
+                    right = sc.real (-1.0f, 1.0f);
+                    buffer.write (inputs, 0, 1.0f, 0.5f);
+                    refBuffer.write (inputs, 0, 1.0f, 0.5f);
+                }
+                if (sc.chance (0.2))
+                {
+                    static const float ratios[] { 1.0f, -1.0f, 1.5f, -1.5f, 0.75f, -0.75f, 2.0f, 4.0f };
+                    qvl::GrainSpawnRequest q;
+                    q.buffer = &buffer;
+                    q.startIndex = static_cast<std::uint32_t> (buffer.getWritePosition() + sc.integer (-2 * length, 2));
+                    q.length = sc.integer (16, 400);
+                    q.ratio = ratios[sc.integer (0, 7)];
+                    q.balance = sc.real (0.0f, 1.0f);
+                    q.pan = sc.real (0.0f, 1.0f);
+                    q.stream = sc.integer (0, 3);
+                    q.envelopeKind = static_cast<std::uint8_t> (sc.integer (1, 2));
+                    q.sustain = 1.0f;
+                    pool.spawnGrain (q);
+                    refPool.spawn (q, &refBuffer);
+                }
+                pool.advanceReaders();
+                refPool.advance();
+            }
+            pool.renderChunk (n);
+            refPool.render (n);
+            ASSERT_EQ (pool.getActiveCount(), refPool.active) << "seed " << seed << " chunk " << chunk;
+            for (int o = 0; o < 8; ++o)
+                ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), n))
+                    << "seed " << seed << " chunk " << chunk << " output " << o;
+            ASSERT_TRUE (sameGrainStates (pool, refPool)) << "seed " << seed << " chunk " << chunk;
+        }
+    };
+
+    const auto runAll = [&run] (unsigned firstSeed)
+    {
+        for (unsigned seed = firstSeed; seed < firstSeed + 30 && ! ::testing::Test::HasFatalFailure(); ++seed)
+            run (seed);
+    };
+    runAll (700);
+    {
+        const WidestVectors avx2Only (false);
+        runAll (800);
+    }
+    {
+        const WideVectors baseline (false);
+        runAll (900);
+    }
+}
+
 // Two pools reading one buffer, and a pool whose grains read two buffers: one pool's batched steps
 // must be finished when another starts batching on the same buffer, and grains of different buffers
 // fall back to stepping sample by sample. Reader positions asked for in the middle of a chunk are
