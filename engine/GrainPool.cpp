@@ -759,13 +759,11 @@ namespace qvl
             const float* o1 = nullptr;
             const int* stamps = nullptr;
             int base = 0;
-            float one = 1.0f;
 
             // With replacedTails, every tail slot reads as it stood before this chunk's writes.
             FetchSources (const CircularBuffer::JournalView& j, bool replacedTails) noexcept
                 : x0 (j.now.channel0), x1 (j.now.channel1), o0 (j.oldTail0),
-                  o1 (j.oldTail1 != nullptr ? j.oldTail1 : j.oldTail0), stamps (j.tailStamp), base (j.stampBase),
-                  one (j.now.fadeGains[j.now.crossfadeLength])
+                  o1 (j.oldTail1 != nullptr ? j.oldTail1 : j.oldTail0), stamps (j.tailStamp), base (j.stampBase)
             {
                 t0 = replacedTails ? o0 : j.now.channel0 + j.now.maxLength;
                 t1 = replacedTails ? o1 : (j.now.channel1 != nullptr ? j.now.channel1 + j.now.maxLength : t0);
@@ -773,12 +771,12 @@ namespace qvl
         };
 
         // Fetches for a run of loop positions that lie at least a crossfade behind the head and are not
-        // written in this chunk: the fade weight is 1 and only the tail slot can have changed since.
+        // written in this chunk: only the tail slot can have changed since. The fade weight there is G / G,
+        // exactly 1, and multiplying by it changes no bits (not even under flush-to-zero), so it is left out.
         template <int channelMode, bool forward, bool stamped>
         void fetchRunBase (const FetchSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
                            float* out) noexcept
         {
-            const float one = src.one;
             const float* const x0 = src.x0;
             const float* const x1 = src.x1;
             const float* const t0 = src.t0;
@@ -790,7 +788,6 @@ namespace qvl
 
             int i = 0;
            #if defined(__SSE2__)
-            const __m128 oneV = _mm_set1_ps (one);
             const __m128 balanceV = _mm_set1_ps (balance);
             const __m128i baseV = _mm_set1_epi32 (base - 1);
             for (; i + 4 <= n; i += 4)
@@ -828,11 +825,11 @@ namespace qvl
                     useOld = _mm_castsi128_ps (_mm_cmpgt_epi32 (st, due));
                 }
                 const __m128 a = stamped ? _mm_or_ps (_mm_and_ps (useOld, old0), _mm_andnot_ps (useOld, cur0)) : cur0;
-                __m128 mono = _mm_add_ps (a, _mm_mul_ps (_mm_sub_ps (new0, a), oneV));
+                __m128 mono = _mm_add_ps (a, _mm_sub_ps (new0, a));
                 if constexpr (channelMode == 2)
                 {
                     const __m128 b = stamped ? _mm_or_ps (_mm_and_ps (useOld, old1), _mm_andnot_ps (useOld, cur1)) : cur1;
-                    const __m128 right = _mm_add_ps (b, _mm_mul_ps (_mm_sub_ps (new1, b), oneV));
+                    const __m128 right = _mm_add_ps (b, _mm_sub_ps (new1, b));
                     mono = _mm_add_ps (mono, _mm_mul_ps (_mm_sub_ps (right, mono), balanceV));
                 }
                 _mm_storeu_ps (out + i, mono);
@@ -844,11 +841,11 @@ namespace qvl
                 const int ti = forward ? tail + i : tail - i;
                 const bool useOld = stamped && stamps[ti] >= base + epochs[i];
                 const float a = useOld ? o0[ti] : t0[ti];
-                float mono = a + (x0[wi] - a) * one;
+                float mono = a + (x0[wi] - a);
                 if constexpr (channelMode == 2)
                 {
                     const float b = useOld ? o1[ti] : t1[ti];
-                    const float right = b + (x1[wi] - b) * one;
+                    const float right = b + (x1[wi] - b);
                     mono = mono + (right - mono) * balance;
                 }
                 out[i] = mono;
@@ -862,7 +859,6 @@ namespace qvl
         QVL_WIDE int fetchRunWide (const FetchSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
                                    float* out) noexcept
         {
-            const float one = src.one;
             const float* const x0 = src.x0;
             const float* const x1 = src.x1;
             const float* const t0 = src.t0;
@@ -872,7 +868,6 @@ namespace qvl
             const int* const stamps = src.stamps;
             const int base = src.base;
 
-            const __m256 oneV = _mm256_set1_ps (one);
             const __m256 balanceV = _mm256_set1_ps (balance);
             const __m256i baseV = _mm256_set1_epi32 (base - 1);
             const __m256i reverse = _mm256_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7);
@@ -922,10 +917,10 @@ namespace qvl
                     a = _mm256_blendv_ps (cur0, old0, useOld);
                     b = _mm256_blendv_ps (cur1, old1, useOld);
                 }
-                __m256 mono = _mm256_add_ps (a, _mm256_mul_ps (_mm256_sub_ps (new0, a), oneV));
+                __m256 mono = _mm256_add_ps (a, _mm256_sub_ps (new0, a));
                 if constexpr (channelMode == 2)
                 {
-                    const __m256 right = _mm256_add_ps (b, _mm256_mul_ps (_mm256_sub_ps (new1, b), oneV));
+                    const __m256 right = _mm256_add_ps (b, _mm256_sub_ps (new1, b));
                     mono = _mm256_add_ps (mono, _mm256_mul_ps (_mm256_sub_ps (right, mono), balanceV));
                 }
                 _mm256_storeu_ps (out + i, mono);
@@ -948,7 +943,6 @@ namespace qvl
         template <int channelMode, bool forward>
         QVL_WIDEST void fetchRunWidest (const FetchSources& src, int wrapped, int tail, int n, float balance, float* out) noexcept
         {
-            const __m512 oneV = _mm512_set1_ps (src.one);
             const __m512 balanceV = _mm512_set1_ps (balance);
             const __m512i descending = _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
             for (int i = 0; i < n; i += 16)
@@ -960,11 +954,11 @@ namespace qvl
                 const int ti = forward ? tail + i : tail - i - (m - 1);
                 const __m512i order = _mm512_sub_epi32 (descending, _mm512_set1_epi32 (16 - m));
                 const __m512 a = runLoad<forward> (src.t0 + ti, mask, order);
-                __m512 mono = _mm512_add_ps (a, _mm512_mul_ps (_mm512_sub_ps (runLoad<forward> (src.x0 + wi, mask, order), a), oneV));
+                __m512 mono = _mm512_add_ps (a, _mm512_sub_ps (runLoad<forward> (src.x0 + wi, mask, order), a));
                 if constexpr (channelMode == 2)
                 {
                     const __m512 b = runLoad<forward> (src.t1 + ti, mask, order);
-                    const __m512 right = _mm512_add_ps (b, _mm512_mul_ps (_mm512_sub_ps (runLoad<forward> (src.x1 + wi, mask, order), b), oneV));
+                    const __m512 right = _mm512_add_ps (b, _mm512_sub_ps (runLoad<forward> (src.x1 + wi, mask, order), b));
                     mono = _mm512_add_ps (mono, _mm512_mul_ps (_mm512_sub_ps (right, mono), balanceV));
                 }
                 _mm512_mask_storeu_ps (out + i, mask, mono);
