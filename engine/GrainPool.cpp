@@ -1227,6 +1227,57 @@ namespace qvl
             return s;
         }
 
+        // For readers slower than a sample per step: eight windows' coefficients are worked out once, and
+        // every step whose window is among them picks its own before widening. The loads may run past
+        // the last window into the sequence's spare room, whose samples no step picks. Returns how many
+        // steps it did.
+        QVL_WIDE int interpolateSharedWindowsWide (const float* sequence, const int* starts, const double* phases, int n,
+                                                   float* out) noexcept
+        {
+            int s = 0;
+            int base = 0;
+            bool haveWindows = false;
+            __m256 c3 {}, c2 {}, c1 {}, y1 {};
+            for (; s + 8 <= n; s += 8)
+            {
+                const int first = starts[s];
+                const int last = starts[s + 7];
+                if (last - first > 7)
+                    break;
+                if (! haveWindows || first < base || last - base > 7)
+                {
+                    // Window k starts at sample base + k.
+                    base = first;
+                    haveWindows = true;
+                    const __m256 y0 = _mm256_loadu_ps (sequence + base);
+                    y1 = _mm256_loadu_ps (sequence + base + 1);
+                    const __m256 y2 = _mm256_loadu_ps (sequence + base + 2);
+                    const __m256 y3 = _mm256_loadu_ps (sequence + base + 3);
+                    const __m256 half = _mm256_set1_ps (0.5f);
+                    c1 = _mm256_sub_ps (_mm256_mul_ps (half, y2), _mm256_mul_ps (half, y0));
+                    c2 = _mm256_sub_ps (_mm256_add_ps (_mm256_sub_ps (y0, _mm256_mul_ps (_mm256_set1_ps (2.5f), y1)),
+                                                       _mm256_mul_ps (_mm256_set1_ps (2.0f), y2)),
+                                        _mm256_mul_ps (half, y3));
+                    c3 = _mm256_add_ps (_mm256_mul_ps (_mm256_set1_ps (1.5f), _mm256_sub_ps (y1, y2)),
+                                        _mm256_mul_ps (half, _mm256_sub_ps (y3, y0)));
+                }
+
+                const __m256i window = _mm256_sub_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i*> (starts + s)),
+                                                         _mm256_set1_epi32 (base));
+                const __m256 p3 = _mm256_permutevar8x32_ps (c3, window);
+                const __m256 p2 = _mm256_permutevar8x32_ps (c2, window);
+                const __m256 p1 = _mm256_permutevar8x32_ps (c1, window);
+                const __m256 p0 = _mm256_permutevar8x32_ps (y1, window);
+                _mm_storeu_ps (out + s, wideCubic (_mm256_castps256_ps128 (p3), _mm256_castps256_ps128 (p2),
+                                                   _mm256_castps256_ps128 (p1), _mm256_castps256_ps128 (p0),
+                                                   _mm256_loadu_pd (phases + s)));
+                _mm_storeu_ps (out + s + 4, wideCubic (_mm256_extractf128_ps (p3, 1), _mm256_extractf128_ps (p2, 1),
+                                                       _mm256_extractf128_ps (p1, 1), _mm256_extractf128_ps (p0, 1),
+                                                       _mm256_loadu_pd (phases + s + 4)));
+            }
+            return s;
+        }
+
         #pragma GCC push_options
         #pragma GCC optimize ("fp-contract=off")
 
@@ -1440,22 +1491,29 @@ namespace qvl
        #endif
 
         // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
-        // the same arithmetic as interpolate.
-        // Readers at half a sample per step or slower (sharedWindows) reuse each window's coefficients
-        // across the steps that read it; lastSample is the last sample of the sequence.
+        // the same arithmetic as interpolate. speed is the reader's, in samples per step; lastSample is the
+        // last sample of the sequence.
         void interpolateSteps (const float* sequence, const int* starts, const double* phases, int n, float* out,
-                               bool sharedWindows, int lastSample) noexcept
+                               double speed, int lastSample) noexcept
         {
             int s = 0;
            #if defined(QVL_AVX2_DISPATCH)
             if (widestVectors)
             {
-                if (sharedWindows)
+                // Sixteen windows serve two blocks of sixteen steps only at half a sample per step or
+                // slower; faster, picking from them costs more than working out every step's own window.
+                if (speed <= 0.5)
                     s = interpolateSharedWindowsWidest (sequence, starts, phases, n, lastSample, out);
                 s += interpolateStepsWidest (sequence, starts + s, phases + s, n - s, out + s);
             }
             if (wideVectors)
+            {
+                // With AVX2 alone, picking before widening is cheaper than gathering windows whenever eight
+                // steps fit in eight windows.
+                if (speed < 1.0 && ! widestVectors)
+                    s = interpolateSharedWindowsWide (sequence, starts, phases, n, out);
                 s += interpolateStepsWide (sequence, starts + s, phases + s, n - s, out + s);
+            }
            #endif
            #if defined(__SSE2__)
             const __m128 half = _mm_set1_ps (0.5f);
@@ -2146,9 +2204,7 @@ namespace qvl
         if (unitSteps)
             interpolateUnit (static_cast<const float*> (sequence + firstWindow), steps, out);
         else
-            // Sixteen windows serve two blocks of sixteen steps only at half a sample per step or slower;
-            // faster, picking from them costs more than working out every step's own window.
-            interpolateSteps (sequence, starts, phases, steps, out, speed <= 0.5, count + 3);
+            interpolateSteps (sequence, starts, phases, steps, out, speed, count + 3);
 
         reader.phase = ph;
         const int newest = (reader.historyIndex + count) & 3;
