@@ -1,7 +1,8 @@
 // Grain pool throughput: 600 live grains on a 5 s stereo buffer at 48 kHz, rendered in 137-sample chunks
 // (one control tick). Reports nanoseconds per grain-sample: one reader step plus its share of the render.
 // The grains start anywhere in the loop, or (nearHead) within 300 samples behind the write head, as
-// when the plug-in granulates what it has only just recorded.
+// when the plug-in granulates what it has only just recorded. The avx2Only rows leave AVX-512 out, as
+// on most desktop processors.
 #include "engine/CircularBuffer.h"
 #include "engine/GrainPool.h"
 
@@ -19,8 +20,21 @@ namespace
     constexpr int chunk = 137;
     constexpr int liveGrains = 600;
 
-    void grainPoolChunks (benchmark::State& state, bool nearHead)
+    // Turns AVX-512 off while alive, where asked.
+    struct WidestVectorsOff
     {
+        explicit WidestVectorsOff (bool off) : saved (qvl::GrainPool::areWidestVectorsEnabled())
+        {
+            if (off)
+                qvl::GrainPool::setWidestVectorsEnabled (false);
+        }
+        ~WidestVectorsOff() { qvl::GrainPool::setWidestVectorsEnabled (saved); }
+        bool saved;
+    };
+
+    void grainPoolChunks (benchmark::State& state, bool nearHead, bool avx2Only = false)
+    {
+        const WidestVectorsOff vectors (avx2Only);
         const double ratio = static_cast<double> (state.range (0)) / 100.0;
         const auto kind = static_cast<std::uint8_t> (state.range (1));
 
@@ -108,4 +122,10 @@ BENCHMARK_CAPTURE (grainPoolChunks, nearHead, true)
     ->Name ("GrainPool/nearHead")
     ->ArgNames ({ "ratio_pct", "envelope" })
     ->ArgsProduct ({ { 100, 150 }, { qvl::EnvelopeKind::sineWindow, qvl::EnvelopeKind::adsr } })
+    ->Unit (benchmark::kMicrosecond);
+
+BENCHMARK_CAPTURE (grainPoolChunks, avx2Only, false, true)
+    ->Name ("GrainPool/avx2Only")
+    ->ArgNames ({ "ratio_pct", "envelope" })
+    ->ArgsProduct ({ { 100, 50, 150, -100 }, { qvl::EnvelopeKind::sineWindow, qvl::EnvelopeKind::adsr } })
     ->Unit (benchmark::kMicrosecond);
