@@ -945,6 +945,11 @@ namespace qvl
         {
             const __m512 balanceV = _mm512_set1_ps (balance);
             const __m512i descending = _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
+            // Local copies, so that the stores to out cannot make the compiler reload them.
+            const float* const x0 = src.x0;
+            const float* const x1 = src.x1;
+            const float* const t0 = src.t0;
+            const float* const t1 = src.t1;
             for (int i = 0; i < n; i += 16)
             {
                 const int m = n - i < 16 ? n - i : 16;
@@ -953,12 +958,12 @@ namespace qvl
                 const int wi = forward ? wrapped + i : wrapped - i - (m - 1);
                 const int ti = forward ? tail + i : tail - i - (m - 1);
                 const __m512i order = _mm512_sub_epi32 (descending, _mm512_set1_epi32 (16 - m));
-                const __m512 a = runLoad<forward> (src.t0 + ti, mask, order);
-                __m512 mono = _mm512_add_ps (a, _mm512_sub_ps (runLoad<forward> (src.x0 + wi, mask, order), a));
+                const __m512 a = runLoad<forward> (t0 + ti, mask, order);
+                __m512 mono = _mm512_add_ps (a, _mm512_sub_ps (runLoad<forward> (x0 + wi, mask, order), a));
                 if constexpr (channelMode == 2)
                 {
-                    const __m512 b = runLoad<forward> (src.t1 + ti, mask, order);
-                    const __m512 right = _mm512_add_ps (b, _mm512_sub_ps (runLoad<forward> (src.x1 + wi, mask, order), b));
+                    const __m512 b = runLoad<forward> (t1 + ti, mask, order);
+                    const __m512 right = _mm512_add_ps (b, _mm512_sub_ps (runLoad<forward> (x1 + wi, mask, order), b));
                     mono = _mm512_add_ps (mono, _mm512_mul_ps (_mm512_sub_ps (right, mono), balanceV));
                 }
                 _mm512_mask_storeu_ps (out + i, mask, mono);
@@ -2341,8 +2346,10 @@ namespace qvl
        #if defined(QVL_AVX2_DISPATCH)
         // windowPositionsFour for eight grains side by side: the running sums are latency bound, so
         // twice the lanes halve their cost.
-        QVL_WIDE void windowPositionsEight (const float* starts, const float* steps, int longest, float* const* positions) noexcept
+        QVL_WIDE void windowPositionsEight (const float* starts, const float* steps, int longest, float* const* rows) noexcept
         {
+            // Local copies, so that the stores through them cannot make the compiler reload them.
+            float* const positions[8] { rows[0], rows[1], rows[2], rows[3], rows[4], rows[5], rows[6], rows[7] };
             __m256 t = _mm256_loadu_ps (starts);
             const __m256 step = _mm256_loadu_ps (steps);
             for (int k = 0; k < longest; k += 8)
