@@ -1158,6 +1158,21 @@ namespace qvl
             __m256 c3, c2, c1, y1;
         };
 
+        // The float coefficients of eight windows, oldest to newest sample in y0..y3, one window per lane.
+        QVL_WIDE inline WideCoefficients coefficientsOf (__m256 y0, __m256 y1, __m256 y2, __m256 y3) noexcept
+        {
+            const __m256 half = _mm256_set1_ps (0.5f);
+            WideCoefficients c;
+            c.c1 = _mm256_sub_ps (_mm256_mul_ps (half, y2), _mm256_mul_ps (half, y0));
+            c.c2 = _mm256_sub_ps (_mm256_add_ps (_mm256_sub_ps (y0, _mm256_mul_ps (_mm256_set1_ps (2.5f), y1)),
+                                                 _mm256_mul_ps (_mm256_set1_ps (2.0f), y2)),
+                                  _mm256_mul_ps (half, y3));
+            c.c3 = _mm256_add_ps (_mm256_mul_ps (_mm256_set1_ps (1.5f), _mm256_sub_ps (y1, y2)),
+                                  _mm256_mul_ps (half, _mm256_sub_ps (y3, y0)));
+            c.y1 = y1;
+            return c;
+        }
+
         QVL_WIDE inline WideCoefficients wideCoefficients (const float* sequence, const int* starts) noexcept
         {
             // Lane k of each 128-bit half is one output's window; the transpose runs in both halves.
@@ -1174,16 +1189,7 @@ namespace qvl
             const __m256 y2 = _mm256_shuffle_ps (t1, t3, _MM_SHUFFLE (1, 0, 1, 0));
             const __m256 y3 = _mm256_shuffle_ps (t1, t3, _MM_SHUFFLE (3, 2, 3, 2));
 
-            const __m256 half = _mm256_set1_ps (0.5f);
-            WideCoefficients c;
-            c.c1 = _mm256_sub_ps (_mm256_mul_ps (half, y2), _mm256_mul_ps (half, y0));
-            c.c2 = _mm256_sub_ps (_mm256_add_ps (_mm256_sub_ps (y0, _mm256_mul_ps (_mm256_set1_ps (2.5f), y1)),
-                                                 _mm256_mul_ps (_mm256_set1_ps (2.0f), y2)),
-                                  _mm256_mul_ps (half, y3));
-            c.c3 = _mm256_add_ps (_mm256_mul_ps (_mm256_set1_ps (1.5f), _mm256_sub_ps (y1, y2)),
-                                  _mm256_mul_ps (half, _mm256_sub_ps (y3, y0)));
-            c.y1 = y1;
-            return c;
+            return coefficientsOf (y0, y1, y2, y3);
         }
 
         QVL_WIDE inline __m256d low (__m256 v) noexcept { return _mm256_cvtps_pd (_mm256_castps256_ps128 (v)); }
@@ -1242,7 +1248,7 @@ namespace qvl
             int s = 0;
             int base = 0;
             bool haveWindows = false;
-            __m256 c3 {}, c2 {}, c1 {}, y1 {};
+            WideCoefficients c {};
             for (; s + 8 <= n; s += 8)
             {
                 const int first = starts[s];
@@ -1254,25 +1260,16 @@ namespace qvl
                     // Window k starts at sample base + k.
                     base = first;
                     haveWindows = true;
-                    const __m256 y0 = _mm256_loadu_ps (sequence + base);
-                    y1 = _mm256_loadu_ps (sequence + base + 1);
-                    const __m256 y2 = _mm256_loadu_ps (sequence + base + 2);
-                    const __m256 y3 = _mm256_loadu_ps (sequence + base + 3);
-                    const __m256 half = _mm256_set1_ps (0.5f);
-                    c1 = _mm256_sub_ps (_mm256_mul_ps (half, y2), _mm256_mul_ps (half, y0));
-                    c2 = _mm256_sub_ps (_mm256_add_ps (_mm256_sub_ps (y0, _mm256_mul_ps (_mm256_set1_ps (2.5f), y1)),
-                                                       _mm256_mul_ps (_mm256_set1_ps (2.0f), y2)),
-                                        _mm256_mul_ps (half, y3));
-                    c3 = _mm256_add_ps (_mm256_mul_ps (_mm256_set1_ps (1.5f), _mm256_sub_ps (y1, y2)),
-                                        _mm256_mul_ps (half, _mm256_sub_ps (y3, y0)));
+                    c = coefficientsOf (_mm256_loadu_ps (sequence + base), _mm256_loadu_ps (sequence + base + 1),
+                                        _mm256_loadu_ps (sequence + base + 2), _mm256_loadu_ps (sequence + base + 3));
                 }
 
                 const __m256i window = _mm256_sub_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i*> (starts + s)),
                                                          _mm256_set1_epi32 (base));
-                const __m256 p3 = _mm256_permutevar8x32_ps (c3, window);
-                const __m256 p2 = _mm256_permutevar8x32_ps (c2, window);
-                const __m256 p1 = _mm256_permutevar8x32_ps (c1, window);
-                const __m256 p0 = _mm256_permutevar8x32_ps (y1, window);
+                const __m256 p3 = _mm256_permutevar8x32_ps (c.c3, window);
+                const __m256 p2 = _mm256_permutevar8x32_ps (c.c2, window);
+                const __m256 p1 = _mm256_permutevar8x32_ps (c.c1, window);
+                const __m256 p0 = _mm256_permutevar8x32_ps (c.y1, window);
                 _mm_storeu_ps (out + s, wideCubic (_mm256_castps256_ps128 (p3), _mm256_castps256_ps128 (p2),
                                                    _mm256_castps256_ps128 (p1), _mm256_castps256_ps128 (p0),
                                                    _mm256_loadu_pd (phases + s)));
