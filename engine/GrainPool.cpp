@@ -1327,7 +1327,13 @@ namespace qvl
             __m256 low, high;
         };
 
-        QVL_WIDEST inline SixteenOutputs cubicSixteen (__m512 y0, __m512 y1, __m512 y2, __m512 y3, __m512d t0, __m512d t1) noexcept
+        // The float coefficients of sixteen windows, oldest to newest sample in y0..y3, one window per lane.
+        struct SixteenCoefficients
+        {
+            __m512 c3, c2, c1;
+        };
+
+        QVL_WIDEST inline SixteenCoefficients coefficientsSixteen (__m512 y0, __m512 y1, __m512 y2, __m512 y3) noexcept
         {
             const __m512 half = _mm512_set1_ps (0.5f);
             const __m512 c1 = _mm512_sub_ps (_mm512_mul_ps (half, y2), _mm512_mul_ps (half, y0));
@@ -1336,7 +1342,12 @@ namespace qvl
                                              _mm512_mul_ps (half, y3));
             const __m512 c3 = _mm512_add_ps (_mm512_mul_ps (_mm512_set1_ps (1.5f), _mm512_sub_ps (y1, y2)),
                                              _mm512_mul_ps (half, _mm512_sub_ps (y3, y0)));
+            return { c3, c2, c1 };
+        }
 
+        QVL_WIDEST inline SixteenOutputs cubicSixteen (__m512 y0, __m512 y1, __m512 y2, __m512 y3, __m512d t0, __m512d t1) noexcept
+        {
+            const auto [c3, c2, c1] = coefficientsSixteen (y0, y1, y2, y3);
             __m512d v0 = _mm512_add_pd (_mm512_mul_pd (lowerAsDoubles (c3), t0), lowerAsDoubles (c2));
             __m512d v1 = _mm512_add_pd (_mm512_mul_pd (upperAsDoubles (c3), t1), upperAsDoubles (c2));
             v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (c1));
@@ -1427,6 +1438,41 @@ namespace qvl
             return _mm512_permutex2var_pd (low, index, high);
         }
 
+        // Sixteen windows' coefficients, widened: Low holds windows 0..7, High windows 8..15.
+        struct SharedWindows
+        {
+            __m512d c3Low, c3High, c2Low, c2High, c1Low, c1High, y1Low, y1High;
+        };
+
+        // The windows starting at sequence[base] .. sequence[base + 15]; samples past lastSample are not read.
+        QVL_WIDEST inline SharedWindows sharedWindowsAt (const float* sequence, int base, int lastSample) noexcept
+        {
+            __m512 y[4];
+            for (int j = 0; j < 4; ++j)
+            {
+                const int available = lastSample - base - j + 1;
+                const auto mask = static_cast<__mmask16> (available >= 16 ? 0xffffu : (available > 0 ? (1u << available) - 1u : 0u));
+                y[j] = _mm512_maskz_loadu_ps (mask, sequence + base + j);
+            }
+            const auto [c3, c2, c1] = coefficientsSixteen (y[0], y[1], y[2], y[3]);
+            return { lowerAsDoubles (c3), upperAsDoubles (c3), lowerAsDoubles (c2), upperAsDoubles (c2),
+                     lowerAsDoubles (c1), upperAsDoubles (c1), lowerAsDoubles (y[1]), upperAsDoubles (y[1]) };
+        }
+
+        // The cubic of sixteen steps, step k at phase t0[k] or t1[k - 8] on window window[k] of w.
+        QVL_WIDEST inline SixteenOutputs cubicPicked (const SharedWindows& w, __m512i window, __m512d t0, __m512d t1) noexcept
+        {
+            const __m512i k0 = _mm512_cvtepi32_epi64 (_mm512_castsi512_si256 (window));
+            const __m512i k1 = _mm512_cvtepi32_epi64 (_mm512_extracti64x4_epi64 (window, 1));
+            __m512d v0 = _mm512_add_pd (_mm512_mul_pd (pickDoubles (w.c3Low, w.c3High, k0), t0), pickDoubles (w.c2Low, w.c2High, k0));
+            __m512d v1 = _mm512_add_pd (_mm512_mul_pd (pickDoubles (w.c3Low, w.c3High, k1), t1), pickDoubles (w.c2Low, w.c2High, k1));
+            v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), pickDoubles (w.c1Low, w.c1High, k0));
+            v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), pickDoubles (w.c1Low, w.c1High, k1));
+            v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), pickDoubles (w.y1Low, w.y1High, k0));
+            v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), pickDoubles (w.y1Low, w.y1High, k1));
+            return { _mm512_cvtpd_ps (v0), _mm512_cvtpd_ps (v1) };
+        }
+
         // For readers at half a sample per step or slower, whose neighbouring steps share windows: sixteen
         // windows' coefficients are worked out and widened once, and every step whose window is among
         // them picks its own. Samples past lastSample are not read. Returns how many steps it did.
@@ -1436,7 +1482,7 @@ namespace qvl
             int s = 0;
             int base = 0;
             bool haveWindows = false;
-            __m512d c3Low {}, c3High {}, c2Low {}, c2High {}, c1Low {}, c1High {}, y1Low {}, y1High {};
+            SharedWindows windows {};
             for (; s + 16 <= n; s += 16)
             {
                 const int first = starts[s];
@@ -1447,44 +1493,13 @@ namespace qvl
                 {
                     base = first;
                     haveWindows = true;
-                    // Window k starts at sample base + k; the loads stop at lastSample.
-                    __m512 y[4];
-                    for (int j = 0; j < 4; ++j)
-                    {
-                        const int available = lastSample - base - j + 1;
-                        const auto mask = static_cast<__mmask16> (available >= 16 ? 0xffffu : (available > 0 ? (1u << available) - 1u : 0u));
-                        y[j] = _mm512_maskz_loadu_ps (mask, sequence + base + j);
-                    }
-                    const __m512 half = _mm512_set1_ps (0.5f);
-                    const __m512 c1 = _mm512_sub_ps (_mm512_mul_ps (half, y[2]), _mm512_mul_ps (half, y[0]));
-                    const __m512 c2 = _mm512_sub_ps (_mm512_add_ps (_mm512_sub_ps (y[0], _mm512_mul_ps (_mm512_set1_ps (2.5f), y[1])),
-                                                                    _mm512_mul_ps (_mm512_set1_ps (2.0f), y[2])),
-                                                     _mm512_mul_ps (half, y[3]));
-                    const __m512 c3 = _mm512_add_ps (_mm512_mul_ps (_mm512_set1_ps (1.5f), _mm512_sub_ps (y[1], y[2])),
-                                                     _mm512_mul_ps (half, _mm512_sub_ps (y[3], y[0])));
-                    c3Low = lowerAsDoubles (c3);
-                    c3High = upperAsDoubles (c3);
-                    c2Low = lowerAsDoubles (c2);
-                    c2High = upperAsDoubles (c2);
-                    c1Low = lowerAsDoubles (c1);
-                    c1High = upperAsDoubles (c1);
-                    y1Low = lowerAsDoubles (y[1]);
-                    y1High = upperAsDoubles (y[1]);
+                    windows = sharedWindowsAt (sequence, base, lastSample);
                 }
 
                 const __m512i window = _mm512_sub_epi32 (_mm512_loadu_si512 (starts + s), _mm512_set1_epi32 (base));
-                const __m512i k0 = _mm512_cvtepi32_epi64 (_mm512_castsi512_si256 (window));
-                const __m512i k1 = _mm512_cvtepi32_epi64 (_mm512_extracti64x4_epi64 (window, 1));
-                const __m512d t0 = _mm512_loadu_pd (phases + s);
-                const __m512d t1 = _mm512_loadu_pd (phases + s + 8);
-                __m512d v0 = _mm512_add_pd (_mm512_mul_pd (pickDoubles (c3Low, c3High, k0), t0), pickDoubles (c2Low, c2High, k0));
-                __m512d v1 = _mm512_add_pd (_mm512_mul_pd (pickDoubles (c3Low, c3High, k1), t1), pickDoubles (c2Low, c2High, k1));
-                v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), pickDoubles (c1Low, c1High, k0));
-                v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), pickDoubles (c1Low, c1High, k1));
-                v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), pickDoubles (y1Low, y1High, k0));
-                v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), pickDoubles (y1Low, y1High, k1));
-                _mm256_storeu_ps (out + s, _mm512_cvtpd_ps (v0));
-                _mm256_storeu_ps (out + s + 8, _mm512_cvtpd_ps (v1));
+                const SixteenOutputs o = cubicPicked (windows, window, _mm512_loadu_pd (phases + s), _mm512_loadu_pd (phases + s + 8));
+                _mm256_storeu_ps (out + s, o.low);
+                _mm256_storeu_ps (out + s + 8, o.high);
             }
             return s;
         }
