@@ -805,23 +805,14 @@ namespace qvl
                     old1 = _mm_loadu_ps (o1 + ti);
                     new1 = _mm_loadu_ps (x1 + wi);
                 }
-                if constexpr (! forward)
-                {
-                    st = _mm_shuffle_epi32 (st, _MM_SHUFFLE (0, 1, 2, 3));
-                    cur0 = _mm_shuffle_ps (cur0, cur0, _MM_SHUFFLE (0, 1, 2, 3));
-                    old0 = _mm_shuffle_ps (old0, old0, _MM_SHUFFLE (0, 1, 2, 3));
-                    new0 = _mm_shuffle_ps (new0, new0, _MM_SHUFFLE (0, 1, 2, 3));
-                    if constexpr (channelMode == 2)
-                    {
-                        cur1 = _mm_shuffle_ps (cur1, cur1, _MM_SHUFFLE (0, 1, 2, 3));
-                        old1 = _mm_shuffle_ps (old1, old1, _MM_SHUFFLE (0, 1, 2, 3));
-                        new1 = _mm_shuffle_ps (new1, new1, _MM_SHUFFLE (0, 1, 2, 3));
-                    }
-                }
+                // Backwards, lanes stay in memory order, which is the reverse of fetch order; every step is
+                // lane by lane, so only the fetch times going in and the result going out are reversed.
                 __m128 useOld = _mm_setzero_ps();
                 if constexpr (stamped)
                 {
-                    const __m128i due = _mm_add_epi32 (_mm_loadu_si128 (reinterpret_cast<const __m128i*> (epochs + i)), baseV);
+                    __m128i due = _mm_add_epi32 (_mm_loadu_si128 (reinterpret_cast<const __m128i*> (epochs + i)), baseV);
+                    if constexpr (! forward)
+                        due = _mm_shuffle_epi32 (due, _MM_SHUFFLE (0, 1, 2, 3));
                     useOld = _mm_castsi128_ps (_mm_cmpgt_epi32 (st, due));
                 }
                 const __m128 a = stamped ? _mm_or_ps (_mm_and_ps (useOld, old0), _mm_andnot_ps (useOld, cur0)) : cur0;
@@ -832,6 +823,8 @@ namespace qvl
                     const __m128 right = _mm_add_ps (b, _mm_sub_ps (new1, b));
                     mono = _mm_add_ps (mono, _mm_mul_ps (_mm_sub_ps (right, mono), balanceV));
                 }
+                if constexpr (! forward)
+                    mono = _mm_shuffle_ps (mono, mono, _MM_SHUFFLE (0, 1, 2, 3));
                 _mm_storeu_ps (out + i, mono);
             }
            #endif
@@ -892,27 +885,14 @@ namespace qvl
                     if constexpr (stamped)
                         old1 = _mm256_loadu_ps (o1 + ti);
                 }
-                if constexpr (! forward)
-                {
-                    cur0 = _mm256_permutevar8x32_ps (cur0, reverse);
-                    new0 = _mm256_permutevar8x32_ps (new0, reverse);
-                    if constexpr (stamped)
-                    {
-                        st = _mm256_permutevar8x32_epi32 (st, reverse);
-                        old0 = _mm256_permutevar8x32_ps (old0, reverse);
-                    }
-                    if constexpr (channelMode == 2)
-                    {
-                        cur1 = _mm256_permutevar8x32_ps (cur1, reverse);
-                        new1 = _mm256_permutevar8x32_ps (new1, reverse);
-                        if constexpr (stamped)
-                            old1 = _mm256_permutevar8x32_ps (old1, reverse);
-                    }
-                }
+                // Backwards, lanes stay in memory order, which is the reverse of fetch order; every step is
+                // lane by lane, so only the fetch times going in and the result going out are reversed.
                 __m256 a = cur0, b = cur1;
                 if constexpr (stamped)
                 {
-                    const __m256i due = _mm256_add_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i*> (epochs + i)), baseV);
+                    __m256i due = _mm256_add_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i*> (epochs + i)), baseV);
+                    if constexpr (! forward)
+                        due = _mm256_permutevar8x32_epi32 (due, reverse);
                     const __m256 useOld = _mm256_castsi256_ps (_mm256_cmpgt_epi32 (st, due));
                     a = _mm256_blendv_ps (cur0, old0, useOld);
                     b = _mm256_blendv_ps (cur1, old1, useOld);
@@ -923,6 +903,8 @@ namespace qvl
                     const __m256 right = _mm256_add_ps (b, _mm256_sub_ps (new1, b));
                     mono = _mm256_add_ps (mono, _mm256_mul_ps (_mm256_sub_ps (right, mono), balanceV));
                 }
+                if constexpr (! forward)
+                    mono = _mm256_permutevar8x32_ps (mono, reverse);
                 _mm256_storeu_ps (out + i, mono);
             }
 
@@ -954,18 +936,20 @@ namespace qvl
             {
                 const int m = n - i < 16 ? n - i : 16;
                 const auto mask = static_cast<__mmask16> (m == 16 ? 0xffffu : (1u << m) - 1u);
-                // Backwards, the m positions are loaded in ascending order and then reversed.
+                // Backwards, the m positions are loaded in ascending order and worked on as they are, lane
+                // by lane; only the result is reversed into fetch order.
                 const int wi = forward ? wrapped + i : wrapped - i - (m - 1);
                 const int ti = forward ? tail + i : tail - i - (m - 1);
-                const __m512i order = _mm512_sub_epi32 (descending, _mm512_set1_epi32 (16 - m));
-                const __m512 a = runLoad<forward> (t0 + ti, mask, order);
-                __m512 mono = _mm512_add_ps (a, _mm512_sub_ps (runLoad<forward> (x0 + wi, mask, order), a));
+                const __m512 a = _mm512_maskz_loadu_ps (mask, t0 + ti);
+                __m512 mono = _mm512_add_ps (a, _mm512_sub_ps (_mm512_maskz_loadu_ps (mask, x0 + wi), a));
                 if constexpr (channelMode == 2)
                 {
-                    const __m512 b = runLoad<forward> (t1 + ti, mask, order);
-                    const __m512 right = _mm512_add_ps (b, _mm512_sub_ps (runLoad<forward> (x1 + wi, mask, order), b));
+                    const __m512 b = _mm512_maskz_loadu_ps (mask, t1 + ti);
+                    const __m512 right = _mm512_add_ps (b, _mm512_sub_ps (_mm512_maskz_loadu_ps (mask, x1 + wi), b));
                     mono = _mm512_add_ps (mono, _mm512_mul_ps (_mm512_sub_ps (right, mono), balanceV));
                 }
+                if constexpr (! forward)
+                    mono = _mm512_permutexvar_ps (_mm512_sub_epi32 (descending, _mm512_set1_epi32 (16 - m)), mono);
                 _mm512_mask_storeu_ps (out + i, mask, mono);
             }
         }
