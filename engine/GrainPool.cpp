@@ -913,14 +913,6 @@ namespace qvl
 
         #pragma GCC push_options
         #pragma GCC optimize ("fp-contract=off")
-        // The masked lanes of a run from p, in fetch order: backwards runs load ascending and reverse.
-        template <bool forward>
-        QVL_WIDEST inline __m512 runLoad (const float* p, __mmask16 mask, __m512i order) noexcept
-        {
-            const __m512 v = _mm512_maskz_loadu_ps (mask, p);
-            return forward ? v : _mm512_permutexvar_ps (order, v);
-        }
-
         // fetchRunBase without stamps, sixteen fetches at a time; the last few go as one masked block.
         template <int channelMode, bool forward>
         QVL_WIDEST void fetchRunWidest (const FetchSources& src, int wrapped, int tail, int n, float balance, float* out) noexcept
@@ -1657,9 +1649,10 @@ namespace qvl
         template <bool forward>
         QVL_WIDEST inline __m512 runOrGather (bool isRun, const float* base, int low, __m512i index) noexcept
         {
-            if (isRun)
-                return runLoad<forward> (base + low, 0xffff, _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15));
-            return _mm512_i32gather_ps (index, base, 4);
+            if (! isRun)
+                return _mm512_i32gather_ps (index, base, 4);
+            const __m512 v = _mm512_loadu_ps (base + low);
+            return forward ? v : _mm512_permutexvar_ps (_mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15), v);
         }
 
         // readFrame for sixteen consecutive fetches, lane by lane: position and tail phase from the
