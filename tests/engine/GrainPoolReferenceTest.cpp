@@ -340,6 +340,29 @@ namespace
         return std::memcmp (a, b, static_cast<std::size_t> (n) * sizeof (float)) == 0;
     }
 
+    // Bit for bit, except that any NaN matches any NaN: which operand's payload an addition keeps
+    // depends on the order the compiler puts the operands in.
+    bool sameValues (const float* a, const float* b, int n)
+    {
+        for (int i = 0; i < n; ++i)
+            if (! (std::isnan (a[i]) && std::isnan (b[i])) && std::memcmp (a + i, b + i, sizeof (float)) != 0)
+                return false;
+        return true;
+    }
+
+    // The first n samples of all eight outputs, bit for bit or (anyNaN) as sameValues has it.
+    testing::AssertionResult sameOutputs (const qvl::GrainPool& pool, const model::Pool& refPool, int n, bool anyNaN = false)
+    {
+        for (int o = 0; o < 8; ++o)
+        {
+            const float* const ours = pool.getOutputs()[o];
+            const float* const model = refPool.outputs[static_cast<std::size_t> (o)].data();
+            if (! (anyNaN ? sameValues (ours, model, n) : sameBits (ours, model, n)))
+                return testing::AssertionFailure() << "output " << o;
+        }
+        return testing::AssertionSuccess();
+    }
+
     // Every live grain has come as far, and its reader stands where the model's does.
     testing::AssertionResult sameGrainStates (const qvl::GrainPool& pool, const model::Pool& refPool)
     {
@@ -493,9 +516,7 @@ namespace
             refPool.render (n);
 
             ASSERT_EQ (pool.getActiveCount(), refPool.active) << "seed " << seed << " chunk " << chunk;
-            for (int o = 0; o < 8; ++o)
-                ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), blockSize))
-                    << "seed " << seed << " chunk " << chunk << " output " << o;
+            ASSERT_TRUE (sameOutputs (pool, refPool, blockSize)) << "seed " << seed << " chunk " << chunk;
             ASSERT_TRUE (sameGrainStates (pool, refPool)) << "seed " << seed << " chunk " << chunk;
             for (int c = 0; c < channels; ++c)
                 ASSERT_EQ (buffer.getLastOverwritten (c), refBuffer.lastOverwritten[static_cast<std::size_t> (c)]);
@@ -580,8 +601,7 @@ TEST (GrainPoolReference, FullSizeRunMatchesBitForBit)
         pool.renderChunk (137);
         refPool.render (137);
         ASSERT_EQ (pool.getActiveCount(), refPool.active);
-        for (int o = 0; o < 8; ++o)
-            ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), 137)) << "chunk " << chunk;
+        ASSERT_TRUE (sameOutputs (pool, refPool, 137)) << "chunk " << chunk;
     }
     EXPECT_GT (pool.getActiveCount(), 300);
 }
@@ -646,8 +666,7 @@ TEST (GrainPoolReference, LongChunksOfFineRatiosMatchBitForBit)
         pool.renderChunk (block);
         refPool.render (block);
         ASSERT_EQ (pool.getActiveCount(), refPool.active);
-        for (int o = 0; o < 8; ++o)
-            ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), block)) << "chunk " << chunk;
+        ASSERT_TRUE (sameOutputs (pool, refPool, block)) << "chunk " << chunk;
         for (int g = 0; g < pool.getActiveCount(); ++g)
             ASSERT_EQ (pool.getReader (g).getReadPosition(), refPool.readers[static_cast<std::size_t> (g)].readPosition);
     }
@@ -715,20 +734,6 @@ TEST (GrainPoolRealtime, NoAllocationAfterPrepare)
 
 namespace
 {
-    // The way the processor drives the engine: chunks of at most one control tick (shorter than the
-    // crossfade), a write on every sample (host-synced for a while, jumping only between chunks),
-    // spawns at any offset with single-precision ratios, grains starting on both sides of the head,
-    // and a resize or clear now and then between chunks.
-    // Bit for bit, except that any NaN matches any NaN: which operand's payload an addition keeps
-    // depends on the order the compiler puts the operands in.
-    bool sameValues (const float* a, const float* b, int n)
-    {
-        for (int i = 0; i < n; ++i)
-            if (! (std::isnan (a[i]) && std::isnan (b[i])) && std::memcmp (a + i, b + i, sizeof (float)) != 0)
-                return false;
-        return true;
-    }
-
     // Renders n samples on both pools, then compares them: as many live grains, the same outputs (bit
     // for bit, or with any NaN matching any NaN), and every grain as far along.
     testing::AssertionResult renderedAlike (qvl::GrainPool& pool, model::Pool& refPool, int n, bool anyNaN)
@@ -737,16 +742,15 @@ namespace
         refPool.render (n);
         if (pool.getActiveCount() != refPool.active)
             return testing::AssertionFailure() << pool.getActiveCount() << " live grains, model " << refPool.active;
-        for (int o = 0; o < 8; ++o)
-        {
-            const float* const ours = pool.getOutputs()[o];
-            const float* const model = refPool.outputs[static_cast<std::size_t> (o)].data();
-            if (! (anyNaN ? sameValues (ours, model, n) : sameBits (ours, model, n)))
-                return testing::AssertionFailure() << "output " << o;
-        }
+        if (const auto outputs = sameOutputs (pool, refPool, n, anyNaN); ! outputs)
+            return outputs;
         return sameGrainStates (pool, refPool);
     }
 
+    // The way the processor drives the engine: chunks of at most one control tick (shorter than the
+    // crossfade), a write on every sample (host-synced for a while, jumping only between chunks),
+    // spawns at any offset with single-precision ratios, grains starting on both sides of the head,
+    // and a resize or clear now and then between chunks.
     // specialRate is the share of special samples when specialValues is set.
     void runProcessorScenario (unsigned seed, int chunks, bool specialValues = false, double specialRate = 0.3)
     {
@@ -1087,9 +1091,7 @@ TEST (GrainPoolReference, TinySamplesAtUnitSpeedMatchBitForBit)
             }
             pool.renderChunk (64);
             refPool.render (64);
-            for (int o = 0; o < 8; ++o)
-                ASSERT_TRUE (sameBits (pool.getOutputs()[o], refPool.outputs[static_cast<std::size_t> (o)].data(), 64))
-                    << "chunk " << chunk << " output " << o;
+            ASSERT_TRUE (sameOutputs (pool, refPool, 64)) << "chunk " << chunk;
         }
     };
 
@@ -1277,13 +1279,8 @@ TEST (GrainPoolReference, SharedBuffersAndPoolsMatchBitForBit)
             second.renderChunk (n);
             refFirst.render (n);
             refSecond.render (n);
-            for (int o = 0; o < 8; ++o)
-            {
-                ASSERT_TRUE (sameBits (first.getOutputs()[o], refFirst.outputs[static_cast<std::size_t> (o)].data(), n))
-                    << "seed " << seed << " chunk " << chunk << " output " << o;
-                ASSERT_TRUE (sameBits (second.getOutputs()[o], refSecond.outputs[static_cast<std::size_t> (o)].data(), n))
-                    << "seed " << seed << " chunk " << chunk << " output " << o;
-            }
+            ASSERT_TRUE (sameOutputs (first, refFirst, n)) << "seed " << seed << " chunk " << chunk;
+            ASSERT_TRUE (sameOutputs (second, refSecond, n)) << "seed " << seed << " chunk " << chunk;
         }
     }
 }
