@@ -1,0 +1,95 @@
+#pragma once
+
+// Shared helpers for editor tests: a processor to bind controls to, mouse events built by hand,
+// gesture counting and painting into images.
+
+#include "editor/QuorvalisLookAndFeel.h"
+#include "tests/plugin/PresetTestSupport.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+
+namespace juce
+{
+    // The framework's own message pump; this build has no modal loops, so no runDispatchLoopUntil.
+    bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
+}
+
+namespace qvl::test
+{
+    // Counts what a host would see of a parameter: gestures and value changes.
+    struct HostRecorder : juce::AudioProcessorListener
+    {
+        explicit HostRecorder (juce::AudioProcessor& p) : processor (p) { processor.addListener (this); }
+        ~HostRecorder() override { processor.removeListener (this); }
+
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float) override
+        {
+            if (index == watched)
+                ++changes;
+        }
+
+        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int index) override
+        {
+            if (index == watched)
+                ++begins;
+        }
+
+        void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int index) override
+        {
+            if (index == watched)
+                ++ends;
+        }
+
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+
+        juce::AudioProcessor& processor;
+        int watched = -1;
+        std::atomic<int> changes { 0 }, begins { 0 }, ends { 0 };
+    };
+
+    // A processor with a fresh look and feel, for tests that build controls bound to it.
+    struct EditorFixture : ::testing::Test
+    {
+        QuorvalisPluginAudioProcessor processor;
+        qvl::QuorvalisLookAndFeel lookAndFeel;
+
+        juce::RangedAudioParameter& param (const juce::String& id) { return parameter (processor, id); }
+    };
+
+    inline juce::MouseEvent mouseEvent (juce::Component& component, juce::Point<float> position,
+                                        juce::ModifierKeys modifiers = juce::ModifierKeys::leftButtonModifier,
+                                        int clicks = 1, bool dragged = false)
+    {
+        const auto now = juce::Time::getCurrentTime();
+        return juce::MouseEvent (juce::Desktop::getInstance().getMainMouseSource(), position, modifiers,
+                                 juce::MouseInputSource::defaultPressure, 0.0f, 0.0f, 0.0f, 0.0f,
+                                 &component, &component, now, position, now, clicks, dragged);
+    }
+
+    // Paints a component (and its children) into an image of its own size.
+    inline juce::Image render (juce::Component& component)
+    {
+        return component.createComponentSnapshot (component.getLocalBounds(), true, 1.0f);
+    }
+
+    // Dispatches queued messages (change messages, parameter updates, timers) until the predicate
+    // holds; the deadline only stops a broken test from waiting for ever.
+    template <typename Predicate>
+    bool pumpMessagesUntil (Predicate done, juce::uint32 milliseconds = 5000)
+    {
+        const auto deadline = juce::Time::getMillisecondCounter() + milliseconds;
+
+        while (! done() && juce::Time::getMillisecondCounter() < deadline)
+            if (! juce::dispatchNextMessageOnSystemQueue (true))
+                juce::Thread::sleep (1);
+
+        return done();
+    }
+
+    inline void pumpMessages (juce::uint32 milliseconds = 20)
+    {
+        pumpMessagesUntil ([] { return false; }, milliseconds);
+    }
+}
