@@ -5,6 +5,12 @@
 #include <limits>
 #include <set>
 
+#if ! JUCE_WINDOWS
+ #include <fcntl.h>
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
+
 namespace qvl
 {
 
@@ -15,12 +21,70 @@ namespace
     const juce::String userCategory ("User");
 
     const juce::Identifier parameterType ("PARAM");
-    const juce::Identifier lockType ("PARAMETER_LOCK");
+    const juce::Identifier programPropertiesType ("PROGRAM_PROPERTIES");
     const juce::Identifier idProperty ("id");
     const juce::Identifier valueProperty ("value");
 
     // A preset is some tens of kilobytes; anything far larger is not one of ours.
     constexpr juce::int64 maximumPresetFileBytes = 16 * 1024 * 1024;
+
+    // A preset holds one child per parameter (449) and the macro names.
+    constexpr int maximumPresetChildren = 4096;
+
+    // Preset folders are shared between users, so a "preset" may be a device, a FIFO or a link to
+    // one: only regular files (after following links) are listed or read. Opening a FIFO would
+    // block the message thread until a writer came, and a device may never end.
+    bool isRegularFile (const juce::File& file)
+    {
+       #if JUCE_WINDOWS
+        return file.existsAsFile();
+       #else
+        struct stat info;
+        return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
+       #endif
+    }
+
+    // Reads at most maximumPresetFileBytes; a longer file, or one that is not regular by the time
+    // it is opened, gives nothing.
+    juce::String readBoundedText (const juce::File& file)
+    {
+        juce::MemoryBlock bytes;
+
+       #if JUCE_WINDOWS
+        juce::FileInputStream stream (file);
+        if (stream.failedToOpen() || stream.readIntoMemoryBlock (bytes, maximumPresetFileBytes + 1) > (size_t) maximumPresetFileBytes)
+            return {};
+       #else
+        // Non-blocking, so a FIFO swapped in after the check cannot hang the open.
+        const int fd = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+        if (fd < 0)
+            return {};
+
+        struct stat info;
+        bool good = ::fstat (fd, &info) == 0 && S_ISREG (info.st_mode);
+        char chunk[65536];
+
+        while (good)
+        {
+            const auto n = ::read (fd, chunk, sizeof (chunk));
+
+            if (n == 0)
+                break;
+
+            if (n < 0 || (juce::int64) bytes.getSize() + n > maximumPresetFileBytes)
+                good = false;
+            else
+                bytes.append (chunk, (size_t) n);
+        }
+
+        ::close (fd);
+
+        if (! good)
+            return {};
+       #endif
+
+        return juce::String::createStringFromData (bytes.getData(), (int) bytes.getSize());
+    }
 
     // A preset nests two levels deep. The framework's XML parser and tree builder recurse once
     // per level, so a deeply nested file could exhaust the stack.
@@ -176,21 +240,22 @@ namespace
     }
 
     // Refuses a tree that names none of the processor's parameters or gives one a value that is
-    // not a finite number; drops parameters it does not know (a preset of another version), repeated
-    // parameters and lock data, which would otherwise linger in the state and travel into every
-    // later save. Repeated macro-name nodes are dropped by ProgramProperties when the state is replaced.
+    // not a finite number. Keeps only what a preset may carry: each known parameter once and the
+    // macro names; parameters of another version, repeats, lock data and unknown children would
+    // otherwise linger in the state and travel into every later save. Rebuilt in one pass, since
+    // removing children one by one is quadratic in a crafted file's child count.
     bool checkAndTidyParameters (juce::ValueTree& tree, const juce::AudioProcessor* processor)
     {
         const auto known = processor != nullptr ? parameterIds (*processor) : std::set<juce::String>();
         std::set<juce::String> seen;
-        juce::Array<juce::ValueTree> surplus;
+        juce::Array<juce::ValueTree> kept;
         bool hasParameter = false;
 
         for (const auto& child : tree)
         {
-            if (child.hasType (lockType))
+            if (child.hasType (programPropertiesType))
             {
-                surplus.add (child);
+                kept.add (child);
                 continue;
             }
 
@@ -200,22 +265,24 @@ namespace
             const auto id = child.getProperty (idProperty).toString();
 
             if (id.isEmpty() || (processor != nullptr && known.count (id) == 0) || ! seen.insert (id).second)
-            {
-                surplus.add (child);
                 continue;
-            }
 
             if (child.hasProperty (valueProperty) && ! isFiniteNumber (child.getProperty (valueProperty)))
                 return false;
 
+            kept.add (child);
             hasParameter = true;
         }
 
         if (! hasParameter)
             return false;
 
-        for (auto& child : surplus)
-            tree.removeChild (child, nullptr);
+        if (kept.size() != tree.getNumChildren())
+        {
+            tree.removeAllChildren (nullptr);
+            for (auto& child : kept)
+                tree.appendChild (child, nullptr);
+        }
 
         return true;
     }
@@ -253,7 +320,8 @@ juce::Array<PresetEntry> Presets::getPresets (const juce::String& category) cons
     // Unsorted: the file system's own order.
     for (const auto& file : directory.findChildFiles (juce::File::findFiles, true, "*." + options.extension,
                                                       juce::File::FollowSymlinks::noCycles))
-        entries.add ({ nameOf (file), file });
+        if (isRegularFile (file))
+            entries.add ({ nameOf (file), file });
 
     return entries;
 }
@@ -281,17 +349,17 @@ juce::StringArray Presets::getCategories() const
 
 juce::ValueTree Presets::readPresetFile (const juce::File& file) const
 {
-    if (! file.existsAsFile() || file.getSize() > maximumPresetFileBytes)
+    if (! isRegularFile (file))
         return {};
 
-    const auto text = file.loadFileAsString();
+    const auto text = readBoundedText (file);
 
     if (text.isEmpty() || ! hasSafeXmlStructure (text))
         return {};
 
     const auto xml = juce::parseXML (text);
 
-    if (xml == nullptr)
+    if (xml == nullptr || xml->getNumChildElements() > maximumPresetChildren)
         return {};
 
     auto tree = juce::ValueTree::fromXml (*xml);

@@ -36,6 +36,7 @@ public:
     ~Presets() override;
 
     // "[All]" lists every preset below the folder; any other category one sub-folder, recursively.
+    // Only regular files are listed (after following links).
     juce::Array<PresetEntry> getPresets (const juce::String& category) const;
 
     // "[All]", then "Factory" and "User" when they exist, then the other sub-folders.
@@ -60,10 +61,10 @@ public:
 
     void updatePresetName (bool isModified);
 
-    // Reads and checks a preset file. Returns an invalid tree when the file is missing, empty, too
-    // large, not XML, of another root type, holds a parameter value that is not a finite number or
-    // names none of the processor's parameters. Unknown or repeated parameters and lock data are
-    // dropped from the returned tree.
+    // Reads and checks a preset file. Returns an invalid tree when the file is missing, not a
+    // regular file, empty, too large, not XML, has far more children than any preset, is of another
+    // root type, holds a parameter value that is not a finite number or names none of the
+    // processor's parameters. Only known parameters (once each) and the macro names are kept.
     juce::ValueTree readPresetFile (const juce::File& file) const;
 
     const Options& getOptions() const noexcept { return options; }

@@ -5,8 +5,14 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cmath>
+#include <future>
 #include <map>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 using namespace qvl::test;
 
@@ -305,6 +311,7 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
         "<PARAM id=\"stream_1_balance\" value=\" 0.25 \"/>"
         "<PARAM id=\"stream_1_position\"/>"
         "<PARAMETER_LOCK parameter_lock_flags=\"2\"/>"
+        "<X/><X><PARAM id=\"stream_1_pan\" value=\"1\"/></X>"
         "<PROGRAM_PROPERTIES macro_1=\"First\"/>"
         "<PROGRAM_PROPERTIES macro_1=\"Second\"/>"
         "</PARAMETERS>");
@@ -321,6 +328,7 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
 
     const auto& state = processor.parameterState.state;
     EXPECT_FALSE (state.getChildWithName ("PARAMETER_LOCK").isValid());
+    EXPECT_FALSE (state.getChildWithName ("X").isValid());     // nor in any later host save
     EXPECT_FALSE (state.getChildWithProperty ("id", "cutoff").isValid());
 
     int parameters = 0, programProperties = 0;
@@ -387,4 +395,55 @@ TEST_F (ProcessorPresetTest, MidiIndexFiveWithFivePresetsDoesNothing)
     EXPECT_EQ (realValue (processor, "buffer_feedback"), 1.0f);
     EXPECT_EQ (countRequests(), 0);
     EXPECT_EQ (presets.pendingPresetIndex.load(), -1);
+}
+
+// Preset folders are shared: a "preset" may be a FIFO or a link to a device. Neither may be listed,
+// loaded or stepped onto, and nothing may block (a FIFO's open waits for a writer) or read forever.
+TEST_F (ProcessorPresetTest, SpecialFilesAreNeitherListedNorRead)
+{
+    const auto good = writeUserFile ("Good", "<PARAMETERS><PARAM id=\"buffer_feedback\" value=\"0.3\"/></PARAMETERS>");
+    const auto fifo = userFile ("Fifo");
+    const auto zero = userFile ("Zero");
+    ASSERT_EQ (mkfifo (fifo.getFullPathName().toRawUTF8(), 0600), 0);
+    ASSERT_TRUE (juce::File ("/dev/zero").createSymbolicLink (zero, true));
+
+    auto loading = std::async (std::launch::async, [&]
+    {
+        for (const auto& file : { fifo, zero })
+            presets.loadPreset (file);
+
+        presets.pendingPresetIndex = 1;
+        presets.timerCallback();
+        return presets.getPresets ("[All]");
+    });
+
+    const bool finished = loading.wait_for (std::chrono::seconds (20)) == std::future_status::ready;
+
+    if (! finished)
+    {
+        // Release a reader stuck in the FIFO's open so the test can end.
+        const int writer = open (fifo.getFullPathName().toRawUTF8(), O_WRONLY | O_NONBLOCK);
+        if (writer >= 0)
+            close (writer);
+    }
+
+    ASSERT_TRUE (finished);
+    const auto listed = loading.get();
+    ASSERT_EQ (listed.size(), 1);
+    EXPECT_EQ (listed[0].file, good);
+    EXPECT_EQ (presets.currentPresetFile, juce::File());
+    EXPECT_EQ (realValue (processor, "buffer_feedback"), 0.5f);
+}
+
+// A crafted file far beyond any preset's size in children is refused without being tidied.
+TEST_F (ProcessorPresetTest, FilesWithFarTooManyChildrenAreRefused)
+{
+    juce::String text ("<PARAMETERS>");
+    for (int i = 0; i < 5000; ++i)
+        text << "<PARAM id=\"buffer_feedback\" value=\"0.3\"/>";
+    text << "</PARAMETERS>";
+
+    presets.loadPreset (writeUserFile ("Crafted", text));
+    EXPECT_EQ (presets.currentPresetFile, juce::File());
+    EXPECT_EQ (realValue (processor, "buffer_feedback"), 0.5f);
 }
