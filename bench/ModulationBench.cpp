@@ -62,7 +62,7 @@ static void BM_ModulationProcess (benchmark::State& state)
 {
     ModulationEngine engine (numSlots, numTargets);
     setUpBusyEngine (engine);
-    std::srand (1);
+    engine.random.setSeed (1);
     std::int64_t hostTick = 1;
 
     for (auto _ : state)
@@ -81,7 +81,7 @@ static void BM_ModulationControlTick (benchmark::State& state)
 {
     ModulationEngine engine (numSlots, numTargets);
     setUpBusyEngine (engine);
-    std::srand (1);
+    engine.random.setSeed (1);
     std::int64_t hostTick = 1;
     float wobble = 0.0f;
 

@@ -21,6 +21,9 @@ file(GLOB QVL_PROCESSOR_SOURCES CONFIGURE_DEPENDS
     ${PROJECT_SOURCE_DIR}/editor/*.cpp
     ${PROJECT_SOURCE_DIR}/editor/components/*.cpp)
 target_sources(Quorvalis1 PRIVATE ${QVL_PROCESSOR_SOURCES})
+# The processor's pitch, position and period arithmetic must round exactly as the engine's does:
+# no fused multiply-adds, whatever the target's default.
+set_source_files_properties(${QVL_PROCESSOR_SOURCES} PROPERTIES COMPILE_OPTIONS -ffp-contract=off)
 target_include_directories(Quorvalis1 PUBLIC ${PROJECT_SOURCE_DIR})
 
 target_compile_definitions(Quorvalis1 PUBLIC

@@ -1,5 +1,4 @@
 #include "engine/ModulationEngine.h"
-#include "engine/RuntimeRandom.h"
 
 #include <algorithm>
 #include <cmath>
@@ -8,15 +7,14 @@ namespace qvl
 {
     namespace
     {
-        // The C runtime's generator, shared with the control update on the same thread.
-        float randomUnit()
+        float randomUnit (ControlRandom& random)
         {
-            return static_cast<float> (runtimeRand() / 32767.0);
+            return static_cast<float> (random.next() / 32767.0);
         }
 
-        float randomBipolar()
+        float randomBipolar (ControlRandom& random)
         {
-            return static_cast<float> (2.0 * runtimeRand() / 32767.0 - 1.0);
+            return static_cast<float> (2.0 * random.next() / 32767.0 - 1.0);
         }
 
         double fractionalPart (double x)
@@ -166,8 +164,8 @@ namespace qvl
         for (auto& lfo : lfos)
             processLfo (lfo, isPlaying, hostTick);
 
-        for (auto& random : randoms)
-            processRandom (random, isPlaying, hostTick);
+        for (auto& modulator : randoms)
+            processRandom (modulator, isPlaying, hostTick);
 
         for (auto& follower : followers)
         {
@@ -236,7 +234,7 @@ namespace qvl
                 if (x < 1.0 / ticksPerCycle)
                 {
                     lfo.noisePrevious = lfo.noiseNext;
-                    lfo.noiseNext = randomUnit();
+                    lfo.noiseNext = randomUnit (random);
                 }
 
                 lfo.output = static_cast<float> (2.0 * (lfo.noisePrevious + (lfo.noiseNext - lfo.noisePrevious) * x) - 1.0);
@@ -244,33 +242,33 @@ namespace qvl
         }
     }
 
-    void ModulationEngine::processRandom (RandomState& random, bool isPlaying, std::int64_t hostTick)
+    void ModulationEngine::processRandom (RandomState& modulator, bool isPlaying, std::int64_t hostTick)
     {
-        if (isPlaying && random.synced)
-            random.tickCounter = hostTick;
+        if (isPlaying && modulator.synced)
+            modulator.tickCounter = hostTick;
         else
-            ++random.tickCounter;
+            ++modulator.tickCounter;
 
         // fminf would turn a NaN rate into the fastest rate; treat it as no rate instead.
-        const float rate = std::isnan (random.rate) ? 0.0f : std::fmin (random.rate, controlRate * 0.5f);
+        const float rate = std::isnan (modulator.rate) ? 0.0f : std::fmin (modulator.rate, controlRate * 0.5f);
 
-        random.cleared = random.cleared || random.clearRequest;
-        bool fire = random.triggerRequest;
+        modulator.cleared = modulator.cleared || modulator.clearRequest;
+        bool fire = modulator.triggerRequest;
 
         if (rate > 0.001f)
         {
             const auto period = firingPeriod (controlRate, rate);
             // Drawn on every opportunity, fired or not, so the sequence does not depend on the trigger.
-            const float u = randomUnit();
-            fire = fire || (u <= random.probability && random.tickCounter % period == 0);
+            const float u = randomUnit (random);
+            fire = fire || (u <= modulator.probability && modulator.tickCounter % period == 0);
         }
 
         if (fire)
         {
-            for (auto& value : random.values)
-                value = randomBipolar();
+            for (auto& value : modulator.values)
+                value = randomBipolar (random);
 
-            random.cleared = false;
+            modulator.cleared = false;
         }
     }
 

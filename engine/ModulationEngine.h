@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/ControlRandom.h"
+
 #include <atomic>
 #include <cstdint>
 #include <vector>
@@ -132,6 +134,10 @@ namespace qvl
         float controlRate = 1.0f;
         std::vector<ModulationSource> sources;
         std::vector<ModulatorInfo> modulators;
+
+        // Noise points, firing chances and random values; the control tick's reverse decisions
+        // draw from it too, on the same thread.
+        ControlRandom random;
 
     private:
         void processLfo (LfoState&, bool isPlaying, std::int64_t hostTick);

@@ -1,7 +1,6 @@
 #include "processor/PluginProcessor.h"
 
 #include "engine/Decibels.h"
-#include "engine/RuntimeRandom.h"
 
 #include <juce_dsp/juce_dsp.h>
 
@@ -168,8 +167,8 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
     if (bypassed && faded)
         return;
 
-    // One look per block: the lookup takes the framework's editor lock.
-    editorOpen = getActiveEditor() != nullptr;
+    // Never getActiveEditor(): it takes the framework's editor lock, held while an editor is built.
+    editorOpen = isEditorOpen();
 
     // A single NaN or infinity would stay in the feedback loop for good; treat it as silence, before
     // the input follower of the first tick measures it.
@@ -328,7 +327,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         const float semitones = std::floor (pitch / 12.0f) * 12.0f + quantized;
 
         const float reverseProbability = modulatedReal (*p.reverseProbability);
-        const float u = (float) qvl::runtimeRand() / 32767.0f;
+        const float u = (float) modulationEngine.random.next() / 32767.0f;
         const float sign = reverseProbability > u ? -1.0f : 1.0f;
         state.ratio = std::pow (2.0f, (semitones * 100.0f) / 1200.0f) * sign;
 

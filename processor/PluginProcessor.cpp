@@ -1,6 +1,7 @@
 #include "processor/PluginProcessor.h"
 
 #include <cmath>
+#include <limits>
 
 juce::AudioProcessor::BusesProperties QuorvalisPluginAudioProcessor::makeBuses()
 {
@@ -58,11 +59,13 @@ void QuorvalisPluginAudioProcessor::prepareToPlay (double sampleRate, int maximu
 {
     wasPlaying = false;
 
+    if (! (std::isfinite (sampleRate) && sampleRate > 0.0 && sampleRate <= maximumSampleRate))
+        sampleRate = preparedSampleRate > 0.0 ? preparedSampleRate : fallbackSampleRate;
+
     const int inputs = getTotalNumInputChannels();
     const int outputs = getTotalNumOutputChannels();
 
-    // NaN compares unequal, so a NaN rate always prepares again.
-    if (! (sampleRate == preparedSampleRate) || maximumExpectedSamplesPerBlock != preparedBlockSize
+    if (sampleRate != preparedSampleRate || maximumExpectedSamplesPerBlock != preparedBlockSize
         || inputs != preparedInputChannels || outputs != preparedOutputChannels)
     {
         preparedSampleRate = sampleRate;
@@ -106,14 +109,25 @@ void QuorvalisPluginAudioProcessor::releaseResources()
 {
 }
 
-double QuorvalisPluginAudioProcessor::getTailLengthSeconds() const { return 0.0; }
+// Freeze and feedback can keep the loop sounding for ever after the input falls silent; a host
+// that suspends silent plug-ins must not cut it off.
+double QuorvalisPluginAudioProcessor::getTailLengthSeconds() const { return std::numeric_limits<double>::infinity(); }
 bool QuorvalisPluginAudioProcessor::acceptsMidi() const { return false; }
 bool QuorvalisPluginAudioProcessor::producesMidi() const { return false; }
 juce::AudioProcessorParameter* QuorvalisPluginAudioProcessor::getBypassParameter() const { return bypassParameter; }
 
+namespace
+{
+    struct GenericEditor : juce::GenericAudioProcessorEditor
+    {
+        explicit GenericEditor (QuorvalisPluginAudioProcessor& p) : juce::GenericAudioProcessorEditor (p), token (p) {}
+        QuorvalisPluginAudioProcessor::OpenEditorToken token;
+    };
+}
+
 juce::AudioProcessorEditor* QuorvalisPluginAudioProcessor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor (*this);
+    return new GenericEditor (*this);
 }
 
 bool QuorvalisPluginAudioProcessor::hasEditor() const { return true; }

@@ -5,6 +5,7 @@
 #include "engine/ModulationEngine.h"
 #include "processor/DisplaySnapshot.h"
 #include "processor/ParameterHandles.h"
+#include "processor/ParameterLockFlags.h"
 #include "processor/Presets.h"
 #include "processor/ProgramProperties.h"
 #include "processor/StreamState.h"
@@ -84,7 +85,7 @@ public:
     juce::Array<ModulationSlotParameters> modulationSlotParameters;
 
     // Bit 0: routing parameter; bit 1: locked. One entry per parameter index.
-    juce::Array<int> parameterLockFlags;
+    ParameterLockFlags parameterLockFlags;
 
     juce::HashMap<juce::AudioParameterInt*, const TimebaseRangeTable*> timebaseRanges;
 
@@ -109,6 +110,27 @@ public:
 
     // The parameter's modulated value in its own units, rounded half to even.
     int getModulatedIntValue (const juce::RangedAudioParameter& parameter) const;
+
+    // Every editor of this processor holds one for its whole life, so the audio thread can tell
+    // whether an editor is open without the framework's editor lock, which is held while an
+    // editor is being built.
+    class OpenEditorToken
+    {
+    public:
+        explicit OpenEditorToken (QuorvalisPluginAudioProcessor& p) : count (p.openEditors) { count.fetch_add (1); }
+        ~OpenEditorToken() { count.fetch_sub (1); }
+
+    private:
+        std::atomic<int>& count;
+        JUCE_DECLARE_NON_COPYABLE (OpenEditorToken)
+    };
+
+    bool isEditorOpen() const noexcept { return openEditors.load (std::memory_order_relaxed) > 0; }
+
+    // Rates a host may hand over that are not finite, not positive or beyond any real interface
+    // keep the last good rate.
+    static constexpr double fallbackSampleRate = 44100.0;
+    static constexpr double maximumSampleRate = 1536000.0;
 
 private:
     static BusesProperties makeBuses();
@@ -152,9 +174,11 @@ private:
 
         float normalised()
         {
+            // A switch's stored value is its normalised value; get() would only say whether it is
+            // at 0.5 or more, and a change from 0.2 to 0.3 would go unseen.
             const float stored = asFloat != nullptr ? asFloat->get()
                                : asInt != nullptr   ? (float) asInt->get()
-                               : asBool != nullptr  ? (asBool->get() ? 1.0f : 0.0f)
+                               : asBool != nullptr  ? parameter->getValue()
                                                     : std::numeric_limits<float>::quiet_NaN();
 
             if (! (stored == lastStored))
@@ -206,6 +230,7 @@ private:
     juce::SmoothedValue<float> inputGainSmoother { 0.0f };
 
     juce::Random random;
+    std::atomic<int> openEditors { 0 };
     bool editorOpen = false; // looked up once per processed block
     bool wasPlaying = false;
     juce::int64 timeInSamples = 0;

@@ -84,8 +84,8 @@ void QuorvalisPluginAudioProcessor::getStateInformation (juce::MemoryBlock& dest
     setVersionProperties (copy);
 
     juce::Array<juce::var> flags;
-    for (const int flag : parameterLockFlags)
-        flags.add (juce::String (flag));
+    for (int i = 0; i < parameterLockFlags.size(); ++i)
+        flags.add (juce::String (parameterLockFlags[i]));
 
     juce::ValueTree lockTree (lockTreeType);
     lockTree.setProperty (lockFlagsProperty, flags, nullptr);

@@ -107,15 +107,15 @@ TEST_F (BadModulationInput, RandomWithoutARateFiresOnlyOnTrigger)
     random.rate = notANumber;
     random.probability = 1.0f;
 
-    std::srand (11);
-    const int first = std::rand();
-    std::srand (11);
+    engine.random.setSeed (11);
+    const int first = engine.random.next();
+    engine.random.setSeed (11);
 
     for (int i = 0; i < 100; ++i)
         engine.process (false, 0);
 
     EXPECT_TRUE (random.cleared);
-    EXPECT_EQ (std::rand(), first);
+    EXPECT_EQ (engine.random.next(), first);
 
     random.triggerRequest = true;
     engine.process (false, 0);
@@ -238,7 +238,7 @@ TEST_F (ModulationAllocation, TicksWithEveryModulatorAndSlotAllocateNothing)
 
     int changedTargets = 0;
     std::size_t allocations = 0;
-    std::srand (77);
+    engine.random.setSeed (77);
 
     {
         const qvl::test::ScopedAllocationCounter counter;

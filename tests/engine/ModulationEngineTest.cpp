@@ -17,9 +17,6 @@ namespace
 
     constexpr float tolerance = 1.0e-6f;
 
-    // rand() reduced to 0..32767 the way the engine takes it: the top 15 bits where RAND_MAX is wider.
-    int draw() { return std::rand() / (RAND_MAX / 32768 + 1); }
-
     float unitFromRand (int r)    { return r / 32767.0f; }
     float bipolarFromRand (int r) { return 2.0f * r / 32767.0f - 1.0f; }
 
@@ -212,11 +209,11 @@ TEST_F (LfoModulator, NoiseMovesBetweenPointsDrawnAtEachCycleStart)
         lfo.shape = shape;
         lfo.frequency = 87.5f;
 
-        std::srand (1234);
-        const float n1 = unitFromRand (draw());
-        const float n2 = unitFromRand (draw());
-        const float n3 = unitFromRand (draw());
-        std::srand (1234);
+        engine.random.setSeed (1234);
+        const float n1 = unitFromRand (engine.random.next());
+        const float n2 = unitFromRand (engine.random.next());
+        const float n3 = unitFromRand (engine.random.next());
+        engine.random.setSeed (1234);
 
         // First cycle runs from the initial point 0 to n1.
         EXPECT_NEAR (tick(), -1.0f, tolerance);
@@ -230,7 +227,7 @@ TEST_F (LfoModulator, NoiseMovesBetweenPointsDrawnAtEachCycleStart)
         EXPECT_FLOAT_EQ (lfo.noiseNext, n2);
 
         // Exactly one draw per cycle so far.
-        EXPECT_EQ (unitFromRand (draw()), n3);
+        EXPECT_EQ (unitFromRand (engine.random.next()), n3);
     }
 }
 
@@ -273,11 +270,11 @@ TEST_F (RandomModulator, SilentUntilFiredAndAfterAClear)
     engine.process (false, 0);
     EXPECT_FLOAT_EQ (engine.getModulatedValue (10), 0.2f);
 
-    std::srand (99);
+    engine.random.setSeed (99);
     std::vector<float> expected;
     for (int i = 0; i < 64; ++i)
-        expected.push_back (bipolarFromRand (draw()));
-    std::srand (99);
+        expected.push_back (bipolarFromRand (engine.random.next()));
+    engine.random.setSeed (99);
 
     random.triggerRequest = true;
     engine.process (false, 0);
@@ -324,15 +321,15 @@ TEST_F (RandomModulator, RateZeroFiresOnlyOnTriggerAndDrawsNothing)
         random.rate = rate;
         random.probability = 1.0f;
 
-        std::srand (5);
-        const int first = std::rand();
-        std::srand (5);
+        engine.random.setSeed (5);
+        const int first = engine.random.next();
+        engine.random.setSeed (5);
 
         for (int i = 0; i < 2000; ++i)
             engine.process (false, 0);
 
         EXPECT_TRUE (random.cleared);
-        EXPECT_EQ (std::rand(), first) << "rate " << rate;
+        EXPECT_EQ (engine.random.next(), first) << "rate " << rate;
     }
 }
 
@@ -345,11 +342,11 @@ TEST (RandomModulatorTiming, FiresOnPeriodBoundariesWithCertainty)
     random.rate = 35.0f;         // period of 10 ticks
     random.probability = 1.0f;
 
-    std::srand (42);
+    engine.random.setSeed (42);
     std::vector<int> draws;
     for (int i = 0; i < 30; ++i)
-        draws.push_back (draw());
-    std::srand (42);
+        draws.push_back (engine.random.next());
+    engine.random.setSeed (42);
 
     // Ticks 1..9 draw one u each and do not fire; tick 10 draws u, then the three values.
     for (int t = 1; t <= 9; ++t)
@@ -380,11 +377,11 @@ TEST (RandomModulatorTiming, ProbabilityGatesEachOpportunity)
     random.rate = 175.0f;        // every second tick is an opportunity
     random.probability = 0.5f;
 
-    std::srand (2024);
+    engine.random.setSeed (2024);
     std::vector<int> draws;
     for (int i = 0; i < 4000; ++i)
-        draws.push_back (draw());
-    std::srand (2024);
+        draws.push_back (engine.random.next());
+    engine.random.setSeed (2024);
 
     size_t next = 0;
     std::vector<float> expected (2, 0.0f);
@@ -449,8 +446,8 @@ TEST (RandomModulatorTiming, SyncedCountsHostTicksWhilePlaying)
 
 TEST_F (RandomModulator, ValuesAndNoiseCoverTheirWholeRangeAndNoMore)
 {
-    // Guards against a runtime whose RAND_MAX is wider than 32767.
-    std::srand (8);
+    // Guards against draws outside 0..32767.
+    engine.random.setSeed (8);
     auto& lfo = engine.lfos[0];
     lfo.shape = 5;
     lfo.frequency = 175.0f;
@@ -490,7 +487,7 @@ TEST_F (RandomModulator, EachSlotTakesItsOwnValue)
     engine.setBaseValue (20, 0.5f);
     engine.setBaseValue (21, 0.5f);
 
-    std::srand (3);
+    engine.random.setSeed (3);
     engine.randoms[1].triggerRequest = true;
     engine.process (false, 0);
 

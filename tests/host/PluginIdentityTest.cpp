@@ -63,6 +63,8 @@ TEST (PluginIdentity, HostSeesNameVendorVersionAndCategory)
     EXPECT_EQ (result.value ("accepts midi"), "no");
     EXPECT_EQ (result.value ("produces midi"), "no");
     EXPECT_EQ (result.value ("latency"), "0 samples");
+    // Through the VST3 wrapper: an infinite tail, so hosts never suspend the looping buffer.
+    EXPECT_EQ (result.value ("tail"), "inf s");
     EXPECT_EQ (result.value ("parameters"), "449");
     // The host's bypass switch is the plug-in's own first parameter.
     EXPECT_EQ (result.value ("bypass parameter"), "0 Bypass");

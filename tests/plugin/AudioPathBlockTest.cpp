@@ -312,9 +312,7 @@ TEST (AudioPathBypass, BypassedProcessingIsTheSameCall)
         auto viaProcess = input (256, block * 256);
         auto viaBypassed = viaProcess;
 
-        std::srand ((unsigned) block);
         a.processBlock (viaProcess, midi);
-        std::srand ((unsigned) block);
         b.processBlockBypassed (viaBypassed, midi);
 
         ASSERT_TRUE (sameSamples (viaProcess, viaBypassed, 0, 256)) << "block " << block;
@@ -442,4 +440,55 @@ TEST (AudioPathBypass, FadedOnlyWhenBothOutputRampsRest)
         }
         EXPECT_FALSE (Access::bufferGainSmoother (p).isSmoothing());
     }
+}
+
+// The output is dry x input + buffer gain x the sample each write replaced + granulator gain x
+// the grains, bit for bit: each part is rendered alone (the other gains at -100 dB, which is
+// silence) and the parts are summed in the mixing order. Compared once the opening resize fade,
+// which brings the dry signal up in every render, is over.
+TEST (AudioPathMix, OutputIsTheExactSumOfItsThreeParts)
+{
+    const auto render = [] (float dry, float buffer, float granulator)
+    {
+        QuorvalisPluginAudioProcessor p;
+        prepare (p, 48000.0, 512);
+        setRealValue (p, "gain_db_dry", dry);
+        setRealValue (p, "gain_db_buffer", buffer);
+        setRealValue (p, "gain_db_granulator", granulator);
+        return run (p, 4800, 512);
+    };
+
+    const auto all = render (-6.0f, -3.0f, -9.0f);
+    const auto dry = render (-6.0f, -100.0f, -100.0f);
+    const auto buffer = render (-100.0f, -3.0f, -100.0f);
+    const auto grains = render (-100.0f, -100.0f, -9.0f);
+    ASSERT_GT (grains.getMagnitude (0, 4800), 0.01f);
+    ASSERT_GT (buffer.getMagnitude (0, 4800), 0.01f);
+
+    for (int c = 0; c < 2; ++c)
+        for (int i = 2048; i < 4800; ++i)
+            ASSERT_EQ (all.getSample (c, i), (dry.getSample (c, i) + buffer.getSample (c, i)) + grains.getSample (c, i))
+                << "channel " << c << " sample " << i;
+}
+
+// Subnormal numbers are flushed to zero while processing (they would cost a hundred times as
+// much in the feedback loop), and the host thread's own setting is back afterwards.
+TEST (AudioPathMix, ProcessingFlushesSubnormalsToZero)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 512);
+    run (p, 4800, 512, silence);   // the dry ramp is over: the dry gain is exactly 1
+
+    const float tiny = std::numeric_limits<float>::denorm_min() * 1000.0f;
+    juce::AudioBuffer<float> block (2, 512);
+    for (int c = 0; c < 2; ++c)
+        for (int i = 0; i < 512; ++i)
+            block.setSample (c, i, tiny);
+
+    juce::MidiBuffer midi;
+    p.processBlock (block, midi);
+    EXPECT_EQ (block.getMagnitude (0, 512), 0.0f);
+
+    volatile float survivor = tiny;
+    EXPECT_EQ (survivor * 1.0f, tiny);
 }

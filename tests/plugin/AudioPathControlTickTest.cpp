@@ -73,7 +73,7 @@ TEST (AudioPathControlTick, ReverseProbabilityOneReversesEveryTick)
     QuorvalisPluginAudioProcessor p;
     prepare (p, 48000.0, 512);
     setRealValue (p, "stream_1_reverse_probability", 1.0f);
-    std::srand (7);
+    p.modulationEngine.random.setSeed (7);
 
     int reversed = 0;
     for (int tick = 0; tick < 50; ++tick)
@@ -235,6 +235,67 @@ TEST (AudioPathControlTick, FirstTickReadsModulatorsAndSlotsAtZero)
     EXPECT_FLOAT_EQ (p.modulationEngine.lfos[0].frequency, 1.0f);
     EXPECT_EQ (p.modulationEngine.randoms[0].probability, 1.0f);
     EXPECT_NEAR (p.modulationEngine.macros[0].value, 0.7f, 1e-6f);
+}
+
+// A switch's stored value is its normalised value: every change must reach the engine, not only
+// one that crosses 0.5, since a slot may modulate the switch from there.
+TEST (AudioPathControlTick, SwitchBaseValuesFollowEveryChange)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 512);
+    const int freeze = indexOf (p, "freeze");
+
+    for (const float value : { 0.2f, 0.3f, 0.45f, 0.7f, 0.6f, 0.0f })
+    {
+        setNormalised (p, "freeze", value);
+        run (p, 137, 137);
+        EXPECT_FLOAT_EQ (p.modulationEngine.baseValues[(size_t) freeze], value);
+    }
+}
+
+// The processor's range arithmetic must round like the plain formula, without fused
+// multiply-adds (which some targets' compilers use by default): the increment of a linear range is
+// start + (end - start) * proportion, rounded after each operation.
+TEST (AudioPathControlTick, LinearRangesRoundLikeThePlainFormula)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 512);
+    juce::Random random (17);
+
+    for (int k = 0; k < 2000; ++k)
+    {
+        setNormalised (p, "stream_1_increment", random.nextFloat());
+        juce::AudioBuffer<float> chunk (2, 137);
+        chunk.clear();
+        Access::updateControlTick (p, chunk);
+
+        const float proportion = p.modulationEngine.getModulatedValue (indexOf (p, "stream_1_increment"));
+        volatile float product = 8.0f * proportion; // kept apart from the addition on purpose
+        ASSERT_EQ (p.streamStates[0].increment, -4.0f + product) << "proportion " << proportion;
+    }
+}
+
+// A gain that is still ramping keeps its target: a new one is taken only when the ramp has ended.
+TEST (AudioPathControlTick, NoNewGainTargetWhileAGainRamps)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 512);
+    run (p, 4800, 480);  // the opening ramps are over
+    auto& dry = Access::dryGainSmoother (p);
+    ASSERT_FALSE (dry.isSmoothing());
+
+    setRealValue (p, "gain_db_dry", -20.0f);
+    run (p, 137, 137);
+    ASSERT_TRUE (dry.isSmoothing());
+    EXPECT_FLOAT_EQ (dry.getTargetValue(), dbToGain (-20.0f));
+
+    setRealValue (p, "gain_db_dry", -6.0f);
+    run (p, 137, 137);  // mid-ramp: the target stands
+    EXPECT_FLOAT_EQ (dry.getTargetValue(), dbToGain (-20.0f));
+
+    run (p, 480, 480);
+    run (p, 137, 137);  // a tick after the ramp: the new target is taken
+    EXPECT_FLOAT_EQ (dry.getTargetValue(), dbToGain (-6.0f));
 }
 
 TEST_F (FollowerFixture, LevelsMapFromMinus100To0Decibels)

@@ -48,6 +48,29 @@ TEST (AudioPathHost, SampleRatesAndLayouts)
     }
 }
 
+// A rate that is not a finite positive number (or beyond any interface) must neither reach the
+// size arithmetic nor leave the processor unusable: the last good rate stays, 44100 before any.
+TEST (AudioPathHost, UnusableSampleRatesKeepTheLastGoodRate)
+{
+    const double unusable[] = { std::numeric_limits<double>::quiet_NaN(), std::numeric_limits<double>::infinity(),
+                                -48000.0, 0.0, 1.0e12 };
+
+    for (const double rate : unusable)
+    {
+        SCOPED_TRACE (rate);
+        QuorvalisPluginAudioProcessor fresh, prepared;
+        prepare (prepared, 96000.0, 512);
+        prepare (fresh, rate, 512);
+        prepare (prepared, rate, 512);
+
+        EXPECT_EQ (fresh.circularBuffer.getMaxLength(), 44100 * 5);
+        EXPECT_EQ (prepared.circularBuffer.getMaxLength(), 96000 * 5);
+        EXPECT_EQ (Access::tickLength (prepared), 274);
+        EXPECT_TRUE (allFinite (run (fresh, 2048, 512)));
+        EXPECT_TRUE (allFinite (run (prepared, 2048, 512)));
+    }
+}
+
 TEST (AudioPathHost, EmptyBlocksChangeNothing)
 {
     QuorvalisPluginAudioProcessor p;

@@ -4,8 +4,10 @@
 #include "tests/plugin/AudioPathTestSupport.h"
 #include "tests/support/AllocationCounter.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <thread>
 
 using namespace qvl::test;
@@ -178,6 +180,107 @@ TEST (AudioPathRealtime, PreparedSizeBelowOneTick)
     EXPECT_GT (r.p.grainPool.getActiveCount(), 0);
 }
 
+// The framework holds its editor lock while an editor is built; the audio thread must never wait
+// for it. The worst block while a slow editor is built is compared with the worst block without.
+TEST (AudioPathRealtime, SlowEditorConstructionNeverStallsTheAudioThread)
+{
+    struct SlowEditorProcessor : QuorvalisPluginAudioProcessor
+    {
+        juce::AudioProcessorEditor* createEditor() override
+        {
+            std::this_thread::sleep_for (std::chrono::milliseconds (200));
+            return QuorvalisPluginAudioProcessor::createEditor();
+        }
+    };
+
+    const auto worstBlock = [] (bool openEditor)
+    {
+        SlowEditorProcessor p;
+        prepare (p, 48000.0, 256);
+        std::atomic<bool> stop { false };
+        std::atomic<double> worst { 0.0 };
+
+        std::thread audio ([&]
+        {
+            juce::AudioBuffer<float> block (2, 256);
+            juce::MidiBuffer midi;
+
+            while (! stop.load())
+            {
+                fill (block, 0, sine);
+                const auto start = std::chrono::steady_clock::now();
+                p.processBlock (block, midi);
+                const std::chrono::duration<double> took = std::chrono::steady_clock::now() - start;
+                worst = std::max (worst.load(), took.count());
+            }
+        });
+
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        EditorPtr editor (openEditor ? p.createEditorIfNeeded() : nullptr);
+        if (! openEditor)
+            std::this_thread::sleep_for (std::chrono::milliseconds (200));
+        std::this_thread::sleep_for (std::chrono::milliseconds (50));
+
+        stop = true;
+        audio.join();
+        EXPECT_EQ (p.isEditorOpen(), openEditor);
+        return worst.load();
+    };
+
+    const double without = worstBlock (false);
+    const double with = worstBlock (true);
+    EXPECT_LT (with, without + 0.1) << "worst block " << with * 1000.0 << " ms against " << without * 1000.0 << " ms";
+}
+
+// Each processor draws its own random numbers: the C runtime's shared, locked generator is left
+// alone, and a second instance running alongside changes nothing in the first one's output.
+TEST (AudioPathRealtime, EachProcessorDrawsItsOwnRandomNumbers)
+{
+    const auto render = [] (QuorvalisPluginAudioProcessor* other)
+    {
+        QuorvalisPluginAudioProcessor p;
+        for (auto* q : { &p, other })
+        {
+            if (q == nullptr)
+                continue;
+            prepare (*q, 48000.0, 256);
+            setRealValue (*q, "stream_1_reverse_probability", 0.5f);
+            setRealValue (*q, "modulation_1_target", (float) indexOf (*q, "stream_1_grain_pitch"));
+            setRealValue (*q, "modulator_1_modulator_index", 4.0f);
+            setRealValue (*q, "modulation_1_amount", 0.5f);
+            setRealValue (*q, "modulator_random_1_rate", 1.0f);
+        }
+
+        juce::AudioBuffer<float> out (2, 256 * 40), block (2, 256);
+        juce::MidiBuffer midi;
+        for (int b = 0; b < 40; ++b)
+        {
+            fill (block, b * 256, sine);
+            p.processBlock (block, midi);
+            out.copyFrom (0, b * 256, block, 0, 0, 256);
+
+            if (other != nullptr)
+            {
+                fill (block, b * 256, sine);
+                other->processBlock (block, midi);
+            }
+        }
+        return out;
+    };
+
+    std::srand (3);
+    const int next = std::rand();
+    std::srand (3);
+
+    const auto alone = render (nullptr);
+    QuorvalisPluginAudioProcessor neighbour;
+    const auto besideAnother = render (&neighbour);
+
+    EXPECT_EQ (std::rand(), next);
+    for (int i = 0; i < alone.getNumSamples(); ++i)
+        ASSERT_EQ (alone.getSample (0, i), besideAnother.getSample (0, i)) << "sample " << i;
+}
+
 TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
 {
     QuorvalisPluginAudioProcessor p;
@@ -206,6 +309,19 @@ TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
         }
     });
 
+    // The editor's lock toggling and overlay reads, against the host thread's save and restore.
+    std::thread editor ([&]
+    {
+        juce::Random choice (99);
+        int seen = 0;
+        while (! stop.load())
+        {
+            p.parameterLockFlags.toggle (choice.nextInt (p.parameterLockFlags.size()), 3);
+            seen += p.parameterLockFlags[choice.nextInt (p.parameterLockFlags.size())];
+        }
+        juce::ignoreUnused (seen);
+    });
+
     juce::Random random (1234);
     const auto& parameters = p.getParameters();
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (2);
@@ -228,6 +344,7 @@ TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
 
     stop = true;
     audio.join();
+    editor.join();
 
     EXPECT_TRUE (finite.load());
     EXPECT_GT (blocks.load(), 10);

@@ -78,6 +78,21 @@ TEST (AudioPathScheduling, FreeRunningStreamStartsEveryPeriodPlusOneSamples)
         EXPECT_EQ (s.stream, 0);
 }
 
+// A grain that falls due while the limit is reached is dropped, and the stream's countdown starts
+// again as if it had started: the next grain waits a whole period, not until the pool has room.
+TEST (AudioPathScheduling, DueGrainDroppedByTheLimitStillRestartsItsCountdown)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 512);
+    useFullBuffer (p);
+    setRealValue (p, "grain_count_limit", 1.0f);
+    setStreamRateMs (p, 1, 100.0f);
+    setTimed (p, "stream_1_grain_length", "stream_1_grain_length_timebase", grainLengthRanges, Timebase::milliseconds, 150.0f);
+
+    const auto starts = grainStarts (p, 0, 10000);
+    EXPECT_EQ (samplesOf (starts), (std::vector<juce::int64> { 0, 9602 }));
+}
+
 TEST (AudioPathScheduling, PeriodZeroMakesAGrainDueOnEverySample)
 {
     QuorvalisPluginAudioProcessor p;

@@ -173,7 +173,7 @@ TEST_F (SnapshotFixture, ResizedBufferIsPublishedAtItsNewLength)
 TEST_F (SnapshotFixture, ReverseGrainBeforeTheLoopStartIsShownAtTheLoopEnd)
 {
     setRealValue (p, "stream_1_reverse_probability", 1.0f);
-    std::srand (1);
+    p.modulationEngine.random.setSeed (1);
     setTimed (p, "stream_1_grain_length", "stream_1_grain_length_timebase", grainLengthRanges, Timebase::seconds, 1.0f);
     run (p, 512, 512);
 

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
+
 namespace
 {
     using Set = juce::AudioChannelSet;
@@ -21,7 +23,8 @@ TEST (ProcessorBasics, NameMidiTailAndEditor)
     EXPECT_EQ (processor.getName(), "Quorvalis");
     EXPECT_FALSE (processor.acceptsMidi());
     EXPECT_FALSE (processor.producesMidi());
-    EXPECT_EQ (processor.getTailLengthSeconds(), 0.0);
+    // Freeze and feedback keep the loop sounding: hosts must not suspend it on silent input.
+    EXPECT_EQ (processor.getTailLengthSeconds(), std::numeric_limits<double>::infinity());
     EXPECT_TRUE (processor.hasEditor());
     EXPECT_FALSE (processor.supportsDoublePrecisionProcessing());
 }

@@ -121,11 +121,12 @@ namespace
     }
 
     // The flags a new processor starts with, worked out from the parameter IDs.
-    juce::Array<int> routingFlags (Processor& processor)
+    ParameterLockFlags routingFlags (Processor& processor)
     {
-        juce::Array<int> flags;
+        ParameterLockFlags flags;
+        flags.resize (processor.getParameters().size());
         for (auto* p : processor.getParameters())
-            flags.add (isRoutingId (dynamic_cast<juce::RangedAudioParameter&> (*p).paramID) ? 1 : 0);
+            flags.set (p->getParameterIndex(), isRoutingId (dynamic_cast<juce::RangedAudioParameter&> (*p).paramID) ? 1 : 0);
         return flags;
     }
 
@@ -699,7 +700,7 @@ TEST (HostStateLockFlags, ResetClearsLocksRestoresMarksAndFixesTheSize)
     processor.resetParameterLockFlags();
     EXPECT_EQ (processor.parameterLockFlags, fresh);
 
-    processor.parameterLockFlags.insertMultiple (-1, 2, 100);
+    processor.parameterLockFlags.resize (600);
     processor.resetParameterLockFlags();
     EXPECT_EQ (processor.parameterLockFlags, fresh);
     EXPECT_EQ (processor.parameterLockFlags, routingFlags (processor));
