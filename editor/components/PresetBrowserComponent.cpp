@@ -121,8 +121,9 @@ void PresetBrowserComponent::setMode (juce::Rectangle<int> area, int newMode, fl
                                                                 panelMargin, panelMargin, panelMargin, panelMargin });
     content->setTransform (juce::AffineTransform::scale (scale, scale));
 
-    setBounds (area);
+    // Added before the bounds change: centring the panel needs its parent.
     addAndMakeVisible (*content);
+    setBounds (area);
     setVisible (true);
     toFront (true);
 
