@@ -1,0 +1,11 @@
+#include "editor/components/FileNameInputFilter.h"
+
+namespace qvl
+{
+
+juce::String FileNameInputFilter::filterNewText (juce::TextEditor&, const juce::String& newInput)
+{
+    return newInput.removeCharacters (removedCharacters);
+}
+
+} // namespace qvl

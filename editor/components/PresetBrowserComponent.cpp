@@ -1,0 +1,308 @@
+#include "editor/components/PresetBrowserComponent.h"
+
+#include "editor/components/FileNameInputFilter.h"
+#include "editor/components/ListBoxComponent.h"
+
+#if ! JUCE_WINDOWS
+ #include <sys/stat.h>
+ #include <cstdlib>
+#endif
+
+namespace qvl
+{
+
+namespace
+{
+    using Container = next::ContainerComponent;
+
+    constexpr int panelMargin = 16;
+    constexpr int panelSpacing = 8;
+    constexpr int maximumListHeight = 400;
+    constexpr double listHeightShare = 0.66;
+    constexpr int categoryListWidth = 300;
+    constexpr int presetListWidth = 400;
+    constexpr int dialogItemWidth = 80;
+    constexpr int dialogItemHeight = 24;
+    constexpr int wideDialogItemWidth = 480;
+    constexpr float panelCornerSize = 4.0f;
+
+    Container::Options dialogColumn()
+    {
+        return { true, panelSpacing, dialogItemWidth, dialogItemHeight, 0, 0, 0, 0 };
+    }
+
+    Container::Options dialogRow()
+    {
+        return { false, panelSpacing, dialogItemWidth, dialogItemHeight, 0, 0, 0, 0 };
+    }
+
+    template <typename ComponentType, typename... Args>
+    ComponentType* addOwned (Container& container, int width, Args&&... args)
+    {
+        return container.addOwnedItem (std::make_unique<ComponentType> (std::forward<Args> (args)...), width);
+    }
+
+   #if ! JUCE_WINDOWS
+    // The path with every symbolic link resolved; an empty File when it does not exist.
+    juce::File resolvedPath (const juce::File& file)
+    {
+        char* resolved = ::realpath (file.getFullPathName().toRawUTF8(), nullptr);
+
+        if (resolved == nullptr)
+            return {};
+
+        const juce::File result (juce::String::fromUTF8 (resolved));
+        std::free (resolved);
+        return result;
+    }
+   #endif
+
+    // Only a plain file whose folder really lies in the preset folder may be deleted: never the
+    // folder itself, a sub-folder, a link, or anything a linked folder leads to outside.
+    bool isRegularFileInside (const juce::File& file, const juce::File& folder)
+    {
+        if (file.getFullPathName().isEmpty() || folder.getFullPathName().isEmpty())
+            return false;
+
+       #if JUCE_WINDOWS
+        return file.existsAsFile() && ! file.isSymbolicLink() && file.isAChildOf (folder);
+       #else
+        struct stat info;
+
+        if (::lstat (file.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
+            return false;
+
+        const auto parent = resolvedPath (file.getParentDirectory());
+        const auto root = resolvedPath (folder);
+
+        return parent != juce::File() && root != juce::File() && (parent == root || parent.isAChildOf (root));
+       #endif
+    }
+}
+
+PresetBrowserComponent::PresetBrowserComponent (Presets& presetsToUse)
+    : presets (presetsToUse)
+{
+    setWantsKeyboardFocus (true);
+}
+
+PresetBrowserComponent::~PresetBrowserComponent()
+{
+    content.reset();
+}
+
+juce::File PresetBrowserComponent::getDeletableCurrentPreset() const
+{
+    const auto current = presets.getCurrentPresetFile().file;
+    return isRegularFileInside (current, presets.getOptions().folder) ? current : juce::File();
+}
+
+void PresetBrowserComponent::setMode (juce::Rectangle<int> area, int newMode, float scale)
+{
+    if (newMode == mode)
+    {
+        close();
+        return;
+    }
+
+    if (newMode == deleteMode && getDeletableCurrentPreset() == juce::File())
+        return;
+
+    mode = newMode;
+
+    // The old panel's widgets go with it: no pointer into it may survive.
+    nameEditor = nullptr;
+    messageLabel = nullptr;
+    saveButton = nullptr;
+    overwriteButton = nullptr;
+    saveButtonRow = nullptr;
+
+    content = std::make_unique<Container> (Container::Options { true, panelSpacing, 0, 0,
+                                                                panelMargin, panelMargin, panelMargin, panelMargin });
+    content->setTransform (juce::AffineTransform::scale (scale, scale));
+
+    // Added before the bounds change: centring the panel needs its parent.
+    addAndMakeVisible (*content);
+    setBounds (area);
+    setVisible (true);
+    toFront (true);
+
+    if (mode == listMode)
+        buildList (area, scale);
+    else if (mode == saveMode)
+        buildSaveDialog();
+    else if (mode == deleteMode)
+        buildDeleteDialog();
+
+    resized();
+}
+
+void PresetBrowserComponent::close()
+{
+    mode = closedMode;
+    setVisible (false);
+}
+
+void PresetBrowserComponent::buildList (juce::Rectangle<int> area, float scale)
+{
+    auto categories = std::make_unique<ListBoxComponent>();
+    auto presetList = std::make_unique<ListBoxComponent>();
+    auto* presetRows = presetList.get();
+
+    for (const auto& category : presets.getCategories())
+    {
+        categories->addItem (category, [this, presetRows, category]
+        {
+            presetRows->clearItems();
+
+            for (const auto& entry : presets.getPresets (category))
+            {
+                const auto file = entry.file;
+                presetRows->addItem (entry.name, [this, file] { presets.loadPreset (file); });
+            }
+        });
+    }
+
+    auto* categoryRows = categories.get();
+    categoryRows->selectRow (0);
+
+    const auto listScale = scale > 0.0f ? (double) scale : 1.0;
+    const int height = juce::jmin (maximumListHeight, (int) (area.getHeight() * (listHeightShare / listScale)));
+
+    auto* row = content->addContainer ({ false, panelSpacing, dialogItemWidth, height, 0, 0, 0, 0 });
+    row->addOwnedItem (std::move (categories), categoryListWidth);
+    row->addOwnedItem (std::move (presetList), presetListWidth);
+}
+
+void PresetBrowserComponent::buildSaveDialog()
+{
+    auto* column = content->addContainer (dialogColumn());
+
+    addOwned<juce::Label> (*column, 0, juce::String(), "Save Preset");
+
+    nameEditor = addOwned<juce::TextEditor> (*column, wideDialogItemWidth);
+    nameEditor->setText (presets.getCurrentPresetFile().name, false);
+    nameEditor->setSelectAllWhenFocused (true);
+    nameEditor->setEscapeAndReturnKeysConsumed (false);    // Escape travels on and closes the browser
+    nameEditor->setInputFilter (new FileNameInputFilter(), true);
+
+    messageLabel = addOwned<juce::Label> (*column, wideDialogItemWidth);
+
+    saveButtonRow = column->addContainer (dialogRow());
+    auto* cancel = addOwned<juce::TextButton> (*saveButtonRow, 0, "Cancel");
+    saveButton = addOwned<juce::TextButton> (*saveButtonRow, 0, "Save");
+    overwriteButton = addOwned<juce::TextButton> (*saveButtonRow, 0, "Overwrite");
+    overwriteButton->setVisible (false);
+
+    cancel->onClick = [this] { close(); };
+    saveButton->onClick = [this] { saveClicked(); };
+    overwriteButton->onClick = [this] { saveClicked(); };
+
+    // Any edit asks again whether an existing preset may be replaced.
+    nameEditor->onTextChange = [this]
+    {
+        saveButton->setEnabled (true);
+        overwriteButton->setVisible (false);
+        messageLabel->setText ({}, juce::dontSendNotification);
+        saveButtonRow->layout (true);
+    };
+
+    nameEditor->onReturnKey = [this]
+    {
+        (overwriteButton->isVisible() ? overwriteButton : saveButton)->triggerClick();
+    };
+
+    nameEditor->grabKeyboardFocus();
+}
+
+void PresetBrowserComponent::saveClicked()
+{
+    const auto name = nameEditor->getText().trim();
+
+    if (name.isEmpty())
+        return;
+
+    if (presets.getPresetFileForName (name).existsAsFile() && saveButton->isEnabled())
+    {
+        saveButton->setEnabled (false);
+        overwriteButton->setVisible (true);
+        messageLabel->setText ("Overwrite existing preset: " + name.quoted() + "?", juce::dontSendNotification);
+        resized();
+        return;
+    }
+
+    presets.savePreset (name);
+    close();
+}
+
+void PresetBrowserComponent::buildDeleteDialog()
+{
+    auto* column = content->addContainer (dialogColumn());
+
+    addOwned<juce::Label> (*column, 0, juce::String(), "Delete Preset");
+    addOwned<juce::Label> (*column, wideDialogItemWidth, juce::String(),
+                           "Delete preset: " + presets.getCurrentPresetFile().name.quoted() + "?");
+
+    auto* buttons = column->addContainer (dialogRow());
+    auto* cancel = addOwned<juce::TextButton> (*buttons, 0, "Cancel");
+    auto* deleteButton = addOwned<juce::TextButton> (*buttons, 0, "Delete");
+
+    cancel->onClick = [this] { close(); };
+    deleteButton->onClick = [this] { deleteClicked(); };
+    deleteButton->grabKeyboardFocus();
+}
+
+void PresetBrowserComponent::deleteClicked()
+{
+    // Checked again: the current preset may have changed since the dialog opened.
+    const auto file = getDeletableCurrentPreset();
+
+    if (file != juce::File() && file.deleteFile())
+    {
+        presets.currentPresetFile = juce::File();
+        presets.updatePresetName (false);
+    }
+
+    close();
+}
+
+void PresetBrowserComponent::mouseDown (const juce::MouseEvent& event)
+{
+    auto* pressed = event.eventComponent;
+
+    if (content != nullptr && pressed != content.get() && ! content->isParentOf (pressed))
+        close();
+}
+
+void PresetBrowserComponent::paint (juce::Graphics& g)
+{
+    const auto background = findColour (juce::ResizableWindow::backgroundColourId);
+
+    g.fillAll (background.brighter (0.4f).withAlpha (0.7f));
+
+    if (content != nullptr)
+    {
+        g.setColour (background);
+        g.fillRoundedRectangle (content->getBounds().toFloat().transformedBy (content->getTransform()), panelCornerSize);
+    }
+}
+
+bool PresetBrowserComponent::keyPressed (const juce::KeyPress& key)
+{
+    if (key == juce::KeyPress::escapeKey)
+        close();
+
+    // Keys never leak to the host while the browser is open.
+    return true;
+}
+
+void PresetBrowserComponent::resized()
+{
+    if (content == nullptr)
+        return;
+
+    content->layout (true);
+    content->centreWithSize (content->getWidth(), content->getHeight());
+}
+
+} // namespace qvl
