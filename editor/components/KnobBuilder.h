@@ -20,6 +20,8 @@ struct KnobContext
     juce::OwnedArray<juce::Component>* ownedComponents = nullptr;
     juce::Array<Knob*>* knobsByParameter = nullptr;
     std::function<void (juce::Component&, juce::AudioProcessorParameter*)> registerLockTarget;
+    // Hands the knob's amount slider, "B" and "P" buttons and the knob slider's pending depth and
+    // polarity fields to the modulation-assignment state.
     std::function<void (int parameterIndex, Knob&)> addModulationTarget;
     HelpComponent* help = nullptr;
 };
