@@ -2,6 +2,7 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <array>
 #include <atomic>
 #include <cstdint>
 #include <memory>
@@ -30,6 +31,14 @@ struct StreamParameters
     juce::AudioParameterFloat* adsrDecay = nullptr;
     juce::AudioParameterFloat* adsrSustain = nullptr;
     juce::AudioParameterFloat* adsrRelease = nullptr;
+
+    // The nineteen handles in the order above, which copying between streams follows.
+    std::array<juce::RangedAudioParameter*, 19> all() const
+    {
+        return { isEnabled, increment, position, rate, rateTimebase, rateSync, balance, grainVolumeDb, grainPitch,
+                 grainPitchQuantize, reverseProbability, grainLength, grainLengthTimebase, grainPan, adsrEnabled,
+                 adsrAttack, adsrDecay, adsrSustain, adsrRelease };
+    }
 };
 
 struct LfoParameters

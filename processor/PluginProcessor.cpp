@@ -1,5 +1,7 @@
 #include "processor/PluginProcessor.h"
 
+#include "editor/PluginEditor.h"
+
 #include <cmath>
 #include <limits>
 
@@ -27,7 +29,9 @@ QuorvalisPluginAudioProcessor::QuorvalisPluginAudioProcessor()
         snapshot.grainPans.assign ((size_t) grainPool.getMaxGrains(), 0.0f);
         snapshot.grainStreams.assign ((size_t) grainPool.getMaxGrains(), 0);
         snapshot.streamPositions.assign ((size_t) ParameterCounts::streams, 0);
-        snapshot.modulatedValues.assign ((size_t) ParameterCounts::modulationTargets, 0.0f);
+        // -1 is "no value yet": until the audio thread publishes one, knobs show their own value
+        // rather than a modulated value of 0.
+        snapshot.modulatedValues.assign ((size_t) ParameterCounts::modulationTargets, -1.0f);
     }
 
     streamStates.resize ((size_t) ParameterCounts::streams);
@@ -116,18 +120,9 @@ bool QuorvalisPluginAudioProcessor::acceptsMidi() const { return false; }
 bool QuorvalisPluginAudioProcessor::producesMidi() const { return false; }
 juce::AudioProcessorParameter* QuorvalisPluginAudioProcessor::getBypassParameter() const { return bypassParameter; }
 
-namespace
-{
-    struct GenericEditor : juce::GenericAudioProcessorEditor
-    {
-        explicit GenericEditor (QuorvalisPluginAudioProcessor& p) : juce::GenericAudioProcessorEditor (p), token (p) {}
-        QuorvalisPluginAudioProcessor::OpenEditorToken token;
-    };
-}
-
 juce::AudioProcessorEditor* QuorvalisPluginAudioProcessor::createEditor()
 {
-    return new GenericEditor (*this);
+    return new QuorvalisPluginAudioProcessorEditor (*this);
 }
 
 bool QuorvalisPluginAudioProcessor::hasEditor() const { return true; }

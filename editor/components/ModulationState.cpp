@@ -11,15 +11,6 @@ namespace
     constexpr float previewAlpha = 0.7f;
     constexpr float highlightProportion = 0.3f;
 
-    // A stream's parameters in the record's own order.
-    std::array<juce::RangedAudioParameter*, 19> listOf (const StreamParameters& p)
-    {
-        return { p.isEnabled, p.increment, p.position, p.rate, p.rateTimebase, p.rateSync, p.balance,
-                 p.grainVolumeDb, p.grainPitch, p.grainPitchQuantize, p.reverseProbability, p.grainLength,
-                 p.grainLengthTimebase, p.grainPan, p.adsrEnabled, p.adsrAttack, p.adsrDecay, p.adsrSustain,
-                 p.adsrRelease };
-    }
-
     void copyValue (const juce::AudioProcessorParameter& from, juce::AudioProcessorParameter& to)
     {
         to.setValueNotifyingHost (from.getValue());
@@ -398,8 +389,8 @@ void ModulationState::callRegisterControl (juce::Component& control, juce::Audio
 //==============================================================================
 void ModulationState::copyStreamModulation (const StreamParameters& source, const StreamParameters& destination)
 {
-    const auto from = listOf (source);
-    const auto to = listOf (destination);
+    const auto from = source.all();
+    const auto to = destination.all();
 
     for (size_t i = 0; i < from.size(); ++i)
     {

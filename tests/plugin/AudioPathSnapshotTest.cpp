@@ -54,7 +54,7 @@ TEST (AudioPathSnapshot, NoEditorMeansNoHandOver)
     EXPECT_EQ (p.readSnapshot, shown);
     EXPECT_EQ (p.displayRequest.load(), 1);
     // Only the realised values are written without an editor.
-    EXPECT_EQ (p.writeSnapshot->modulatedValues[(size_t) indexOf (p, "gain_db_dry")], 0.0f);
+    EXPECT_EQ (p.writeSnapshot->modulatedValues[(size_t) indexOf (p, "gain_db_dry")], -1.0f);
     EXPECT_EQ (p.writeSnapshot->grainCount, 0);
     EXPECT_EQ (p.writeSnapshot->grainLimit, 0);
     EXPECT_NEAR (p.writeSnapshot->modulatedValues[(size_t) indexOf (p, "buffer_size")], 1.0f, 1e-6f);
@@ -103,7 +103,7 @@ TEST_F (SnapshotFixture, EditorRequestIsAnsweredWithACompletePicture)
             EXPECT_EQ (shown.modulatedValues[(size_t) i], p.modulationEngine.getModulatedValue (i)) << "index " << i;
         }
     }
-    EXPECT_EQ (shown.modulatedValues[449], 0.0f);
+    EXPECT_EQ (shown.modulatedValues[449], -1.0f); // no parameter: never written
 
     // A second block without a new request publishes nothing.
     auto* published = p.readSnapshot;
