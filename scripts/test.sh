@@ -25,7 +25,8 @@ while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
     display=$((display + 1))
 done
 
-Xvfb ":$display" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+# Large enough for the editor at full size (it is limited to 90 % of the screen).
+Xvfb ":$display" -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb_pid=$!
 cleanup() { kill "$xvfb_pid" 2>/dev/null || true; }
 trap cleanup EXIT

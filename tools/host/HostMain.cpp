@@ -7,7 +7,10 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <atomic>
+#include <chrono>
 #include <iostream>
+#include <thread>
 
 namespace
 {
@@ -180,7 +183,9 @@ namespace
         return ExitCode::ok;
     }
 
-    int showEditor (PluginSession& session, const HostOptions& options)
+    // Shows the editor for --seconds while an audio thread plays the input through the plug-in in
+    // real time, as a host's does; the output goes to --out like a render's.
+    int showEditor (PluginSession& session, const HostOptions& options, double sampleRate)
     {
         // JUCE crashes when it builds a window with no display to put it on.
         if (juce::Desktop::getInstance().getDisplays().displays.isEmpty())
@@ -197,22 +202,50 @@ namespace
             return ExitCode::failed;
         }
 
+        RenderSession audio (instance, options, sampleRate);
+
+        if (const int result = audio.prepare (true); result != ExitCode::ok)
+            return result;
+
+        std::atomic<bool> stop { false };
+        const auto started = juce::Time::getMillisecondCounterHiRes();
+
+        std::thread audioThread ([&]
+        {
+            // Paced by the clock: a block is processed when its time has come.
+            while (! stop.load() && audio.processNextBlock())
+            {
+                const double due = started + (double) audio.getPosition() / audio.getSampleRate() * 1000.0;
+                const double wait = due - juce::Time::getMillisecondCounterHiRes();
+
+                if (wait > 0.0)
+                    std::this_thread::sleep_for (std::chrono::microseconds ((juce::int64) (wait * 1000.0)));
+            }
+        });
+
         std::unique_ptr<juce::AudioProcessorEditor> editor (instance.createEditorIfNeeded());
 
         if (editor == nullptr)
         {
+            stop = true;
+            audioThread.join();
             fail ("the plug-in did not create its editor");
             return ExitCode::failed;
         }
 
+        editor->setName ("qvl_host editor");
         editor->setOpaque (true);
+        editor->setTopLeftPosition (0, 0);
         editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
         editor->setVisible (true);
         juce::MessageManager::getInstance()->runDispatchLoopUntil ((int) (options.seconds * 1000.0));
 
         std::cout << "editor size: " << editor->getWidth() << " x " << editor->getHeight() << '\n';
         editor.reset();
-        return ExitCode::ok;
+
+        stop = true;
+        audioThread.join();
+        return audio.finish (juce::Time::getMillisecondCounterHiRes() - started);
     }
 
     //==============================================================================
@@ -262,7 +295,7 @@ namespace
             return printFactoryClasses (module, std::cout, std::cerr);
         }
 
-        const double sampleRate = command == "render" ? renderSampleRate (options) : 48000.0;
+        const double sampleRate = command == "render" || command == "editor" ? renderSampleRate (options) : 48000.0;
         int exitCode = ExitCode::ok;
         juce::String error;
 
@@ -300,7 +333,7 @@ namespace
         else if (command == "buses")                              result = printBuses (*session);
         else if (command == "params" || command == "load-state")  result = printParameters (*session);
         else if (command == "render")                             result = runRender (session->getInstance(), options, sampleRate);
-        else if (command == "editor")                             result = showEditor (*session, options);
+        else if (command == "editor")                             result = showEditor (*session, options, sampleRate);
 
         if ((result == ExitCode::ok || result == ExitCode::nonFiniteOutput) && saveFile.isNotEmpty())
         {

@@ -55,8 +55,9 @@ commands:
   save-state <bundle.vst3> <file>    write the host state (after --load-state / --set)
   load-state <bundle.vst3> <file>    load a host state into a fresh instance, print parameters
   dump-state <file>                  print the plug-in's own parameter values in a saved state
-  editor <bundle.vst3>               open the editor for --seconds, print its size (exit 77
-                                     without a display)
+  editor <bundle.vst3>               open the editor for --seconds while the input plays through the
+                                     plug-in in real time (as render: --out, levels); print its size
+                                     (exit 77 without a display)
 
 options for every command that loads the plug-in (applied in this order):
   --load-state FILE                  restore a state saved by this tool

@@ -31,38 +31,38 @@ double SignalStats::rms() const
     return finiteSamples > 0 ? std::sqrt (sumOfSquares / (double) finiteSamples) : 0.0;
 }
 
+// A transport that plays from the start at a fixed tempo in 4/4.
+class RenderPlayHead : public juce::AudioPlayHead
+{
+public:
+    RenderPlayHead (double rate, double tempo) : sampleRate (rate), bpm (tempo) {}
+
+    juce::Optional<PositionInfo> getPosition() const override
+    {
+        const double seconds = (double) samplePosition / sampleRate;
+        const double ppq = seconds * bpm / 60.0;
+
+        PositionInfo info;
+        info.setBpm (bpm);
+        info.setTimeSignature (TimeSignature { 4, 4 });
+        info.setIsPlaying (true);
+        info.setTimeInSamples (samplePosition);
+        info.setTimeInSeconds (seconds);
+        info.setPpqPosition (ppq);
+        info.setPpqPositionOfLastBarStart (std::floor (ppq / 4.0) * 4.0);
+        info.setBarCount ((juce::int64) std::floor (ppq / 4.0));
+        return info;
+    }
+
+    juce::int64 samplePosition = 0;
+
+private:
+    double sampleRate;
+    double bpm;
+};
+
 namespace
 {
-    // A transport that plays from the start at a fixed tempo in 4/4.
-    class RenderPlayHead : public juce::AudioPlayHead
-    {
-    public:
-        RenderPlayHead (double rate, double tempo) : sampleRate (rate), bpm (tempo) {}
-
-        juce::Optional<PositionInfo> getPosition() const override
-        {
-            const double seconds = (double) samplePosition / sampleRate;
-            const double ppq = seconds * bpm / 60.0;
-
-            PositionInfo info;
-            info.setBpm (bpm);
-            info.setTimeSignature (TimeSignature { 4, 4 });
-            info.setIsPlaying (true);
-            info.setTimeInSamples (samplePosition);
-            info.setTimeInSeconds (seconds);
-            info.setPpqPosition (ppq);
-            info.setPpqPositionOfLastBarStart (std::floor (ppq / 4.0) * 4.0);
-            info.setBarCount ((juce::int64) std::floor (ppq / 4.0));
-            return info;
-        }
-
-        juce::int64 samplePosition = 0;
-
-    private:
-        double sampleRate;
-        double bpm;
-    };
-
     juce::String decibelText (double level)
     {
         return level > 0.0 ? juce::String (20.0 * std::log10 (level), 2) + " dBFS" : juce::String ("-inf dBFS");
@@ -196,7 +196,21 @@ double renderSampleRate (const HostOptions& options)
     return 48000.0;
 }
 
-int runRender (juce::AudioPluginInstance& instance, const HostOptions& options, double sampleRate)
+RenderSession::RenderSession (juce::AudioPluginInstance& instanceToUse, const HostOptions& optionsToUse, double rate)
+    : instance (instanceToUse), options (optionsToUse), sampleRate (rate), playHead (std::make_unique<RenderPlayHead> (rate, optionsToUse.bpm))
+{
+}
+
+RenderSession::~RenderSession()
+{
+    if (prepared)
+    {
+        instance.releaseResources();
+        instance.setPlayHead (nullptr);
+    }
+}
+
+int RenderSession::prepare (bool realtime)
 {
     const auto busSet = options.layout == "mono" ? juce::AudioChannelSet::mono() : juce::AudioChannelSet::stereo();
     juce::String error;
@@ -211,10 +225,8 @@ int runRender (juce::AudioPluginInstance& instance, const HostOptions& options, 
         return ExitCode::failed;
     }
 
-    const int inputChannels = instance.getTotalNumInputChannels();
-    const int outputChannels = instance.getTotalNumOutputChannels();
-
-    juce::AudioBuffer<float> input;
+    inputChannels = instance.getTotalNumInputChannels();
+    outputChannels = instance.getTotalNumOutputChannels();
 
     if (! options.inputFile.empty())
     {
@@ -233,8 +245,8 @@ int runRender (juce::AudioPluginInstance& instance, const HostOptions& options, 
         generateInput (options, inputChannels, sampleRate, input);
     }
 
-    const auto inputLength = (juce::int64) input.getNumSamples();
-    const auto totalLength = inputLength + (juce::int64) std::llround (options.tailSeconds * sampleRate);
+    inputLength = (juce::int64) input.getNumSamples();
+    totalLength = inputLength + (juce::int64) std::llround (options.tailSeconds * sampleRate);
 
     if (totalLength > std::numeric_limits<int>::max() / 2)
     {
@@ -242,39 +254,50 @@ int runRender (juce::AudioPluginInstance& instance, const HostOptions& options, 
         return ExitCode::failed;
     }
 
-    RenderPlayHead playHead (sampleRate, options.bpm);
-    instance.setPlayHead (&playHead);
-    instance.setNonRealtime (true);
+    instance.setPlayHead (playHead.get());
+    instance.setNonRealtime (! realtime);
     instance.prepareToPlay (sampleRate, options.blockSize);
+    prepared = true;
 
-    juce::AudioBuffer<float> output (outputChannels, (int) totalLength);
-    juce::AudioBuffer<float> block (std::max (inputChannels, outputChannels), options.blockSize);
-    juce::MidiBuffer midi;
+    output.setSize (outputChannels, (int) totalLength);
+    output.clear();
+    block.setSize (std::max (inputChannels, outputChannels), options.blockSize);
+    return ExitCode::ok;
+}
 
-    const auto started = juce::Time::getMillisecondCounterHiRes();
+bool RenderSession::processNextBlock()
+{
+    if (position >= totalLength)
+        return false;
 
-    for (juce::int64 position = 0; position < totalLength; position += options.blockSize)
-    {
-        const int numSamples = (int) std::min<juce::int64> (options.blockSize, totalLength - position);
-        juce::AudioBuffer<float> view (block.getArrayOfWritePointers(), block.getNumChannels(), numSamples);
-        view.clear();
+    const int numSamples = (int) std::min<juce::int64> (options.blockSize, totalLength - position);
+    juce::AudioBuffer<float> view (block.getArrayOfWritePointers(), block.getNumChannels(), numSamples);
+    view.clear();
 
-        for (int c = 0; c < inputChannels; ++c)
-            for (int i = 0; i < numSamples; ++i)
-                view.setSample (c, i, inputSample (input, inputChannels, c, (int) position + i));
+    for (int c = 0; c < inputChannels; ++c)
+        for (int i = 0; i < numSamples; ++i)
+            view.setSample (c, i, inputSample (input, inputChannels, c, (int) position + i));
 
-        playHead.samplePosition = position;
-        midi.clear();
-        instance.processBlock (view, midi);
+    playHead->samplePosition = position;
+    midi.clear();
+    instance.processBlock (view, midi);
 
-        for (int c = 0; c < outputChannels; ++c)
-            output.copyFrom (c, (int) position, view, c, 0, numSamples);
-    }
+    for (int c = 0; c < outputChannels; ++c)
+        output.copyFrom (c, (int) position, view, c, 0, numSamples);
 
-    const auto elapsedMs = juce::Time::getMillisecondCounterHiRes() - started;
+    position += numSamples;
+    return true;
+}
 
+int RenderSession::finish (double elapsedMs)
+{
+    juce::String error;
     instance.releaseResources();
     instance.setPlayHead (nullptr);
+    prepared = false;
+
+    // Only what was processed: a real-time session may end early.
+    output.setSize (outputChannels, (int) position, true);
 
     SignalStats total;
     std::vector<SignalStats> perChannel ((size_t) outputChannels);
@@ -304,9 +327,9 @@ int runRender (juce::AudioPluginInstance& instance, const HostOptions& options, 
               << "sample rate: " << sampleRate << '\n'
               << "block size: " << options.blockSize << '\n'
               << "input samples: " << inputLength << '\n'
-              << "samples: " << totalLength << '\n'
+              << "samples: " << position << '\n'
               << "channels: " << outputChannels << '\n'
-              << "seconds: " << juce::String ((double) totalLength / sampleRate, 3) << '\n'
+              << "seconds: " << juce::String ((double) position / sampleRate, 3) << '\n'
               << "peak: " << juce::String (total.peak, 6) << " (" << decibelText (total.peak) << ")\n"
               << "rms: " << juce::String (total.rms(), 6) << " (" << decibelText (total.rms()) << ")\n";
 
@@ -317,7 +340,7 @@ int runRender (juce::AudioPluginInstance& instance, const HostOptions& options, 
     std::cout << "nan samples: " << total.nanSamples << '\n'
               << "inf samples: " << total.infSamples << '\n'
               << "processing time: " << juce::String (elapsedMs, 1) << " ms ("
-              << juce::String (elapsedMs > 0.0 ? (double) totalLength / sampleRate * 1000.0 / elapsedMs : 0.0, 1) << "x real time)\n";
+              << juce::String (elapsedMs > 0.0 ? (double) position / sampleRate * 1000.0 / elapsedMs : 0.0, 1) << "x real time)\n";
 
     if (options.checkFinite && total.nanSamples + total.infSamples > 0)
     {
@@ -326,4 +349,20 @@ int runRender (juce::AudioPluginInstance& instance, const HostOptions& options, 
     }
 
     return ExitCode::ok;
+}
+
+int runRender (juce::AudioPluginInstance& instance, const HostOptions& options, double sampleRate)
+{
+    RenderSession session (instance, options, sampleRate);
+
+    if (const int result = session.prepare (false); result != ExitCode::ok)
+        return result;
+
+    const auto started = juce::Time::getMillisecondCounterHiRes();
+
+    while (session.processNextBlock())
+    {
+    }
+
+    return session.finish (juce::Time::getMillisecondCounterHiRes() - started);
 }
