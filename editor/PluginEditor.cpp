@@ -23,10 +23,11 @@ namespace
 
     bool isOn (const juce::AudioProcessorParameter& parameter) { return parameter.getValue() >= 0.5f; }
 
-    // An alpha is set only when it changes, so repaints happen only then.
+    // An alpha is set only when it changes (as the component keeps it, in 255ths), so repaints
+    // happen only then.
     void setAlphaIfChanged (juce::Component& component, float alpha)
     {
-        if (component.getAlpha() != alpha)
+        if (juce::roundToInt (component.getAlpha() * 255.0f) != juce::roundToInt (alpha * 255.0f))
             component.setAlpha (alpha);
     }
 

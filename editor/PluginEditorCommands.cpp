@@ -2,8 +2,47 @@
 
 #include "processor/Timebase.h"
 
+#if JUCE_LINUX || JUCE_BSD
+ #include <spawn.h>
+ #include <sys/wait.h>
+ #include <thread>
+ extern char** environ;
+#endif
+
 namespace
 {
+    // Opens the folder, or the folder holding the file, in the desktop's file manager.
+    void showInFileManager (const juce::File& location)
+    {
+       #if JUCE_LINUX || JUCE_BSD
+        // Not through the framework, which builds a shell command from the path: preset folders
+        // are shared, and a folder named with "$(...)" would run that command. The launcher is
+        // started directly and reaped on a thread of its own; where it is missing nothing happens,
+        // and the editor never waits for it.
+        const auto folder = location.isDirectory() ? location : location.getParentDirectory();
+
+        if (! folder.isDirectory())
+            return;
+
+        const auto path = folder.getFullPathName();
+        char program[] = "xdg-open";
+        char* const argv[] = { program, const_cast<char*> (path.toRawUTF8()), nullptr };
+
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init (&attributes);
+        posix_spawnattr_setflags (&attributes, POSIX_SPAWN_SETSID);
+
+        pid_t pid = 0;
+        const bool started = posix_spawnp (&pid, program, nullptr, &attributes, argv, environ) == 0;
+        posix_spawnattr_destroy (&attributes);
+
+        if (started)
+            std::thread ([pid] { waitpid (pid, nullptr, 0); }).detach();
+       #else
+        location.revealToUser();
+       #endif
+    }
+
     void setAndAnnounce (juce::AudioProcessorParameter& parameter, float normalised)
     {
         parameter.setValue (normalised);
@@ -76,6 +115,12 @@ void QuorvalisPluginAudioProcessorEditor::resetAllParameters()
 
     processor.parameterState.replaceState (state);
 
+    // The state compares values in their own units, so a switch that "Random" left at, say, 0.2
+    // would keep that: it reads as off, but a slot modulating it starts from 0.2, not 0.
+    for (auto* parameter : processor.getParameters())
+        if (parameter->getValue() != parameter->getDefaultValue())
+            parameter->setValueNotifyingHost (parameter->getDefaultValue());
+
     // The names go back to "Macro n"; written out again so the name labels, which show the stored
     // property itself, are not left blank.
     auto& names = processor.programProperties;
@@ -120,9 +165,7 @@ void QuorvalisPluginAudioProcessorEditor::revealCurrentPreset()
 
     // Only the preset folder can be created here; for an existing preset file this fails quietly.
     location.createDirectory();
-
-    // Where no file manager is installed the launch fails without a word; it never waits for one.
-    location.revealToUser();
+    showInFileManager (location);
 }
 
 //==============================================================================
