@@ -4,6 +4,7 @@
 #include "processor/PluginProcessor.h"
 #include "processor/StateChunk.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/MessagePump.h"
 
 #include <gtest/gtest.h>
 
@@ -20,12 +21,6 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
-
-namespace juce
-{
-    // The framework's own message pump; this build has no modal loops, so no runDispatchLoopUntil.
-    bool dispatchNextMessageOnSystemQueue (bool returnIfNoPendingMessages);
-}
 
 namespace
 {
@@ -258,25 +253,6 @@ namespace
         int calls = 0;
         bool onMessageThread = true;
     };
-
-    // Dispatches messages until the predicate holds; the deadline only stops a broken test from
-    // waiting for ever.
-    template <typename Predicate>
-    bool dispatchMessagesUntil (Predicate done, juce::uint32 milliseconds = 5000)
-    {
-        const auto deadline = juce::Time::getMillisecondCounter() + milliseconds;
-
-        while (! done() && juce::Time::getMillisecondCounter() < deadline)
-            if (! juce::dispatchNextMessageOnSystemQueue (true))
-                juce::Thread::sleep (1);
-
-        return done();
-    }
-
-    void dispatchMessagesFor (juce::uint32 milliseconds)
-    {
-        dispatchMessagesUntil ([] { return false; }, milliseconds);
-    }
 
     long peakResidentKilobytes()
     {
@@ -838,8 +814,8 @@ TEST (HostStateNotification, RestoreSendsOneChangeMessage)
 
     // Delivered later, on the message thread.
     EXPECT_EQ (listener.calls, 0);
-    EXPECT_TRUE (dispatchMessagesUntil ([&] { return listener.calls > 0; }));
-    dispatchMessagesFor (50);
+    EXPECT_TRUE (qvl::test::pumpMessagesUntil ([&] { return listener.calls > 0; }));
+    qvl::test::pumpMessages (50);
     EXPECT_EQ (listener.calls, 1);
     EXPECT_TRUE (listener.onMessageThread);
 
@@ -856,7 +832,7 @@ TEST (HostStateNotification, RestoreOnAHostThreadNotifiesTheMessageThread)
     std::thread host ([&] { restore (processor, chunk); });
     host.join();
 
-    EXPECT_TRUE (dispatchMessagesUntil ([&] { return listener.calls > 0; }));
+    EXPECT_TRUE (qvl::test::pumpMessagesUntil ([&] { return listener.calls > 0; }));
     EXPECT_TRUE (listener.onMessageThread);
     EXPECT_FLOAT_EQ (realValue (processor, "buffer_feedback"), 0.1f);
     EXPECT_EQ (macroName (processor, 2), "Other");
