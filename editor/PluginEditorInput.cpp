@@ -42,16 +42,9 @@ void QuorvalisPluginAudioProcessorEditor::paintOverChildren (juce::Graphics& g)
 
     const auto fill = findColour (juce::Label::textColourId).darker (0.5f).withMultipliedAlpha (0.3f);
 
-    for (juce::HashMap<juce::Component*, juce::AudioProcessorParameter*>::Iterator entry (lockRegistry); entry.next();)
+    const auto mark = [this, &g, fill] (juce::Component& control)
     {
-        auto* control = entry.getKey();
-        const int lockFlags = processor.parameterLockFlags[entry.getValue()->getParameterIndex()];
-
-        if (lockFlags == 0 || ! control->isVisible() || ! control->isShowing()
-            || findAncestorOfType<NoteQuantizeComponent> (control) != nullptr)
-            continue;
-
-        const auto r = getLocalArea (control, control->getLocalBounds()).toFloat();
+        const auto r = getLocalArea (&control, control.getLocalBounds()).toFloat();
         juce::Path outline;
         outline.addRoundedRectangle (r.getX() + 1.0f, r.getY() + 1.0f, juce::jmax (r.getWidth() - 2.0f, 0.0f),
                                      juce::jmax (r.getHeight() - 2.0f, 0.0f), 4.0f, 4.0f, true, true, true, true);
@@ -63,7 +56,27 @@ void QuorvalisPluginAudioProcessorEditor::paintOverChildren (juce::Graphics& g)
                                 juce::jmax (r.getHeight() - 4.0f, 0.0f), 3.0f, 2.0f);
         g.setColour (juce::Colour (0xFFFFFFFF));
         g.strokePath (outline, juce::PathStrokeType (1.0f));
+    };
+
+    // A keyboard's twelve keys share one parameter: they get one mark over the whole keyboard.
+    juce::Array<juce::Component*> keyboards;
+
+    for (juce::HashMap<juce::Component*, juce::AudioProcessorParameter*>::Iterator entry (lockRegistry); entry.next();)
+    {
+        auto* control = entry.getKey();
+        const int lockFlags = processor.parameterLockFlags[entry.getValue()->getParameterIndex()];
+
+        if (lockFlags == 0 || ! control->isVisible() || ! control->isShowing())
+            continue;
+
+        if (auto* keyboard = findAncestorOfType<NoteQuantizeComponent> (control))
+            keyboards.addIfNotAlreadyThere (keyboard);
+        else
+            mark (*control);
     }
+
+    for (auto* keyboard : keyboards)
+        mark (*keyboard);
 }
 
 void QuorvalisPluginAudioProcessorEditor::mouseEnter (const juce::MouseEvent& event)
