@@ -139,6 +139,35 @@ namespace
         return ExitCode::ok;
     }
 
+    // The framework's XML writer prints an array property as "[Array]"; the lock flags are one.
+    // A copy with every array written out as its elements, separated by blanks.
+    juce::ValueTree withArraysAsText (const juce::ValueTree& tree)
+    {
+        auto copy = tree.createCopy();
+
+        for (int i = 0; i < copy.getNumProperties(); ++i)
+        {
+            const auto name = copy.getPropertyName (i);
+
+            if (const auto* elements = copy[name].getArray())
+            {
+                juce::StringArray texts;
+                for (const auto& element : *elements)
+                    texts.add (element.toString());
+                copy.setProperty (name, texts.joinIntoString (" "), nullptr);
+            }
+        }
+
+        for (int i = 0; i < copy.getNumChildren(); ++i)
+        {
+            auto child = copy.getChild (i);
+            copy.removeChild (i, nullptr);
+            copy.addChild (withArraysAsText (child), i, nullptr);
+        }
+
+        return copy;
+    }
+
     int dumpState (const HostOptions& options)
     {
         if (options.positional.size() != 1)
@@ -166,7 +195,7 @@ namespace
 
         if (options.xml)
         {
-            std::cout << tree.toXmlString();
+            std::cout << withArraysAsText (tree).toXmlString();
             return ExitCode::ok;
         }
 
