@@ -99,6 +99,7 @@ namespace qvl::guitest
                 { "XDG_DATA_HOME", home + "/.local/share" },
                 { "XDG_CACHE_HOME", home + "/.cache" },
                 { "XDG_STATE_HOME", home + "/.local/state" },
+                { "XDG_DOCUMENTS_DIR", home + "/Documents" },
             };
 
             std::vector<std::string> variables;
@@ -108,7 +109,7 @@ namespace qvl::guitest
                 const std::string variable (*v);
                 const auto name = variable.substr (0, variable.find ('='));
 
-                if (own.count (name) == 0 && name.rfind ("XDG_", 0) != 0)
+                if (own.count (name) == 0)
                     variables.push_back (variable);
             }
 
