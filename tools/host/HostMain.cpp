@@ -9,11 +9,18 @@
 
 #include <atomic>
 #include <chrono>
+#include <csignal>
 #include <iostream>
 #include <thread>
 
 namespace
 {
+    // Set by SIGTERM while the editor is open: the session then ends as if its time were up.
+    std::atomic<bool> endRequested { false };
+    static_assert (std::atomic<bool>::is_always_lock_free, "read in a signal handler");
+
+    extern "C" void requestEnd (int) { endRequested.store (true); }
+
     juce::File fileArgument (const std::string& path)
     {
         return juce::File::getCurrentWorkingDirectory().getChildFile (juce::String (path));
@@ -132,6 +139,35 @@ namespace
         return ExitCode::ok;
     }
 
+    // The framework's XML writer prints an array property as "[Array]"; the lock flags are one.
+    // A copy with every array written out as its elements, separated by blanks.
+    juce::ValueTree withArraysAsText (const juce::ValueTree& tree)
+    {
+        auto copy = tree.createCopy();
+
+        for (int i = 0; i < copy.getNumProperties(); ++i)
+        {
+            const auto name = copy.getPropertyName (i);
+
+            if (const auto* elements = copy[name].getArray())
+            {
+                juce::StringArray texts;
+                for (const auto& element : *elements)
+                    texts.add (element.toString());
+                copy.setProperty (name, texts.joinIntoString (" "), nullptr);
+            }
+        }
+
+        for (int i = 0; i < copy.getNumChildren(); ++i)
+        {
+            auto child = copy.getChild (i);
+            copy.removeChild (i, nullptr);
+            copy.addChild (withArraysAsText (child), i, nullptr);
+        }
+
+        return copy;
+    }
+
     int dumpState (const HostOptions& options)
     {
         if (options.positional.size() != 1)
@@ -159,7 +195,7 @@ namespace
 
         if (options.xml)
         {
-            std::cout << tree.toXmlString();
+            std::cout << withArraysAsText (tree).toXmlString();
             return ExitCode::ok;
         }
 
@@ -238,7 +274,14 @@ namespace
         editor->setTopLeftPosition (0, 0);
         editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
         editor->setVisible (true);
-        juce::MessageManager::getInstance()->runDispatchLoopUntil ((int) (options.seconds * 1000.0));
+        // Short slices, so a SIGTERM ends the session (with its output and state) within one.
+        std::signal (SIGTERM, requestEnd);
+        const auto closeAt = juce::Time::getMillisecondCounterHiRes() + options.seconds * 1000.0;
+
+        for (double left; ! endRequested.load() && (left = closeAt - juce::Time::getMillisecondCounterHiRes()) > 0.0;)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (juce::jlimit (1, 50, (int) left));
+
+        std::signal (SIGTERM, SIG_DFL);
 
         std::cout << "editor size: " << editor->getWidth() << " x " << editor->getHeight() << '\n';
         editor.reset();

@@ -57,7 +57,7 @@ commands:
   dump-state <file>                  print the plug-in's own parameter values in a saved state
   editor <bundle.vst3>               open the editor for --seconds while the input plays through the
                                      plug-in in real time (as render: --out, levels); print its size
-                                     (exit 77 without a display)
+                                     (exit 77 without a display); SIGTERM closes it early, cleanly
 
 options for every command that loads the plug-in (applied in this order):
   --load-state FILE                  restore a state saved by this tool

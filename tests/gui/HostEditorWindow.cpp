@@ -1,0 +1,393 @@
+#include "tests/gui/HostEditorWindow.h"
+
+#include "tests/host/HostRunner.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <limits>
+#include <map>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+
+extern char** environ;
+
+namespace qvl::guitest
+{
+    namespace
+    {
+        std::string quote (const std::string& text)
+        {
+            std::string quoted = "'";
+            for (const char c : text)
+                quoted += c == '\'' ? std::string ("'\\''") : std::string (1, c);
+            return quoted + "'";
+        }
+
+        struct Result
+        {
+            int exitCode = -1;
+            std::string out;
+        };
+
+        // Every command has a time limit, so a stuck tool fails the test instead of hanging it.
+        Result run (const std::string& command, int timeoutSeconds = 20)
+        {
+            Result result;
+            const auto line = "timeout " + std::to_string (timeoutSeconds) + " " + command + " 2>&1";
+
+            if (FILE* pipe = ::popen (line.c_str(), "r"))
+            {
+                char buffer[4096];
+                for (size_t n; (n = std::fread (buffer, 1, sizeof (buffer), pipe)) > 0;)
+                    result.out.append (buffer, n);
+
+                const int status = ::pclose (pipe);
+                result.exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : -1;
+            }
+
+            return result;
+        }
+
+        // "KEY=VALUE" lines, as xdotool's --shell output gives them.
+        std::map<std::string, int> shellValues (const std::string& text)
+        {
+            std::map<std::string, int> values;
+            std::istringstream in (text);
+
+            for (std::string line; std::getline (in, line);)
+                if (const auto equals = line.find ('='); equals != std::string::npos)
+                    values[line.substr (0, equals)] = std::atoi (line.c_str() + equals + 1);
+
+            return values;
+        }
+
+        bool haveCommand (const char* name)
+        {
+            return run (std::string ("sh -c ") + quote (std::string ("command -v ") + name)).exitCode == 0;
+        }
+
+        void pause (int milliseconds)
+        {
+            std::this_thread::sleep_for (std::chrono::milliseconds (milliseconds));
+        }
+
+        std::string readFile (const std::string& path)
+        {
+            std::ifstream in (path, std::ios::binary);
+            std::stringstream text;
+            text << in.rdbuf();
+            return text.str();
+        }
+
+        // The test process's environment with the host's own home and XDG folders in place of ours.
+        std::vector<std::string> hostEnvironment (const std::string& home)
+        {
+            const std::map<std::string, std::string> own {
+                { "HOME", home },
+                { "XDG_CONFIG_HOME", home + "/.config" },
+                { "XDG_DATA_HOME", home + "/.local/share" },
+                { "XDG_CACHE_HOME", home + "/.cache" },
+                { "XDG_STATE_HOME", home + "/.local/state" },
+                { "XDG_DOCUMENTS_DIR", home + "/Documents" },
+            };
+
+            std::vector<std::string> variables;
+
+            for (char** v = environ; *v != nullptr; ++v)
+            {
+                const std::string variable (*v);
+                const auto name = variable.substr (0, variable.find ('='));
+
+                if (own.count (name) == 0)
+                    variables.push_back (variable);
+            }
+
+            for (const auto& [name, value] : own)
+                variables.push_back (name + "=" + value);
+
+            return variables;
+        }
+
+        std::vector<char*> pointers (std::vector<std::string>& strings)
+        {
+            std::vector<char*> result;
+            for (auto& s : strings)
+                result.push_back (s.data());
+            result.push_back (nullptr);
+            return result;
+        }
+    }
+
+    std::string whyNoDisplay()
+    {
+        const char* display = std::getenv ("DISPLAY");
+
+        if (display == nullptr || *display == 0)
+            return "DISPLAY is not set";
+
+        for (const char* tool : { "xdotool", "import" })
+            if (! haveCommand (tool))
+                return std::string (tool) + " is not installed";
+
+        return {};
+    }
+
+    int countChangedPixels (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area, int editorWidth)
+    {
+        if (! a.isValid() || ! b.isValid() || a.getBounds() != b.getBounds())
+            return std::numeric_limits<int>::max();
+
+        const double scale = (double) a.getWidth() / (double) editorWidth;
+        const auto pixels = (area.toDouble() * scale).getSmallestIntegerContainer().getIntersection (a.getBounds());
+        int changed = 0;
+
+        for (int y = pixels.getY(); y < pixels.getBottom(); ++y)
+            for (int x = pixels.getX(); x < pixels.getRight(); ++x)
+            {
+                const auto p = a.getPixelAt (x, y), q = b.getPixelAt (x, y);
+                const int difference = juce::jmax (std::abs (p.getRed() - q.getRed()), std::abs (p.getGreen() - q.getGreen()),
+                                                   std::abs (p.getBlue() - q.getBlue()));
+                changed += difference > 40 ? 1 : 0;
+            }
+
+        return changed;
+    }
+
+    HostEditorWindow::HostEditorWindow (std::string work, std::string homeFolder, int width)
+        : workDir (std::move (work)), home (std::move (homeFolder)), editorWidth (width)
+    {
+    }
+
+    HostEditorWindow::~HostEditorWindow()
+    {
+        // A test that stopped half-way must not leave its window on the shared display.
+        if (pid > 0)
+        {
+            ::kill (pid, SIGKILL);
+            ::waitpid (pid, nullptr, 0);
+        }
+    }
+
+    bool HostEditorWindow::open (const std::vector<std::string>& arguments)
+    {
+        static int runs = 0;
+        const auto name = workDir + "/host-" + std::to_string (++runs);
+        juce::File (home).createDirectory();
+
+        std::vector<std::string> argv { QVL_HOST_TOOL, "editor", hosttest::bundlePath() };
+        argv.insert (argv.end(), arguments.begin(), arguments.end());
+        auto env = hostEnvironment (home);
+
+        posix_spawn_file_actions_t files;
+        posix_spawn_file_actions_init (&files);
+        posix_spawn_file_actions_addopen (&files, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen (&files, 1, (name + ".out").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen (&files, 2, (name + ".err").c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        const int spawned = posix_spawn (&pid, argv[0].c_str(), &files, nullptr, pointers (argv).data(), pointers (env).data());
+        posix_spawn_file_actions_destroy (&files);
+        outputFile = name + ".out";
+
+        if (spawned != 0)
+        {
+            pid = -1;
+            ADD_FAILURE() << "cannot start " << argv[0] << ": " << std::strerror (spawned);
+            return false;
+        }
+
+        // Only this host's window: a window of an earlier run may still be going away.
+        const auto found = run ("xdotool search --sync --all --onlyvisible --pid " + std::to_string (pid)
+                                    + " --name '^qvl_host editor$'", 60);
+        windowId = found.out.substr (0, found.out.find ('\n'));
+
+        if (found.exitCode != 0 || windowId.empty())
+        {
+            ADD_FAILURE() << "the editor window did not show: " << found.out << readFile (name + ".err");
+            return false;
+        }
+
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (30);
+
+        while (! windowIsPainted())
+        {
+            if (std::chrono::steady_clock::now() > deadline)
+            {
+                ADD_FAILURE() << "the editor window was never painted";
+                return false;
+            }
+
+            pause (100);
+        }
+
+        return true;
+    }
+
+    // A window that has been painted shows the editor's controls, not one flat colour.
+    bool HostEditorWindow::windowIsPainted()
+    {
+        const auto image = capture();
+
+        if (! image.isValid())
+            return false;
+
+        std::set<juce::uint32> colours;
+        for (int y = 0; y < image.getHeight(); y += 7)
+            for (int x = 0; x < image.getWidth(); x += 7)
+                colours.insert (image.getPixelAt (x, y).getARGB());
+
+        return colours.size() > 16;
+    }
+
+    juce::Rectangle<int> HostEditorWindow::windowArea() const
+    {
+        auto values = shellValues (run ("xdotool getwindowgeometry --shell " + windowId).out);
+        return { values["X"], values["Y"], values["WIDTH"], values["HEIGHT"] };
+    }
+
+    juce::Point<int> HostEditorWindow::toScreen (juce::Point<int> editorPoint) const
+    {
+        const auto area = windowArea();
+        const double scale = (double) area.getWidth() / (double) editorWidth;
+        return area.getPosition() + (editorPoint.toDouble() * scale).roundToInt();
+    }
+
+    void HostEditorWindow::moveTo (juce::Point<int> editorPoint)
+    {
+        const auto target = toScreen (editorPoint);
+        auto now = shellValues (run ("xdotool getmouselocation --shell").out);
+
+        // --sync waits for the pointer to move, so it would wait for ever when it is already there.
+        if (now["X"] != target.x || now["Y"] != target.y)
+            run ("xdotool mousemove --sync " + std::to_string (target.x) + " " + std::to_string (target.y));
+    }
+
+    void HostEditorWindow::click (juce::Point<int> editorPoint)
+    {
+        moveTo (editorPoint);
+        run ("xdotool click 1");
+    }
+
+    void HostEditorWindow::doubleClick (juce::Point<int> editorPoint)
+    {
+        moveTo (editorPoint);
+        run ("xdotool click --repeat 2 --delay 80 1");
+    }
+
+    void HostEditorWindow::drag (juce::Point<int> from, juce::Point<int> to)
+    {
+        moveTo (from);
+        run ("xdotool mousedown 1");
+
+        for (int step = 1; step <= 10; ++step)
+            moveTo (from + (to - from) * step / 10);
+
+        run ("xdotool mouseup 1");
+    }
+
+    void HostEditorWindow::type (const std::string& text)
+    {
+        run ("xdotool type --delay 30 -- " + quote (text));
+    }
+
+    void HostEditorWindow::key (const std::string& keys)
+    {
+        run ("xdotool key --delay 30 " + keys);
+    }
+
+    juce::Image HostEditorWindow::capture (const std::string& name)
+    {
+        const auto path = workDir + "/" + (name.empty() ? "capture-" + std::to_string (captures++ % 2) : name) + ".png";
+        std::remove (path.c_str());
+
+        if (run ("import -window " + windowId + " png:" + quote (path)).exitCode != 0)
+            return {};
+
+        const juce::File file (path);
+        auto image = juce::ImageFileFormat::loadFrom (file);
+
+        if (name.empty())
+            file.deleteFile();
+
+        return image;
+    }
+
+    bool HostEditorWindow::waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
+
+        do
+        {
+            if (countChangedPixels (before, capture(), area, editorWidth) >= 6)
+                return true;
+
+            pause (50);
+        }
+        while (std::chrono::steady_clock::now() < deadline);
+
+        return false;
+    }
+
+    juce::Image HostEditorWindow::settled (juce::Rectangle<int> area, int timeoutMs)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
+        auto previous = capture();
+
+        for (;;)
+        {
+            pause (50);
+            auto current = capture();
+
+            if (countChangedPixels (previous, current, area, editorWidth) == 0)
+                return current;
+
+            if (std::chrono::steady_clock::now() > deadline)
+            {
+                ADD_FAILURE() << "the window kept changing in " << area.toString();
+                return current;
+            }
+
+            previous = current;
+        }
+    }
+
+    int HostEditorWindow::close()
+    {
+        if (pid <= 0)
+            return -1;
+
+        ::kill (pid, SIGTERM);
+        int status = 0;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (60);
+
+        while (::waitpid (pid, &status, WNOHANG) == 0)
+        {
+            if (std::chrono::steady_clock::now() > deadline)
+            {
+                ::kill (pid, SIGKILL);
+                ::waitpid (pid, &status, 0);
+                pid = -1;
+                return -1;
+            }
+
+            pause (20);
+        }
+
+        pid = -1;
+        return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
+    }
+
+    std::string HostEditorWindow::output() const
+    {
+        return readFile (outputFile);
+    }
+}

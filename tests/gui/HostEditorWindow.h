@@ -1,0 +1,70 @@
+#pragma once
+
+// Drives qvl_host's editor window on the X display as a person would: xdotool moves, clicks and
+// types, ImageMagick's import photographs. Positions are given in editor coordinates at scale 1
+// (as the editor built in memory lays them out) and scaled by the window's actual width.
+
+#include <juce_graphics/juce_graphics.h>
+
+#include <string>
+#include <vector>
+
+#include <sys/types.h>
+
+namespace qvl::guitest
+{
+    // Why real-window tests cannot run here (no DISPLAY, no xdotool or import), or empty.
+    std::string whyNoDisplay();
+
+    class HostEditorWindow
+    {
+    public:
+        // The host runs with HOME and the XDG folders inside home, and writes its console output
+        // into workDir. editorWidth is the width of the editor at scale 1.
+        HostEditorWindow (std::string workDir, std::string home, int editorWidth);
+        ~HostEditorWindow();
+
+        // Starts `qvl_host editor <bundle> arguments...` and waits until its window shows and has
+        // been painted. Records a failure and returns false when it does not.
+        bool open (const std::vector<std::string>& arguments);
+
+        // The window's area on the screen, as the X server reports it now.
+        juce::Rectangle<int> windowArea() const;
+
+        void moveTo (juce::Point<int> editorPoint);
+        void click (juce::Point<int> editorPoint);
+        void doubleClick (juce::Point<int> editorPoint);
+        void drag (juce::Point<int> from, juce::Point<int> to);
+        void type (const std::string& text);
+        void key (const std::string& keys);
+
+        // The window as it looks now; also kept as <workDir>/<name>.png when a name is given.
+        juce::Image capture (const std::string& name = {});
+
+        // Polls until the area (editor coordinates) looks different from `before`.
+        bool waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs = 15000);
+
+        // Polls until two captures in a row agree on the area, and returns the last.
+        juce::Image settled (juce::Rectangle<int> area, int timeoutMs = 15000);
+
+        // Asks the host to close (SIGTERM: it still writes its output and state) and waits for it.
+        // Returns its exit code, or -1 when it had to be killed.
+        int close();
+
+        // The host's console output (valid after close).
+        std::string output() const;
+
+    private:
+        juce::Point<int> toScreen (juce::Point<int> editorPoint) const;
+        bool windowIsPainted();
+
+        std::string workDir, home;
+        int editorWidth;
+        pid_t pid = -1;
+        std::string windowId, outputFile;
+        int captures = 0;
+    };
+
+    // How many pixels of the area (editor coordinates, editor width at scale 1) differ clearly.
+    int countChangedPixels (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area, int editorWidth);
+}
