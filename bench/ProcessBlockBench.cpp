@@ -1,5 +1,6 @@
 // processBlock at 48 kHz stereo in 512-sample blocks, timed in CPU time of this thread.
 #include "processor/PluginProcessor.h"
+#include "tests/plugin/ProcessorTestAccess.h"
 
 #include <benchmark/benchmark.h>
 
@@ -108,3 +109,48 @@ static void BM_ProcessBlock_600TransposedGrains (benchmark::State& state) { runP
 BENCHMARK (BM_ProcessBlock_Default)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_ProcessBlock_600Grains)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_ProcessBlock_600TransposedGrains)->Unit (benchmark::kMicrosecond);
+
+// The display snapshot's share of a 64-sample block while the editor keeps asking for pictures:
+// a full 5-second stereo loop, the display's 840-pixel bars. The budget is 5 % of the block.
+static void BM_SnapshotFill (benchmark::State& state)
+{
+    juce::ScopedJuceInitialiser_GUI juce;
+    const double rate = (double) state.range (0);
+    constexpr int smallBlock = 64;
+
+    QuorvalisPluginAudioProcessor processor;
+    processor.setRateAndBufferSizeDetails (rate, smallBlock);
+    processor.prepareToPlay (rate, smallBlock);
+    setReal (*processor.bufferSizeTimebaseParameter, 1.0f);   // seconds
+    processor.bufferSizeParameter->setValueNotifyingHost (1.0f); // the longest, 5 s
+
+    juce::AudioBuffer<float> block (2, 4096);
+    juce::MidiBuffer midi;
+    for (int b = 0; b < (int) (rate * 5.5) / 4096; ++b)
+    {
+        for (int c = 0; c < 2; ++c)
+            for (int i = 0; i < 4096; ++i)
+                block.setSample (c, i, (float) ((b * 4096 + i) % 101) / 101.0f - 0.5f);
+        processor.processBlock (block, midi);
+    }
+
+    const QuorvalisPluginAudioProcessor::OpenEditorToken editorOpen (processor);
+    processor.displayWaveformWidth = 840;
+
+    double cpuSeconds = 0.0;
+
+    for (auto _ : state)
+    {
+        processor.displayRequest = 1;
+        const double began = threadCpuSeconds();
+        ProcessorTestAccess::fillAndPublishSnapshot (processor, smallBlock);
+        cpuSeconds += threadCpuSeconds() - began;
+        benchmark::ClobberMemory();
+    }
+
+    const double blockSeconds = smallBlock / rate;
+    state.counters["loop_samples"] = processor.circularBuffer.getLength();
+    state.counters["block_share_pct"] = 100.0 * cpuSeconds / (double) state.iterations() / blockSeconds;
+}
+
+BENCHMARK (BM_SnapshotFill)->Arg (48000)->Arg (192000)->Unit (benchmark::kMicrosecond);

@@ -218,7 +218,7 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
     }
 
     if (displayRequest.load() != 0 && editorOpen)
-        fillAndPublishSnapshot();
+        fillAndPublishSnapshot (n);
 }
 
 void QuorvalisPluginAudioProcessor::processBlockBypassed (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi)
@@ -495,18 +495,33 @@ void QuorvalisPluginAudioProcessor::updateAudioFollower (const juce::AudioBuffer
     follower.inputLevel = juce::jlimit (0.0f, 1.0f, levelDb / 100.0f + 1.0f);
 }
 
-void QuorvalisPluginAudioProcessor::fillAndPublishSnapshot()
+void QuorvalisPluginAudioProcessor::fillAndPublishSnapshot (int blockSamples)
 {
     auto& snapshot = *writeSnapshot;
+    auto& fill = snapshotFill;
     const int length = circularBuffer.getLength();
     const int channels = circularBuffer.getNumChannels();
+    const int width = displayWaveformWidth.load (std::memory_order_relaxed);
 
+    if (fill.length != length || fill.channels != channels || fill.width != width)
+        fill = { length, channels, width, 0 };
+
+    // Within the room prepareToPlay made: no allocation here.
     if (snapshot.buffer.getNumChannels() != channels || snapshot.buffer.getNumSamples() != length)
         snapshot.buffer.setSize (channels, length, false, false, true);
 
-    if (length > 0)
+    // Only the samples the display's bars read, about one bar for every two samples of the
+    // block: a whole 5-second loop at 192 kHz would cost a small block many times its budget.
+    const WaveformBars bars (length, width);
+    const int lastBar = juce::jmin (bars.bars, fill.nextBar + juce::jmax (1, blockSamples / 2));
+
+    for (; fill.nextBar < lastBar; ++fill.nextBar)
         for (int c = 0; c < channels; ++c)
-            snapshot.buffer.copyFrom (c, 0, circularBuffer.getChannelData (c), length);
+            snapshot.buffer.copyFrom (c, bars.start (fill.nextBar), circularBuffer.getChannelData (c) + bars.start (fill.nextBar),
+                                      bars.count (fill.nextBar));
+
+    if (fill.nextBar < bars.bars)
+        return;
 
     for (size_t s = 0; s < streamStates.size(); ++s)
     {
@@ -535,5 +550,8 @@ void QuorvalisPluginAudioProcessor::fillAndPublishSnapshot()
         std::swap (writeSnapshot, readSnapshot);
         displayRequest.exchange (0);
         snapshotLock.exit();
+
+        // The other record's bars are older: the next picture copies them all again.
+        fill.nextBar = 0;
     }
 }

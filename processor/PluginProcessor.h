@@ -103,6 +103,10 @@ public:
     std::array<std::atomic<std::uint8_t>, ParameterCounts::streams> streamResetRequests {};
     std::atomic<std::uint8_t> hostTempoValid { 0 };
 
+    // The display's width in pixels, written by the display when it is laid out: it decides which
+    // samples of the loop the display reads, and so which the audio thread copies.
+    std::atomic<int> displayWaveformWidth { 0 };
+
     std::array<DisplaySnapshot, 2> snapshots;
     DisplaySnapshot* writeSnapshot = &snapshots[0];
     DisplaySnapshot* readSnapshot = &snapshots[1];
@@ -140,7 +144,7 @@ private:
     void processAudioChunk (juce::AudioBuffer<float>& chunk);
     void updateAudioFollower (const juce::AudioBuffer<float>& audio, bool isInput);
     void spawnGrain (size_t stream, int shortestGrain);
-    void fillAndPublishSnapshot();
+    void fillAndPublishSnapshot (int blockSamples);
     float getModulatedRealValue (const juce::RangedAudioParameter& parameter) const;
     int getTickLength() const;
 
@@ -192,6 +196,16 @@ private:
     };
 
     std::vector<BaseValue> baseValues;
+
+    // A snapshot's level bars are copied over as many blocks as it takes to keep each block's
+    // share small; the picture is handed over once all are in.
+    struct SnapshotFill
+    {
+        int length = -1, channels = -1, width = -1;
+        int nextBar = 0;
+    };
+
+    SnapshotFill snapshotFill;
 
     struct ModulatedMemo
     {

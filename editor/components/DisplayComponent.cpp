@@ -6,8 +6,6 @@
 
 namespace
 {
-    constexpr int barSpacing = 6;
-    constexpr int maxSamplesPerBar = 256;
     constexpr double floorDecibels = -148.0;
 
     // A bar's height in dB; only the first samples of a long bar are measured.
@@ -38,16 +36,20 @@ juce::String DisplayComponent::formatCount (int count, int limit)
     return juce::String (count).paddedLeft ('0', 3) + " | " + juce::String (limit).paddedLeft ('0', 3);
 }
 
+void DisplayComponent::resized()
+{
+    processor.displayWaveformWidth.store (getWidth(), std::memory_order_relaxed);
+}
+
 void DisplayComponent::drawWaveform (juce::Graphics& g, juce::Rectangle<int> area, const juce::AudioBuffer<float>& buffer)
 {
-    const int length = buffer.getNumSamples();
-    const int bars = juce::jmin (length, area.getWidth() / barSpacing);
+    const WaveformBars layout (buffer.getNumSamples(), area.getWidth());
+    const int bars = layout.bars;
 
     if (bars <= 0)
         return;
 
     const int pitch = area.getWidth() / bars;
-    const int samplesPerBar = juce::jmax (1, length / bars);
     const int h = area.getHeight();
     const bool silent = buffer.hasBeenCleared();
 
@@ -62,8 +64,8 @@ void DisplayComponent::drawWaveform (juce::Graphics& g, juce::Rectangle<int> are
 
         for (int i = 0; i < bars; ++i)
         {
-            const int start = i * samplesPerBar;
-            const int count = juce::jmin (samplesPerBar, maxSamplesPerBar, length - start);
+            const int start = layout.start (i);
+            const int count = layout.count (i);
             const double level = count >= 1 && ! silent ? levelOf (samples + start, count) : floorDecibels;
 
             // Eighth power: only the loudest few tens of dB rise visibly above the centre.

@@ -16,6 +16,9 @@ public:
 
     void paint (juce::Graphics&) override;
 
+    // Tells the processor the width the bars are drawn at, so it copies the samples they read.
+    void resized() override;
+
     // Mirrored level bars, channel 0 upwards and the others downwards from the middle of the area,
     // all filled at once in the graphics' current colour.
     static void drawWaveform (juce::Graphics&, juce::Rectangle<int> area, const juce::AudioBuffer<float>& buffer);

@@ -162,3 +162,30 @@ TEST_F (DisplayFixture, FadesOutWhenBlocksStopAndBackWhenTheyResume)
         EXPECT_NEAR (barRed(), clear * juce::jmin (1.0f, paint / 30.0f), 1.5f) << paint << " after blocks resumed";
     }
 }
+
+// The audio thread copies only the samples the bars read; the picture is the one a whole copy of
+// the loop would give.
+TEST_F (DisplayFixture, PictureFromTheSparseCopyEqualsTheWholeLoop)
+{
+    display.setSize (840, 148);
+    QuorvalisPluginAudioProcessor::OpenEditorToken editorOpen (processor);
+    prepare (processor, 48000.0, 512);
+    useFullBuffer (processor);
+    run (processor, 48000 * 5, 512, [] (int c, juce::int64 i) { return (float) ((i * 7919 + c * 104729) % 1000) / 1000.0f - 0.5f; });
+    processor.displayRequest = 1;
+    run (processor, 512, 512, silence);
+    ASSERT_EQ (processor.displayRequest.load(), 0);
+
+    const auto sparse = render (display);
+    auto& buffer = processor.readSnapshot->buffer;
+    ASSERT_EQ (buffer.getNumSamples(), processor.circularBuffer.getLength());
+    for (int c = 0; c < 2; ++c)
+        buffer.copyFrom (c, 0, processor.circularBuffer.getChannelData (c), buffer.getNumSamples());
+    processor.idleCounter = 0;
+    const auto whole = render (display);
+    ASSERT_GT (whole.getPixelAt (422, 50).getBrightness(), 0.2f);   // there are bars to compare
+
+    for (int y = 0; y < 148; ++y)
+        for (int x = 0; x < 840; ++x)
+            ASSERT_EQ (sparse.getPixelAt (x, y), whole.getPixelAt (x, y)) << x << ", " << y;
+}

@@ -33,6 +33,7 @@ struct ProcessorTestAccess
     }
 
     static void processAudioChunk (P& p, juce::AudioBuffer<float>& chunk) { p.processAudioChunk (chunk); }
+    static void fillAndPublishSnapshot (P& p, int blockSamples) { p.fillAndPublishSnapshot (blockSamples); }
 
     static float modulatedRealValue (const P& p, const juce::RangedAudioParameter& parameter)
     {
