@@ -2,7 +2,9 @@
 // send, and concurrent parameter and state changes from other threads.
 
 #include "tests/plugin/AudioPathTestSupport.h"
+#include "editor/PluginEditor.h"
 #include "tests/support/AllocationCounter.h"
+#include "tests/support/MessagePump.h"
 
 #include <algorithm>
 #include <atomic>
@@ -288,6 +290,10 @@ TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
     juce::MemoryBlock initialState;
     p.getStateInformation (initialState);
 
+    // The editor's refresh timer and the display's paint run on this thread against the audio.
+    EditorPtr editor (p.createEditorIfNeeded());
+    auto& window = dynamic_cast<QuorvalisPluginAudioProcessorEditor&> (*editor);
+
     std::atomic<bool> stop { false };
     std::atomic<bool> finite { true };
     std::atomic<int> blocks { 0 };
@@ -310,7 +316,7 @@ TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
     });
 
     // The editor's lock toggling and overlay reads, against the host thread's save and restore.
-    std::thread editor ([&]
+    std::thread lockToggling ([&]
     {
         juce::Random choice (99);
         int seen = 0;
@@ -332,6 +338,10 @@ TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
         for (int k = 0; k < 20; ++k)
             parameters[random.nextInt (parameters.size())]->setValueNotifyingHost (random.nextFloat());
 
+        window.timerCallback();
+        window.display->createComponentSnapshot (window.display->getLocalBounds());
+        qvl::test::pumpMessages (1);
+
         juce::MemoryBlock state;
         p.getStateInformation (state);
         if (rounds % 10 == 9)
@@ -344,7 +354,7 @@ TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
 
     stop = true;
     audio.join();
-    editor.join();
+    lockToggling.join();
 
     EXPECT_TRUE (finite.load());
     EXPECT_GT (blocks.load(), 10);
