@@ -87,6 +87,23 @@ void DisplayComponent::drawWaveform (juce::Graphics& g, juce::Rectangle<int> are
     g.fillRectList (rectangles);
 }
 
+const juce::Image& DisplayComponent::grainDot (int stream, juce::Colour colour, float scale)
+{
+    auto& dot = grainDots[(size_t) stream];
+
+    if (dot.colour != colour || dot.scale != scale || ! dot.image.isValid())
+    {
+        // One pixel of room around the dot for its antialiased edge.
+        const int size = (int) std::ceil (2.0f * dotRadius * scale) + 2;
+        dot = { colour, scale, juce::Image (juce::Image::ARGB, size, size, true) };
+        juce::Graphics g (dot.image);
+        g.setColour (colour);
+        g.fillEllipse (1.0f, 1.0f, 2.0f * dotRadius * scale, 2.0f * dotRadius * scale);
+    }
+
+    return dot.image;
+}
+
 float DisplayComponent::streamAlpha (const DisplaySnapshot& snapshot, int stream) const
 {
     const int index = processor.streamParameters[(size_t) stream].grainVolumeDb->getParameterIndex();
@@ -174,6 +191,8 @@ void DisplayComponent::paint (juce::Graphics& g)
     }
 
     const int grains = juce::jlimit (0, (int) snapshot.grainPositions.size(), snapshot.grainCount);
+    const float scale = g.getInternalContext().getPhysicalPixelScaleFactor();
+    g.setOpacity (1.0f);
 
     for (int i = 0; i < grains; ++i)
     {
@@ -181,9 +200,12 @@ void DisplayComponent::paint (juce::Graphics& g)
         if (stream < 0 || stream >= streams)
             continue;
 
-        g.setColour (qvl::streamColours[(size_t) stream].withAlpha (streamAlpha (snapshot, stream)));
-        g.fillEllipse ((float) w * snapshot.grainPositions[(size_t) i] - 5.0f,
-                       (float) h * snapshot.grainPans[(size_t) i] - 5.0f, 10.0f, 10.0f);
+        // Stamped at whole screen pixels: rasterising hundreds of ellipses each frame costs more
+        // than the rest of the picture together.
+        const auto& dot = grainDot (stream, qvl::streamColours[(size_t) stream].withAlpha (streamAlpha (snapshot, stream)), scale);
+        const float x = std::round (((float) w * snapshot.grainPositions[(size_t) i] - dotRadius) * scale) - 1.0f;
+        const float y = std::round (((float) h * snapshot.grainPans[(size_t) i] - dotRadius) * scale) - 1.0f;
+        g.drawImageTransformed (dot, juce::AffineTransform::translation (x, y).scaled (1.0f / scale));
     }
 
     if (length > 0)

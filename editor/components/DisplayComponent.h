@@ -4,6 +4,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <array>
+
 // The live picture of the buffer: level bars per channel, a playhead per enabled stream, the
 // grains as dots at their position and pan, the write head, the grain count and, while a stream's
 // envelope controls are hovered, that stream's envelope. Everything comes from the processor's
@@ -39,6 +41,18 @@ public:
 
 private:
     juce::SmoothedValue<float, juce::ValueSmoothingTypes::Linear> fade;
+
+    // Each stream's grain dot, drawn once at the screen's pixel scale in the stream's current colour.
+    struct GrainDot
+    {
+        juce::Colour colour;
+        float scale = 0.0f;
+        juce::Image image;
+    };
+
+    static constexpr float dotRadius = 5.0f;
+    std::array<GrainDot, 4> grainDots;
+    const juce::Image& grainDot (int stream, juce::Colour colour, float scale);
 
     float streamAlpha (const DisplaySnapshot&, int stream) const;
     float liveEnvelopeValue (const juce::RangedAudioParameter&) const;
