@@ -1,5 +1,7 @@
 #include "engine/GrainPool.h"
 
+#include "engine/kernels/Dispatch.h"
+
 #include <algorithm>
 #include <climits>
 #include <cmath>
@@ -15,15 +17,11 @@
  #include <immintrin.h>
 #endif
 
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
+#if defined(QVL_VECTOR_KERNELS)
  #define QVL_AVX2_DISPATCH 1
  // Hot loops are built twice, for the baseline and for AVX2, and chosen at run time. No fused
  // multiply-add is enabled in either, so every lane rounds exactly as the plain scalar code does.
  #define QVL_WIDE __attribute__ ((target ("avx2")))
- // The hottest loops also come in an AVX-512 (F, VL and DQ) build. GCC lets AVX-512F contract a
- // multiply and an add into one fused operation, which rounds once instead of twice, so those
- // regions switch contraction off.
- #define QVL_WIDEST __attribute__ ((target ("avx2,avx512f,avx512vl,avx512dq")))
  #define QVL_BODY inline __attribute__ ((always_inline))
 #else
  #define QVL_BODY inline
@@ -33,27 +31,6 @@ namespace qvl
 {
     namespace
     {
-       #if defined(QVL_AVX2_DISPATCH)
-        const bool processorHasAvx2 = []
-        {
-            __builtin_cpu_init();
-            return __builtin_cpu_supports ("avx2") != 0;
-        }();
-        bool wideVectors = processorHasAvx2;
-        const bool processorHasAvx512 = []
-        {
-            __builtin_cpu_init();
-            return __builtin_cpu_supports ("avx512f") != 0 && __builtin_cpu_supports ("avx512vl") != 0
-                && __builtin_cpu_supports ("avx512dq") != 0 && processorHasAvx2;
-        }();
-        bool widestVectors = processorHasAvx512;
-       #else
-        constexpr bool processorHasAvx2 = false;
-        bool wideVectors = false;
-        constexpr bool processorHasAvx512 = false;
-        bool widestVectors = false;
-       #endif
-
         // Defines name (args) that runs body (args) built for AVX2 where allowed, else for the baseline.
        #if defined(QVL_AVX2_DISPATCH)
         #define QVL_DISPATCHED(name, body)                                                    \
@@ -61,7 +38,7 @@ namespace qvl
             template <typename... Args> QVL_WIDE void name##Wide (Args... args) noexcept { body (args...); } \
             template <typename... Args> void name (Args... args) noexcept                       \
             {                                                                                   \
-                if (wideVectors)                                                                \
+                if (kernels::avx2InUse())                                                       \
                     name##Wide (args...);                                                       \
                 else                                                                            \
                     name##Base (args...);                                                       \
@@ -465,28 +442,28 @@ namespace qvl
 
     void GrainPool::setWideVectorsEnabled (bool enabled) noexcept
     {
-        wideVectors = enabled && processorHasAvx2;
-        widestVectors = enabled && processorHasAvx512;
+        kernels::useVectorSet (enabled ? kernels::supportedVectorSet() : kernels::VectorSet::baseline);
     }
 
     bool GrainPool::areWideVectorsEnabled() noexcept
     {
-        return wideVectors;
+        return kernels::activeVectorSet != kernels::VectorSet::baseline;
     }
 
     void GrainPool::setWidestVectorsEnabled (bool enabled) noexcept
     {
-        widestVectors = enabled && wideVectors && processorHasAvx512;
+        if (areWideVectorsEnabled())
+            kernels::useVectorSet (enabled ? kernels::VectorSet::avx512 : kernels::VectorSet::avx2);
     }
 
     bool GrainPool::areWidestVectorsEnabled() noexcept
     {
-        return widestVectors;
+        return kernels::activeVectorSet == kernels::VectorSet::avx512;
     }
 
     bool GrainPool::hasWidestVectors() noexcept
     {
-        return processorHasAvx512;
+        return kernels::supportedVectorSet() == kernels::VectorSet::avx512;
     }
 
     int GrainPool::latencyFor (double ratio)
@@ -747,44 +724,39 @@ namespace qvl
 
     namespace
     {
-        // Where a run of fetches reads: the loop, the tail slots (as they are now, or as they were before
-        // this chunk's writes), and for stamped runs the replaced tail values with their write stamps.
-        struct FetchSources
-        {
-            const float* x0 = nullptr;
-            const float* x1 = nullptr;
-            const float* t0 = nullptr;
-            const float* t1 = nullptr;
-            const float* o0 = nullptr;
-            const float* o1 = nullptr;
-            const int* stamps = nullptr;
-            int base = 0;
+        using kernels::FrameSources;
 
-            // With replacedTails, every tail slot reads as it stood before this chunk's writes.
-            FetchSources (const CircularBuffer::JournalView& j, bool replacedTails) noexcept
-                : x0 (j.now.channel0), x1 (j.now.channel1), o0 (j.oldTail0),
-                  o1 (j.oldTail1 != nullptr ? j.oldTail1 : j.oldTail0), stamps (j.tailStamp), base (j.stampBase)
-            {
-                t0 = replacedTails ? o0 : j.now.channel0 + j.now.maxLength;
-                t1 = replacedTails ? o1 : (j.now.channel1 != nullptr ? j.now.channel1 + j.now.maxLength : t0);
-            }
-        };
+        // Where a run of frame reads finds the buffer's samples. With replacedTails, every tail slot reads
+        // as it stood before this chunk's writes.
+        FrameSources frameSources (const CircularBuffer::JournalView& j, bool replacedTails) noexcept
+        {
+            FrameSources s;
+            s.loop0 = j.now.channel0;
+            s.loop1 = j.now.channel1;
+            s.replacedTail0 = j.oldTail0;
+            s.replacedTail1 = j.oldTail1 != nullptr ? j.oldTail1 : j.oldTail0;
+            s.tailStamps = j.tailStamp;
+            s.stampBase = j.stampBase;
+            s.tail0 = replacedTails ? s.replacedTail0 : j.now.channel0 + j.now.maxLength;
+            s.tail1 = replacedTails ? s.replacedTail1 : (j.now.channel1 != nullptr ? j.now.channel1 + j.now.maxLength : s.tail0);
+            return s;
+        }
 
         // Fetches for a run of loop positions that lie at least a crossfade behind the head and are not
         // written in this chunk: only the tail slot can have changed since. The fade weight there is G / G,
         // exactly 1, and multiplying by it changes no bits (not even under flush-to-zero), so it is left out.
         template <int channelMode, bool forward, bool stamped>
-        void fetchRunBase (const FetchSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
+        void fetchRunBase (const FrameSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
                            float* out) noexcept
         {
-            const float* const x0 = src.x0;
-            const float* const x1 = src.x1;
-            const float* const t0 = src.t0;
-            const float* const t1 = src.t1;
-            const float* const o0 = src.o0;
-            const float* const o1 = src.o1;
-            const int* const stamps = src.stamps;
-            const int base = src.base;
+            const float* const x0 = src.loop0;
+            const float* const x1 = src.loop1;
+            const float* const t0 = src.tail0;
+            const float* const t1 = src.tail1;
+            const float* const o0 = src.replacedTail0;
+            const float* const o1 = src.replacedTail1;
+            const int* const stamps = src.tailStamps;
+            const int base = src.stampBase;
 
             int i = 0;
            #if defined(__SSE2__)
@@ -849,17 +821,17 @@ namespace qvl
         // The same as fetchRunBase, eight fetches at a time; returns how many it did. The rest is left to
         // the caller, outside this function, so that no baseline code runs with the wide registers dirty.
         template <int channelMode, bool forward, bool stamped>
-        QVL_WIDE int fetchRunWide (const FetchSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
+        QVL_WIDE int fetchRunWide (const FrameSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
                                    float* out) noexcept
         {
-            const float* const x0 = src.x0;
-            const float* const x1 = src.x1;
-            const float* const t0 = src.t0;
-            const float* const t1 = src.t1;
-            const float* const o0 = src.o0;
-            const float* const o1 = src.o1;
-            const int* const stamps = src.stamps;
-            const int base = src.base;
+            const float* const x0 = src.loop0;
+            const float* const x1 = src.loop1;
+            const float* const t0 = src.tail0;
+            const float* const t1 = src.tail1;
+            const float* const o0 = src.replacedTail0;
+            const float* const o1 = src.replacedTail1;
+            const int* const stamps = src.tailStamps;
+            const int base = src.stampBase;
 
             const __m256 balanceV = _mm256_set1_ps (balance);
             const __m256i baseV = _mm256_set1_epi32 (base - 1);
@@ -911,57 +883,22 @@ namespace qvl
             return i;
         }
 
-        #pragma GCC push_options
-        #pragma GCC optimize ("fp-contract=off")
-        // fetchRunBase without stamps, sixteen fetches at a time; the last few go as one masked block.
-        template <int channelMode, bool forward>
-        QVL_WIDEST void fetchRunWidest (const FetchSources& src, int wrapped, int tail, int n, float balance, float* out) noexcept
-        {
-            const __m512 balanceV = _mm512_set1_ps (balance);
-            const __m512i descending = _mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15);
-            // Local copies, so that the stores to out cannot make the compiler reload them.
-            const float* const x0 = src.x0;
-            const float* const x1 = src.x1;
-            const float* const t0 = src.t0;
-            const float* const t1 = src.t1;
-            for (int i = 0; i < n; i += 16)
-            {
-                const int m = n - i < 16 ? n - i : 16;
-                const auto mask = static_cast<__mmask16> (m == 16 ? 0xffffu : (1u << m) - 1u);
-                // Backwards, the m positions are loaded in ascending order and worked on as they are, lane
-                // by lane; only the result is reversed into fetch order.
-                const int wi = forward ? wrapped + i : wrapped - i - (m - 1);
-                const int ti = forward ? tail + i : tail - i - (m - 1);
-                const __m512 a = _mm512_maskz_loadu_ps (mask, t0 + ti);
-                __m512 mono = _mm512_add_ps (a, _mm512_sub_ps (_mm512_maskz_loadu_ps (mask, x0 + wi), a));
-                if constexpr (channelMode == 2)
-                {
-                    const __m512 b = _mm512_maskz_loadu_ps (mask, t1 + ti);
-                    const __m512 right = _mm512_add_ps (b, _mm512_sub_ps (_mm512_maskz_loadu_ps (mask, x1 + wi), b));
-                    mono = _mm512_add_ps (mono, _mm512_mul_ps (_mm512_sub_ps (right, mono), balanceV));
-                }
-                if constexpr (! forward)
-                    mono = _mm512_permutexvar_ps (_mm512_sub_epi32 (descending, _mm512_set1_epi32 (16 - m)), mono);
-                _mm512_mask_storeu_ps (out + i, mask, mono);
-            }
-        }
-        #pragma GCC pop_options
        #endif
 
         template <int channelMode, bool forward, bool stamped>
-        void fetchRun (const FetchSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
+        void fetchRun (const FrameSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
                        float* out) noexcept
         {
            #if defined(QVL_AVX2_DISPATCH)
             if constexpr (! stamped)
             {
-                if (widestVectors)
+                if (kernels::avx512InUse())
                 {
-                    fetchRunWidest<channelMode, forward> (src, wrapped, tail, n, balance, out);
+                    kernels::avx512::readFrameRun<channelMode, forward> (src, wrapped, tail, n, balance, out);
                     return;
                 }
             }
-            if (wideVectors)
+            if (kernels::avx2InUse())
             {
                 const int i = fetchRunWide<channelMode, forward, stamped> (src, wrapped, tail, n, epochs, balance, out);
                 if (i < n)
@@ -1021,7 +958,7 @@ namespace qvl
         {
            #if defined(QVL_AVX2_DISPATCH)
             // Runs of plain windows are copied, anything else is worked out in full, a few blocks at a time.
-            if (wideVectors)
+            if (kernels::avx2InUse())
             {
                 for (int s = 0; s < n;)
                 {
@@ -1256,231 +1193,6 @@ namespace qvl
             return s;
         }
 
-        #pragma GCC push_options
-        #pragma GCC optimize ("fp-contract=off")
-
-        QVL_WIDEST inline __m512d lowerAsDoubles (__m512 v) noexcept
-        {
-            return _mm512_cvtps_pd (_mm512_castps512_ps256 (v));
-        }
-
-        // Lanes 8..15 of v as doubles.
-        QVL_WIDEST inline __m512d upperAsDoubles (__m512 v) noexcept
-        {
-            return _mm512_cvtps_pd (_mm256_castpd_ps (_mm512_extractf64x4_pd (_mm512_castps_pd (v), 1)));
-        }
-
-        // walkPhasesWide eight steps at a time.
-        QVL_WIDEST int walkPhasesWidest (double phase, double speed, int steps, int* starts, double* phases) noexcept
-        {
-            __m512d x = _mm512_add_pd (_mm512_set1_pd (phase),
-                                       _mm512_mul_pd (_mm512_set_pd (7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0), _mm512_set1_pd (speed)));
-            const __m512d stride = _mm512_set1_pd (8.0 * speed);
-            int s = 0;
-            for (; s + 8 <= steps; s += 8)
-            {
-                const __m512d whole = _mm512_roundscale_pd (x, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-                _mm512_storeu_pd (phases + s, _mm512_sub_pd (x, whole));
-                _mm256_storeu_si256 (reinterpret_cast<__m256i*> (starts + s), _mm512_cvttpd_epi32 (whole));
-                x = _mm512_add_pd (x, stride);
-            }
-            return s;
-        }
-
-        // The windows at starts[0], starts[4], starts[8] and starts[12], one per 128-bit block.
-        QVL_WIDEST inline __m512 windowRow (const float* sequence, const int* starts) noexcept
-        {
-            __m512 v = _mm512_castps128_ps512 (_mm_loadu_ps (sequence + starts[0]));
-            v = _mm512_insertf32x4 (v, _mm_loadu_ps (sequence + starts[4]), 1);
-            v = _mm512_insertf32x4 (v, _mm_loadu_ps (sequence + starts[8]), 2);
-            return _mm512_insertf32x4 (v, _mm_loadu_ps (sequence + starts[12]), 3);
-        }
-
-        // The cubic of sixteen steps' windows (oldest to newest sample in y0..y3, one step per lane) at
-        // phases t0 (steps 0..7) and t1 (steps 8..15).
-        struct SixteenOutputs
-        {
-            __m256 low, high;
-        };
-
-        // The float coefficients of sixteen windows, oldest to newest sample in y0..y3, one window per lane.
-        struct SixteenCoefficients
-        {
-            __m512 c3, c2, c1;
-        };
-
-        QVL_WIDEST inline SixteenCoefficients coefficientsSixteen (__m512 y0, __m512 y1, __m512 y2, __m512 y3) noexcept
-        {
-            const __m512 half = _mm512_set1_ps (0.5f);
-            const __m512 c1 = _mm512_sub_ps (_mm512_mul_ps (half, y2), _mm512_mul_ps (half, y0));
-            const __m512 c2 = _mm512_sub_ps (_mm512_add_ps (_mm512_sub_ps (y0, _mm512_mul_ps (_mm512_set1_ps (2.5f), y1)),
-                                                            _mm512_mul_ps (_mm512_set1_ps (2.0f), y2)),
-                                             _mm512_mul_ps (half, y3));
-            const __m512 c3 = _mm512_add_ps (_mm512_mul_ps (_mm512_set1_ps (1.5f), _mm512_sub_ps (y1, y2)),
-                                             _mm512_mul_ps (half, _mm512_sub_ps (y3, y0)));
-            return { c3, c2, c1 };
-        }
-
-        QVL_WIDEST inline SixteenOutputs cubicSixteen (__m512 y0, __m512 y1, __m512 y2, __m512 y3, __m512d t0, __m512d t1) noexcept
-        {
-            const auto [c3, c2, c1] = coefficientsSixteen (y0, y1, y2, y3);
-            __m512d v0 = _mm512_add_pd (_mm512_mul_pd (lowerAsDoubles (c3), t0), lowerAsDoubles (c2));
-            __m512d v1 = _mm512_add_pd (_mm512_mul_pd (upperAsDoubles (c3), t1), upperAsDoubles (c2));
-            v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (c1));
-            v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), upperAsDoubles (c1));
-            v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), lowerAsDoubles (y1));
-            v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), upperAsDoubles (y1));
-            return { _mm512_cvtpd_ps (v0), _mm512_cvtpd_ps (v1) };
-        }
-
-        // Where every window starts within 28 samples of base (offsets from it, one step per lane, all at
-        // most last - base), two loads and one two-source permute per window sample fetch them all. The
-        // loads may run past the last window into the sequence's spare room, whose samples no lane picks.
-        // Returns false, touching nothing, where they do not fit.
-        QVL_WIDEST inline bool permutedWindows (const float* sequence, int base, int last, __m512i offsets, __m512* y) noexcept
-        {
-            if (! (last - base <= 28 && _mm512_cmpgt_epu32_mask (offsets, _mm512_set1_epi32 (last - base)) == 0))
-                return false;
-            const __m512 lo = _mm512_loadu_ps (sequence + base);
-            const __m512 hi = _mm512_loadu_ps (sequence + base + 16);
-            const __m512i one = _mm512_set1_epi32 (1);
-            const __m512i i1 = _mm512_add_epi32 (offsets, one);
-            const __m512i i2 = _mm512_add_epi32 (i1, one);
-            const __m512i i3 = _mm512_add_epi32 (i2, one);
-            y[0] = _mm512_permutex2var_ps (lo, offsets, hi);
-            y[1] = _mm512_permutex2var_ps (lo, i1, hi);
-            y[2] = _mm512_permutex2var_ps (lo, i2, hi);
-            y[3] = _mm512_permutex2var_ps (lo, i3, hi);
-            return true;
-        }
-
-        QVL_WIDEST int interpolateStepsWidest (const float* sequence, const int* starts, const double* phases, int n,
-                                               float* out) noexcept
-        {
-            int s = 0;
-            for (; s + 16 <= n; s += 16)
-            {
-                __m512 y[4];
-                const int base = starts[s];
-                const __m512i offsets = _mm512_sub_epi32 (_mm512_loadu_si512 (starts + s), _mm512_set1_epi32 (base));
-                if (! permutedWindows (sequence, base, starts[s + 15], offsets, y))
-                {
-                    // Row r holds the windows of steps r, r + 4, r + 8 and r + 12; a 4 x 4 transpose in
-                    // every 128-bit block puts step 4q + r in lane r of block q.
-                    const __m512 r0 = windowRow (sequence, starts + s);
-                    const __m512 r1 = windowRow (sequence, starts + s + 1);
-                    const __m512 r2 = windowRow (sequence, starts + s + 2);
-                    const __m512 r3 = windowRow (sequence, starts + s + 3);
-                    const __m512 t0 = _mm512_unpacklo_ps (r0, r1);
-                    const __m512 t1 = _mm512_unpackhi_ps (r0, r1);
-                    const __m512 t2 = _mm512_unpacklo_ps (r2, r3);
-                    const __m512 t3 = _mm512_unpackhi_ps (r2, r3);
-                    y[0] = _mm512_shuffle_ps (t0, t2, _MM_SHUFFLE (1, 0, 1, 0));
-                    y[1] = _mm512_shuffle_ps (t0, t2, _MM_SHUFFLE (3, 2, 3, 2));
-                    y[2] = _mm512_shuffle_ps (t1, t3, _MM_SHUFFLE (1, 0, 1, 0));
-                    y[3] = _mm512_shuffle_ps (t1, t3, _MM_SHUFFLE (3, 2, 3, 2));
-                }
-                const SixteenOutputs o = cubicSixteen (y[0], y[1], y[2], y[3], _mm512_loadu_pd (phases + s),
-                                                       _mm512_loadu_pd (phases + s + 8));
-                _mm256_storeu_ps (out + s, o.low);
-                _mm256_storeu_ps (out + s + 8, o.high);
-            }
-
-            // The last few steps as one masked block when their windows are close together. Lanes past
-            // the end work on the first window at phase 0 and are not stored.
-            if (s < n)
-            {
-                const auto active = static_cast<__mmask16> ((1u << (n - s)) - 1u);
-                const auto activeLow = static_cast<__mmask8> (active);
-                const auto activeHigh = static_cast<__mmask8> (active >> 8);
-                __m512 y[4];
-                const int base = starts[s];
-                const __m512i offsets = _mm512_maskz_sub_epi32 (active, _mm512_maskz_loadu_epi32 (active, starts + s),
-                                                                _mm512_set1_epi32 (base));
-                if (permutedWindows (sequence, base, starts[n - 1], offsets, y))
-                {
-                    const SixteenOutputs o = cubicSixteen (y[0], y[1], y[2], y[3], _mm512_maskz_loadu_pd (activeLow, phases + s),
-                                                           _mm512_maskz_loadu_pd (activeHigh, phases + s + 8));
-                    _mm256_mask_storeu_ps (out + s, activeLow, o.low);
-                    _mm256_mask_storeu_ps (out + s + 8, activeHigh, o.high);
-                    s = n;
-                }
-            }
-            return s;
-        }
-
-        QVL_WIDEST inline __m512d pickDoubles (__m512d low, __m512d high, __m512i index) noexcept
-        {
-            return _mm512_permutex2var_pd (low, index, high);
-        }
-
-        // Sixteen windows' coefficients, widened: Low holds windows 0..7, High windows 8..15.
-        struct SharedWindows
-        {
-            __m512d c3Low, c3High, c2Low, c2High, c1Low, c1High, y1Low, y1High;
-        };
-
-        // The windows starting at sequence[base] .. sequence[base + 15]; samples past lastSample are not read.
-        QVL_WIDEST inline SharedWindows sharedWindowsAt (const float* sequence, int base, int lastSample) noexcept
-        {
-            __m512 y[4];
-            for (int j = 0; j < 4; ++j)
-            {
-                const int available = lastSample - base - j + 1;
-                const auto mask = static_cast<__mmask16> (available >= 16 ? 0xffffu : (available > 0 ? (1u << available) - 1u : 0u));
-                y[j] = _mm512_maskz_loadu_ps (mask, sequence + base + j);
-            }
-            const auto [c3, c2, c1] = coefficientsSixteen (y[0], y[1], y[2], y[3]);
-            return { lowerAsDoubles (c3), upperAsDoubles (c3), lowerAsDoubles (c2), upperAsDoubles (c2),
-                     lowerAsDoubles (c1), upperAsDoubles (c1), lowerAsDoubles (y[1]), upperAsDoubles (y[1]) };
-        }
-
-        // The cubic of sixteen steps, step k at phase t0[k] or t1[k - 8] on window window[k] of w.
-        QVL_WIDEST inline SixteenOutputs cubicPicked (const SharedWindows& w, __m512i window, __m512d t0, __m512d t1) noexcept
-        {
-            const __m512i k0 = _mm512_cvtepi32_epi64 (_mm512_castsi512_si256 (window));
-            const __m512i k1 = _mm512_cvtepi32_epi64 (_mm512_extracti64x4_epi64 (window, 1));
-            __m512d v0 = _mm512_add_pd (_mm512_mul_pd (pickDoubles (w.c3Low, w.c3High, k0), t0), pickDoubles (w.c2Low, w.c2High, k0));
-            __m512d v1 = _mm512_add_pd (_mm512_mul_pd (pickDoubles (w.c3Low, w.c3High, k1), t1), pickDoubles (w.c2Low, w.c2High, k1));
-            v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), pickDoubles (w.c1Low, w.c1High, k0));
-            v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), pickDoubles (w.c1Low, w.c1High, k1));
-            v0 = _mm512_add_pd (_mm512_mul_pd (v0, t0), pickDoubles (w.y1Low, w.y1High, k0));
-            v1 = _mm512_add_pd (_mm512_mul_pd (v1, t1), pickDoubles (w.y1Low, w.y1High, k1));
-            return { _mm512_cvtpd_ps (v0), _mm512_cvtpd_ps (v1) };
-        }
-
-        // For readers at half a sample per step or slower, whose neighbouring steps share windows: sixteen
-        // windows' coefficients are worked out and widened once, and every step whose window is among
-        // them picks its own. Samples past lastSample are not read. Returns how many steps it did.
-        QVL_WIDEST int interpolateSharedWindowsWidest (const float* sequence, const int* starts, const double* phases, int n,
-                                                       int lastSample, float* out) noexcept
-        {
-            int s = 0;
-            int base = 0;
-            bool haveWindows = false;
-            SharedWindows windows {};
-            for (; s + 16 <= n; s += 16)
-            {
-                const int first = starts[s];
-                const int last = starts[s + 15];
-                if (last - first > 15)
-                    break;
-                if (! haveWindows || first < base || last - base > 15)
-                {
-                    base = first;
-                    haveWindows = true;
-                    windows = sharedWindowsAt (sequence, base, lastSample);
-                }
-
-                const __m512i window = _mm512_sub_epi32 (_mm512_loadu_si512 (starts + s), _mm512_set1_epi32 (base));
-                const SixteenOutputs o = cubicPicked (windows, window, _mm512_loadu_pd (phases + s), _mm512_loadu_pd (phases + s + 8));
-                _mm256_storeu_ps (out + s, o.low);
-                _mm256_storeu_ps (out + s + 8, o.high);
-            }
-            return s;
-        }
-
-        #pragma GCC pop_options
        #endif
 
         // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
@@ -1491,19 +1203,19 @@ namespace qvl
         {
             int s = 0;
            #if defined(QVL_AVX2_DISPATCH)
-            if (widestVectors)
+            if (kernels::avx512InUse())
             {
                 // Sixteen windows serve two blocks of sixteen steps only at half a sample per step or
                 // slower; faster, picking from them costs more than working out every step's own window.
                 if (speed <= 0.5)
-                    s = interpolateSharedWindowsWidest (sequence, starts, phases, n, lastSample, out);
-                s += interpolateStepsWidest (sequence, starts + s, phases + s, n - s, out + s);
+                    s = kernels::avx512::interpolateSharedWindows (sequence, starts, phases, n, lastSample, out);
+                s += kernels::avx512::interpolateSteps (sequence, starts + s, phases + s, n - s, out + s);
             }
-            if (wideVectors)
+            if (kernels::avx2InUse())
             {
                 // With AVX2 alone, picking before widening is cheaper than gathering windows whenever eight
                 // steps fit in eight windows.
-                if (speed < 1.0 && ! widestVectors)
+                if (speed < 1.0 && ! kernels::avx512InUse())
                     s = interpolateSharedWindowsWide (sequence, starts, phases, n, out);
                 s += interpolateStepsWide (sequence, starts + s, phases + s, n - s, out + s);
             }
@@ -1642,99 +1354,6 @@ namespace qvl
             _mm256_storeu_ps (out, mono);
         }
 
-        #pragma GCC push_options
-        #pragma GCC optimize ("fp-contract=off")
-        // base[index] lane by lane, in fetch order; where the indices run on from low (forward) or down
-        // to it, as one load.
-        template <bool forward>
-        QVL_WIDEST inline __m512 runOrGather (bool isRun, const float* base, int low, __m512i index) noexcept
-        {
-            if (! isRun)
-                return _mm512_i32gather_ps (index, base, 4);
-            const __m512 v = _mm512_loadu_ps (base + low);
-            return forward ? v : _mm512_permutexvar_ps (_mm512_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15), v);
-        }
-
-        // readFrame for sixteen consecutive fetches, lane by lane: position and tail phase from the
-        // first one's, each fetch's samples picked as its time says.
-        template <int channelMode, bool forward>
-        QVL_WIDEST void readSixteenFrames (const CircularBuffer::JournalView& journal, const int* times, int wrapped, int tailPhase,
-                                           float balance, float* out) noexcept
-        {
-            const CircularBuffer::ReadView& v = journal.now;
-            const __m512i zero = _mm512_setzero_si512();
-            const __m512i lengthV = _mm512_set1_epi32 (v.length);
-            const __m512i crossfadeV = _mm512_set1_epi32 (v.crossfadeLength);
-            const __m512i lane = _mm512_set_epi32 (15, 14, 13, 12, 11, 10, 9, 8, 7, 6, 5, 4, 3, 2, 1, 0);
-
-            // Loop positions and their tail phases (position modulo the crossfade); with both lengths at
-            // least sixteen each wraps at most once here.
-            __m512i p, phase;
-            if constexpr (forward)
-            {
-                p = _mm512_add_epi32 (_mm512_set1_epi32 (wrapped), lane);
-                const __mmask16 past = _mm512_cmpge_epi32_mask (p, lengthV);
-                p = _mm512_mask_sub_epi32 (p, past, p, lengthV);
-                phase = _mm512_add_epi32 (_mm512_set1_epi32 (tailPhase), lane);
-                phase = _mm512_mask_sub_epi32 (phase, _mm512_cmpge_epi32_mask (phase, crossfadeV), phase, crossfadeV);
-                phase = _mm512_mask_mov_epi32 (phase, past, p);
-            }
-            else
-            {
-                p = _mm512_sub_epi32 (_mm512_set1_epi32 (wrapped), lane);
-                const __mmask16 past = _mm512_cmplt_epi32_mask (p, zero);
-                p = _mm512_mask_add_epi32 (p, past, p, lengthV);
-                phase = _mm512_sub_epi32 (_mm512_set1_epi32 (tailPhase), lane);
-                const __m512i beyond = _mm512_sub_epi32 (_mm512_set1_epi32 (v.lastTailPhase), _mm512_sub_epi32 (lane, _mm512_set1_epi32 (wrapped + 1)));
-                phase = _mm512_mask_mov_epi32 (phase, past, beyond);
-                phase = _mm512_mask_add_epi32 (phase, _mm512_cmplt_epi32_mask (phase, zero), phase, crossfadeV);
-            }
-
-            const __m512i e = _mm512_loadu_si512 (times);
-            __m512i d = _mm512_sub_epi32 (_mm512_add_epi32 (_mm512_set1_epi32 (journal.startPosition), e), p);
-            const __mmask16 ahead = _mm512_cmplt_epi32_mask (d, zero);
-            d = _mm512_mask_add_epi32 (d, ahead, d, lengthV);
-            __m512i tail = _mm512_add_epi32 (_mm512_set1_epi32 (v.lapTailPhase), phase);
-            tail = _mm512_mask_sub_epi32 (tail, ahead, tail, _mm512_set1_epi32 (v.lengthTailPhase));
-            tail = _mm512_mask_add_epi32 (tail, _mm512_cmplt_epi32_mask (tail, zero), tail, crossfadeV);
-            tail = _mm512_mask_sub_epi32 (tail, _mm512_cmpge_epi32_mask (tail, crossfadeV), tail, crossfadeV);
-            const __m512 f = _mm512_i32gather_ps (_mm512_min_epi32 (d, crossfadeV), v.fadeGains, 4);
-
-            const __m512i jr = _mm512_sub_epi32 (p, _mm512_set1_epi32 (journal.startPosition));
-            const __mmask16 oldLoop = _mm512_mask_cmplt_epi32_mask (_mm512_cmpge_epi32_mask (jr, e), jr, _mm512_set1_epi32 (journal.writes));
-
-            // Positions that do not wrap here are one run, loaded whole; so are tail slots in step with them.
-            const bool positionsRun = forward ? wrapped <= v.length - 16 : wrapped >= 15;
-            const int firstTail = _mm_cvtsi128_si32 (_mm512_castsi512_si128 (tail));
-            const __m512i tailRun = forward ? _mm512_add_epi32 (_mm512_set1_epi32 (firstTail), lane)
-                                            : _mm512_sub_epi32 (_mm512_set1_epi32 (firstTail), lane);
-            const bool tailsRun = _mm512_cmpneq_epi32_mask (tail, tailRun) == 0;
-            const int lowPosition = forward ? wrapped : wrapped - 15;
-            const int lowTail = forward ? firstTail : firstTail - 15;
-            const __m512i stamps = _mm512_castps_si512 (runOrGather<forward> (tailsRun, reinterpret_cast<const float*> (journal.tailStamp),
-                                                                              lowTail, tail));
-            const __mmask16 oldTail = _mm512_cmpge_epi32_mask (stamps, _mm512_add_epi32 (_mm512_set1_epi32 (journal.stampBase), e));
-            __m512 a = runOrGather<forward> (tailsRun, v.channel0 + v.maxLength, lowTail, tail);
-            __m512 x = runOrGather<forward> (positionsRun, v.channel0, lowPosition, p);
-            if (oldTail != 0)
-                a = _mm512_mask_i32gather_ps (a, oldTail, tail, journal.oldTail0, 4);
-            if (oldLoop != 0)
-                x = _mm512_mask_i32gather_ps (x, oldLoop, jr, journal.oldLoop0, 4);
-            __m512 mono = _mm512_add_ps (a, _mm512_mul_ps (_mm512_sub_ps (x, a), f));
-            if constexpr (channelMode == 2)
-            {
-                __m512 b = runOrGather<forward> (tailsRun, v.channel1 + v.maxLength, lowTail, tail);
-                __m512 y = runOrGather<forward> (positionsRun, v.channel1, lowPosition, p);
-                if (oldTail != 0)
-                    b = _mm512_mask_i32gather_ps (b, oldTail, tail, journal.oldTail1, 4);
-                if (oldLoop != 0)
-                    y = _mm512_mask_i32gather_ps (y, oldLoop, jr, journal.oldLoop1, 4);
-                const __m512 right = _mm512_add_ps (b, _mm512_mul_ps (_mm512_sub_ps (y, b), f));
-                mono = _mm512_add_ps (mono, _mm512_mul_ps (_mm512_sub_ps (right, mono), _mm512_set1_ps (balance)));
-            }
-            _mm512_storeu_ps (out, mono);
-        }
-        #pragma GCC pop_options
        #endif
 
         // Fetches i = 0 .. n - 1 from loop position wrapped on, each through the journal as the buffer
@@ -1748,18 +1367,20 @@ namespace qvl
             int i = 0;
            #if defined(QVL_AVX2_DISPATCH)
             // Blocks of frames wrap the loop and the tail phase at most once while both are this long.
-            if (wideVectors && v.length >= 16 && v.crossfadeLength >= 16)
+            if (kernels::avx2InUse() && v.length >= 16 && v.crossfadeLength >= 16)
             {
-                const int block = widestVectors ? 16 : 8;
-                for (; i + block <= n; i += block)
+                if (kernels::avx512InUse())
                 {
-                    if (widestVectors)
-                        readSixteenFrames<channelMode, forward> (journal, times + i, w, phase, balance, out + i);
-                    else
+                    i = kernels::avx512::readJournaledFrames<channelMode, forward> (journal, times, n, balance, w, phase, out);
+                }
+                else
+                {
+                    for (; i + 8 <= n; i += 8)
+                    {
                         readEightFrames<channelMode, forward> (journal, times + i, w, phase, balance, out + i);
-                    w = forward ? (w + block >= v.length ? w + block - v.length : w + block)
-                                : (w - block < 0 ? w - block + v.length : w - block);
-                    phase = w % v.crossfadeLength;
+                        w = forward ? (w + 8 >= v.length ? w + 8 - v.length : w + 8) : (w - 8 < 0 ? w - 8 + v.length : w - 8);
+                        phase = w % v.crossfadeLength;
+                    }
                 }
             }
            #endif
@@ -1942,8 +1563,8 @@ namespace qvl
                     starts[steps - 1] = firstWindow + steps - 1;
             }
            #if defined(QVL_AVX2_DISPATCH)
-            if (wideVectors && s < steps && walkExact)
-                s = widestVectors ? walkPhasesWidest (ph, speed, steps, starts, phases)
+            if (kernels::avx2InUse() && s < steps && walkExact)
+                s = kernels::avx512InUse() ? kernels::avx512::walkPhases (ph, speed, steps, starts, phases)
                                   : walkPhasesWide (ph, speed, steps, starts, phases);
            #endif
            #if defined(__SSE2__)
@@ -2086,7 +1707,7 @@ namespace qvl
             };
 
             const int mode = v.numChannels == 2 ? 2 : 1;
-            const FetchSources now (journal, false);
+            const FrameSources now = frameSources (journal, false);
             const float balance = reader.balance;
             int done = 0;
             // With one journaled write per step, which fetches see a slot before its write follows from
@@ -2094,7 +1715,7 @@ namespace qvl
             const bool split = walkExact && epochsAreSteps;
             const int shift = firstEpoch + from;
             // Stamped runs check each fetch's time against the journal; plain ones read src as it is.
-            const auto run = [&] (auto stamped, const FetchSources& src, int at, int runTail, int n, const int* times,
+            const auto run = [&] (auto stamped, const FrameSources& src, int at, int runTail, int n, const int* times,
                                   float* dest)
             {
                 constexpr bool checked = decltype (stamped)::value;
@@ -2105,7 +1726,7 @@ namespace qvl
                     mode == 2 ? fetchRun<2, false, checked> (src, at, runTail, n, times, balance, dest)
                               : fetchRun<1, false, checked> (src, at, runTail, n, times, balance, dest);
             };
-            const auto plainRun = [&] (const FetchSources& src, int at, int runTail, int n, float* dest)
+            const auto plainRun = [&] (const FrameSources& src, int at, int runTail, int n, float* dest)
             {
                 run (std::false_type {}, src, at, runTail, n, nullptr, dest);
             };
@@ -2124,7 +1745,7 @@ namespace qvl
                 }
                 OldRanges old;
                 findOldRanges (walk, shift, done, n, forward, runTail, journal, old);
-                const FetchSources before (journal, true);
+                const FrameSources before = frameSources (journal, true);
                 const int step = forward ? 1 : -1;
                 int cursor = 0;
                 for (int r = 0; r < old.count; ++r)
@@ -2412,54 +2033,6 @@ namespace qvl
             return k;
         }
 
-        #pragma GCC push_options
-        #pragma GCC optimize ("fp-contract=off")
-        // The sine window at sixteen positions, clamped as in mixWindowed.
-        QVL_WIDEST inline __m512 sineWindowSixteen (__m512 positions) noexcept
-        {
-            const __m512 t = _mm512_min_ps (_mm512_set1_ps (1.0f), _mm512_max_ps (_mm512_setzero_ps(), positions));
-            const __m512 x = _mm512_mul_ps (_mm512_set1_ps (3.1415927f), t);
-            const __m512 x2 = _mm512_mul_ps (x, x);
-            __m512 num = _mm512_add_ps (_mm512_set1_ps (-52785432.0f), _mm512_mul_ps (x2, _mm512_set1_ps (479249.0f)));
-            num = _mm512_add_ps (_mm512_set1_ps (1640635920.0f), _mm512_mul_ps (x2, num));
-            num = _mm512_add_ps (_mm512_set1_ps (-11511339840.0f), _mm512_mul_ps (x2, num));
-            num = _mm512_mul_ps (_mm512_xor_ps (x, _mm512_set1_ps (-0.0f)), num);
-            __m512 den = _mm512_add_ps (_mm512_set1_ps (3177720.0f), _mm512_mul_ps (x2, _mm512_set1_ps (18361.0f)));
-            den = _mm512_add_ps (_mm512_set1_ps (277920720.0f), _mm512_mul_ps (x2, den));
-            den = _mm512_add_ps (_mm512_set1_ps (11511339840.0f), _mm512_mul_ps (x2, den));
-            return _mm512_div_ps (num, den);
-        }
-
-        // mixWindowedWide sixteen samples at a time, the last few as one masked block (lanes past the end
-        // see position 0 and are not stored). Full blocks load unmasked, so the outputs the previous grain
-        // just stored can be forwarded to them.
-        QVL_WIDEST int mixWindowedWidest (float* left, float* right, const float* samples, const float* positions, int m,
-                                        float leftPan, float rightPan, float gain) noexcept
-        {
-            const __m512 leftPans = _mm512_set1_ps (leftPan);
-            const __m512 rightPans = _mm512_set1_ps (rightPan);
-            const __m512 gains = _mm512_set1_ps (gain);
-            int k = 0;
-            for (; k + 16 <= m; k += 16)
-            {
-                const __m512 weighted = _mm512_mul_ps (_mm512_loadu_ps (samples + k), sineWindowSixteen (_mm512_loadu_ps (positions + k)));
-                _mm512_storeu_ps (left + k, _mm512_add_ps (_mm512_loadu_ps (left + k), _mm512_mul_ps (_mm512_mul_ps (weighted, leftPans), gains)));
-                _mm512_storeu_ps (right + k, _mm512_add_ps (_mm512_loadu_ps (right + k), _mm512_mul_ps (_mm512_mul_ps (weighted, rightPans), gains)));
-            }
-            if (k < m)
-            {
-                const auto mask = static_cast<__mmask16> ((1u << (m - k)) - 1u);
-                const __m512 weighted = _mm512_mul_ps (_mm512_maskz_loadu_ps (mask, samples + k),
-                                                       sineWindowSixteen (_mm512_maskz_loadu_ps (mask, positions + k)));
-                _mm512_mask_storeu_ps (left + k, mask, _mm512_add_ps (_mm512_maskz_loadu_ps (mask, left + k),
-                                                                      _mm512_mul_ps (_mm512_mul_ps (weighted, leftPans), gains)));
-                _mm512_mask_storeu_ps (right + k, mask, _mm512_add_ps (_mm512_maskz_loadu_ps (mask, right + k),
-                                                                       _mm512_mul_ps (_mm512_mul_ps (weighted, rightPans), gains)));
-                k = m;
-            }
-            return k;
-        }
-        #pragma GCC pop_options
        #endif
 
         // Weights a sine grain's samples by its window and mixes them into its outputs, each sample
@@ -2469,9 +2042,9 @@ namespace qvl
         {
             int k = 0;
            #if defined(QVL_AVX2_DISPATCH)
-            if (widestVectors)
-                k = mixWindowedWidest (left, right, samples, positions, m, leftPan, rightPan, gain);
-            if (wideVectors)
+            if (kernels::avx512InUse())
+                k = kernels::avx512::mixSineWindowed (left, right, samples, positions, m, leftPan, rightPan, gain);
+            if (kernels::avx2InUse())
                 k += mixWindowedWide (left + k, right + k, samples + k, positions + k, m - k, leftPan, rightPan, gain);
            #endif
            #if defined(__SSE2__)
@@ -2611,7 +2184,7 @@ namespace qvl
             }
 
            #if defined(QVL_AVX2_DISPATCH)
-            const int lanes = wideVectors ? 8 : 4;
+            const int lanes = kernels::avx2InUse() ? 8 : 4;
            #else
             const int lanes = 4;
            #endif
