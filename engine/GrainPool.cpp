@@ -1,6 +1,7 @@
 #include "engine/GrainPool.h"
 
 #include "engine/kernels/Dispatch.h"
+#include "engine/kernels/ScalarLoops.h"
 
 #include <algorithm>
 #include <climits>
@@ -19,35 +20,12 @@
 
 #if defined(QVL_VECTOR_KERNELS)
  #define QVL_AVX2_DISPATCH 1
- // Hot loops are built twice, for the baseline and for AVX2, and chosen at run time. No fused
- // multiply-add is enabled in either, so every lane rounds exactly as the plain scalar code does.
- #define QVL_WIDE __attribute__ ((target ("avx2")))
- #define QVL_BODY inline __attribute__ ((always_inline))
-#else
- #define QVL_BODY inline
 #endif
 
 namespace qvl
 {
     namespace
     {
-        // Defines name (args) that runs body (args) built for AVX2 where allowed, else for the baseline.
-       #if defined(QVL_AVX2_DISPATCH)
-        #define QVL_DISPATCHED(name, body)                                                    \
-            template <typename... Args> void name##Base (Args... args) noexcept { body (args...); } \
-            template <typename... Args> QVL_WIDE void name##Wide (Args... args) noexcept { body (args...); } \
-            template <typename... Args> void name (Args... args) noexcept                       \
-            {                                                                                   \
-                if (kernels::avx2InUse())                                                       \
-                    name##Wide (args...);                                                       \
-                else                                                                            \
-                    name##Base (args...);                                                       \
-            }
-       #else
-        #define QVL_DISPATCHED(name, body) \
-            template <typename... Args> void name (Args... args) noexcept { body (args...); }
-       #endif
-
         float clamp01 (float x) noexcept
         {
             return x > 0.0f ? (x < 1.0f ? x : 1.0f) : 0.0f; // NaN gives 0
@@ -817,74 +795,6 @@ namespace qvl
             }
         }
 
-       #if defined(QVL_AVX2_DISPATCH)
-        // The same as fetchRunBase, eight fetches at a time; returns how many it did. The rest is left to
-        // the caller, outside this function, so that no baseline code runs with the wide registers dirty.
-        template <int channelMode, bool forward, bool stamped>
-        QVL_WIDE int fetchRunWide (const FrameSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
-                                   float* out) noexcept
-        {
-            const float* const x0 = src.loop0;
-            const float* const x1 = src.loop1;
-            const float* const t0 = src.tail0;
-            const float* const t1 = src.tail1;
-            const float* const o0 = src.replacedTail0;
-            const float* const o1 = src.replacedTail1;
-            const int* const stamps = src.tailStamps;
-            const int base = src.stampBase;
-
-            const __m256 balanceV = _mm256_set1_ps (balance);
-            const __m256i baseV = _mm256_set1_epi32 (base - 1);
-            const __m256i reverse = _mm256_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7);
-            int i = 0;
-            for (; i + 8 <= n; i += 8)
-            {
-                const int wi = forward ? wrapped + i : wrapped - i - 7;
-                const int ti = forward ? tail + i : tail - i - 7;
-                __m256 cur0 = _mm256_loadu_ps (t0 + ti);
-                __m256 new0 = _mm256_loadu_ps (x0 + wi);
-                __m256 old0 = cur0, cur1 = cur0, old1 = cur0, new1 = new0;
-                __m256i st = _mm256_setzero_si256();
-                if constexpr (stamped)
-                {
-                    st = _mm256_loadu_si256 (reinterpret_cast<const __m256i*> (stamps + ti));
-                    old0 = _mm256_loadu_ps (o0 + ti);
-                }
-                if constexpr (channelMode == 2)
-                {
-                    cur1 = _mm256_loadu_ps (t1 + ti);
-                    new1 = _mm256_loadu_ps (x1 + wi);
-                    if constexpr (stamped)
-                        old1 = _mm256_loadu_ps (o1 + ti);
-                }
-                // Backwards, lanes stay in memory order, which is the reverse of fetch order; every step is
-                // lane by lane, so only the fetch times going in and the result going out are reversed.
-                __m256 a = cur0, b = cur1;
-                if constexpr (stamped)
-                {
-                    __m256i due = _mm256_add_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i*> (epochs + i)), baseV);
-                    if constexpr (! forward)
-                        due = _mm256_permutevar8x32_epi32 (due, reverse);
-                    const __m256 useOld = _mm256_castsi256_ps (_mm256_cmpgt_epi32 (st, due));
-                    a = _mm256_blendv_ps (cur0, old0, useOld);
-                    b = _mm256_blendv_ps (cur1, old1, useOld);
-                }
-                __m256 mono = _mm256_add_ps (a, _mm256_sub_ps (new0, a));
-                if constexpr (channelMode == 2)
-                {
-                    const __m256 right = _mm256_add_ps (b, _mm256_sub_ps (new1, b));
-                    mono = _mm256_add_ps (mono, _mm256_mul_ps (_mm256_sub_ps (right, mono), balanceV));
-                }
-                if constexpr (! forward)
-                    mono = _mm256_permutevar8x32_ps (mono, reverse);
-                _mm256_storeu_ps (out + i, mono);
-            }
-
-            return i;
-        }
-
-       #endif
-
         template <int channelMode, bool forward, bool stamped>
         void fetchRun (const FrameSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
                        float* out) noexcept
@@ -900,7 +810,7 @@ namespace qvl
             }
             if (kernels::avx2InUse())
             {
-                const int i = fetchRunWide<channelMode, forward, stamped> (src, wrapped, tail, n, epochs, balance, out);
+                const int i = kernels::avx2::readFrameRun<channelMode, forward, stamped> (src, wrapped, tail, n, epochs, balance, out);
                 if (i < n)
                     fetchRunBase<channelMode, forward, stamped> (src, forward ? wrapped + i : wrapped - i, forward ? tail + i : tail - i,
                                                                  n - i, epochs + i, balance, out + i);
@@ -910,95 +820,43 @@ namespace qvl
             fetchRunBase<channelMode, forward, stamped> (src, wrapped, tail, n, epochs, balance, out);
         }
 
-        // Steps at phase 0 reading consecutive windows (a reader at exactly one sample per step). With
-        // t = 0 every product in the cubic is a signed zero or NaN and every sum is exact, so single
-        // precision gives the same bits as the double evaluation.
-        QVL_BODY void interpolateUnitBody (const float* __restrict y, int n, float* __restrict out) noexcept
-        {
-            for (int s = 0; s < n; ++s)
-            {
-                const float y0 = y[s], y1 = y[s + 1], y2 = y[s + 2], y3 = y[s + 3];
-                const float c1 = 0.5f * y2 - 0.5f * y0;
-                const float c2 = y0 - 2.5f * y1 + 2.0f * y2 - 0.5f * y3;
-                const float c3 = 1.5f * (y1 - y2) + 0.5f * (y3 - y0);
-                out[s] = ((c3 * 0.0f + c2) * 0.0f + c1) * 0.0f + y1;
-            }
-        }
-        QVL_DISPATCHED (interpolateUnitAll, interpolateUnitBody)
-
-       #if defined(QVL_AVX2_DISPATCH)
-        // With every sample of a window finite and at most 2^124 in size all three coefficients are
-        // finite, so each product with 0 is a zero, and adding y1 gives y1 itself when it is a normal
-        // number (not zero, not subnormal, which flush-to-zero could turn into a zero). Eight steps at a
-        // time where that holds for all of them; returns how many steps it did.
-        QVL_WIDE int interpolateUnitPlain (const float* y, int n, float* out) noexcept
-        {
-            const __m256 magnitude = _mm256_castsi256_ps (_mm256_set1_epi32 (0x7fffffff));
-            const __m256 largest = _mm256_set1_ps (0x1p124f);
-            const __m256 smallest = _mm256_set1_ps (0x1p-126f);
-            int s = 0;
-            for (; s + 8 <= n; s += 8)
-            {
-                // Steps s .. s + 7 read y[s .. s + 10]; their y1 are y[s + 1 .. s + 8].
-                const __m256 first = _mm256_and_ps (_mm256_loadu_ps (y + s), magnitude);
-                const __m256 last = _mm256_and_ps (_mm256_loadu_ps (y + s + 3), magnitude);
-                const __m256 y1 = _mm256_loadu_ps (y + s + 1);
-                const __m256 inRange = _mm256_and_ps (_mm256_cmp_ps (first, largest, _CMP_LE_OQ),
-                                                      _mm256_cmp_ps (last, largest, _CMP_LE_OQ));
-                const __m256 normal = _mm256_cmp_ps (_mm256_and_ps (y1, magnitude), smallest, _CMP_GE_OQ);
-                if (_mm256_movemask_ps (_mm256_and_ps (inRange, normal)) != 0xff)
-                    break;
-                _mm256_storeu_ps (out + s, y1);
-            }
-            return s;
-        }
-       #endif
-
         void interpolateUnit (const float* y, int n, float* out) noexcept
         {
            #if defined(QVL_AVX2_DISPATCH)
-            // Runs of plain windows are copied, anything else is worked out in full, a few blocks at a time.
             if (kernels::avx2InUse())
             {
-                for (int s = 0; s < n;)
-                {
-                    s += interpolateUnitPlain (y + s, n - s, out + s);
-                    const int end = std::min (n, s + 32);
-                    interpolateUnitAll (y + s, end - s, out + s);
-                    s = end;
-                }
+                kernels::avx2::interpolateUnitSteps (y, n, out);
                 return;
             }
            #endif
-            interpolateUnitAll (y, n, out);
+            kernels::interpolateUnitStepsLoop (y, n, out);
         }
 
-        // An envelope segment applied and mixed in one pass: each sample is weighted exactly as it would
-        // be in place, then panned and added.
-        QVL_BODY void mixRampBody (float* __restrict left, float* __restrict right, const float* __restrict samples, int n,
-                                   float startValue, float delta, float leftPan, float rightPan, float gain) noexcept
+        void mixRamp (float* left, float* right, const float* samples, int n, float startValue, float delta, float leftPan,
+                      float rightPan, float gain) noexcept
         {
-            const auto nf = static_cast<float> (n);
-            for (int j = 0; j < n; ++j)
+           #if defined(QVL_AVX2_DISPATCH)
+            if (kernels::avx2InUse())
             {
-                const float weighted = samples[j] * (startValue + (static_cast<float> (j) / nf) * delta);
-                left[j] += weighted * leftPan * gain;
-                right[j] += weighted * rightPan * gain;
+                kernels::avx2::mixEnvelopeRamp (left, right, samples, n, startValue, delta, leftPan, rightPan, gain);
+                return;
             }
+           #endif
+            kernels::mixEnvelopeRampLoop (left, right, samples, n, startValue, delta, leftPan, rightPan, gain);
         }
-        QVL_DISPATCHED (mixRamp, mixRampBody)
 
-        QVL_BODY void mixScaledBody (float* __restrict left, float* __restrict right, const float* __restrict samples, int n,
-                                     float value, float leftPan, float rightPan, float gain) noexcept
+        void mixScaled (float* left, float* right, const float* samples, int n, float value, float leftPan, float rightPan,
+                        float gain) noexcept
         {
-            for (int j = 0; j < n; ++j)
+           #if defined(QVL_AVX2_DISPATCH)
+            if (kernels::avx2InUse())
             {
-                const float weighted = samples[j] * value;
-                left[j] += weighted * leftPan * gain;
-                right[j] += weighted * rightPan * gain;
+                kernels::avx2::mixEnvelopeLevel (left, right, samples, n, value, leftPan, rightPan, gain);
+                return;
             }
+           #endif
+            kernels::mixEnvelopeLevelLoop (left, right, samples, n, value, leftPan, rightPan, gain);
         }
-        QVL_DISPATCHED (mixScaled, mixScaledBody)
 
         // The smallest b >= 0 with x * 2^b a whole number, for finite x >= 0; large when there is none.
         int fractionBits (double x) noexcept
@@ -1034,167 +892,6 @@ namespace qvl
             return static_cast<float> (((c3 * t + c2) * t + c1) * t + y[1]);
         }
 
-       #if defined(QVL_AVX2_DISPATCH)
-        // Step s of a reader whose phase and speed are multiples of 2^-b, with every phase + s speed below
-        // 2^(53 - b): that sum is exact, so its whole part is the fetch count and the rest the phase that
-        // the step-by-step walk reaches. Four steps at a time; returns how many it did.
-        QVL_WIDE int walkPhasesWide (double phase, double speed, int steps, int* starts, double* phases) noexcept
-        {
-            __m256d x = _mm256_add_pd (_mm256_set1_pd (phase), _mm256_mul_pd (_mm256_set_pd (3.0, 2.0, 1.0, 0.0), _mm256_set1_pd (speed)));
-            const __m256d stride = _mm256_set1_pd (4.0 * speed);
-            int s = 0;
-            for (; s + 4 <= steps; s += 4)
-            {
-                const __m256d whole = _mm256_floor_pd (x);
-                _mm256_storeu_pd (phases + s, _mm256_sub_pd (x, whole));
-                _mm_storeu_si128 (reinterpret_cast<__m128i*> (starts + s), _mm256_cvttpd_epi32 (whole));
-                x = _mm256_add_pd (x, stride);
-            }
-            return s;
-        }
-
-        QVL_WIDE inline __m256 wideWindows (const float* sequence, int a, int b) noexcept
-        {
-            return _mm256_insertf128_ps (_mm256_castps128_ps256 (_mm_loadu_ps (sequence + a)), _mm_loadu_ps (sequence + b), 1);
-        }
-
-        QVL_WIDE inline __m128 wideCubic (__m128 a3, __m128 a2, __m128 a1, __m128 a0, __m256d t) noexcept
-        {
-            __m256d v = _mm256_add_pd (_mm256_mul_pd (_mm256_cvtps_pd (a3), t), _mm256_cvtps_pd (a2));
-            v = _mm256_add_pd (_mm256_mul_pd (v, t), _mm256_cvtps_pd (a1));
-            return _mm256_cvtpd_ps (_mm256_add_pd (_mm256_mul_pd (v, t), _mm256_cvtps_pd (a0)));
-        }
-
-        // The float coefficients of eight consecutive steps' windows.
-        struct WideCoefficients
-        {
-            __m256 c3, c2, c1, y1;
-        };
-
-        // The float coefficients of eight windows, oldest to newest sample in y0..y3, one window per lane.
-        QVL_WIDE inline WideCoefficients coefficientsOf (__m256 y0, __m256 y1, __m256 y2, __m256 y3) noexcept
-        {
-            const __m256 half = _mm256_set1_ps (0.5f);
-            WideCoefficients c;
-            c.c1 = _mm256_sub_ps (_mm256_mul_ps (half, y2), _mm256_mul_ps (half, y0));
-            c.c2 = _mm256_sub_ps (_mm256_add_ps (_mm256_sub_ps (y0, _mm256_mul_ps (_mm256_set1_ps (2.5f), y1)),
-                                                 _mm256_mul_ps (_mm256_set1_ps (2.0f), y2)),
-                                  _mm256_mul_ps (half, y3));
-            c.c3 = _mm256_add_ps (_mm256_mul_ps (_mm256_set1_ps (1.5f), _mm256_sub_ps (y1, y2)),
-                                  _mm256_mul_ps (half, _mm256_sub_ps (y3, y0)));
-            c.y1 = y1;
-            return c;
-        }
-
-        QVL_WIDE inline WideCoefficients wideCoefficients (const float* sequence, const int* starts) noexcept
-        {
-            // Lane k of each 128-bit half is one output's window; the transpose runs in both halves.
-            const __m256 r0 = wideWindows (sequence, starts[0], starts[4]);
-            const __m256 r1 = wideWindows (sequence, starts[1], starts[5]);
-            const __m256 r2 = wideWindows (sequence, starts[2], starts[6]);
-            const __m256 r3 = wideWindows (sequence, starts[3], starts[7]);
-            const __m256 t0 = _mm256_unpacklo_ps (r0, r1);
-            const __m256 t1 = _mm256_unpackhi_ps (r0, r1);
-            const __m256 t2 = _mm256_unpacklo_ps (r2, r3);
-            const __m256 t3 = _mm256_unpackhi_ps (r2, r3);
-            const __m256 y0 = _mm256_shuffle_ps (t0, t2, _MM_SHUFFLE (1, 0, 1, 0));
-            const __m256 y1 = _mm256_shuffle_ps (t0, t2, _MM_SHUFFLE (3, 2, 3, 2));
-            const __m256 y2 = _mm256_shuffle_ps (t1, t3, _MM_SHUFFLE (1, 0, 1, 0));
-            const __m256 y3 = _mm256_shuffle_ps (t1, t3, _MM_SHUFFLE (3, 2, 3, 2));
-
-            return coefficientsOf (y0, y1, y2, y3);
-        }
-
-        QVL_WIDE inline __m256d low (__m256 v) noexcept { return _mm256_cvtps_pd (_mm256_castps256_ps128 (v)); }
-        QVL_WIDE inline __m256d high (__m256 v) noexcept { return _mm256_cvtps_pd (_mm256_extractf128_ps (v, 1)); }
-
-        QVL_WIDE int interpolateStepsWide (const float* sequence, const int* starts, const double* phases, int n, float* out) noexcept
-        {
-            // Sixteen steps at a time, as four independent Horner chains, so that their latencies overlap.
-            int s = 0;
-            for (; s + 16 <= n; s += 16)
-            {
-                const WideCoefficients a = wideCoefficients (sequence, starts + s);
-                const WideCoefficients b = wideCoefficients (sequence, starts + s + 8);
-                const __m256d t0 = _mm256_loadu_pd (phases + s);
-                const __m256d t1 = _mm256_loadu_pd (phases + s + 4);
-                const __m256d t2 = _mm256_loadu_pd (phases + s + 8);
-                const __m256d t3 = _mm256_loadu_pd (phases + s + 12);
-
-                __m256d v0 = _mm256_add_pd (_mm256_mul_pd (low (a.c3), t0), low (a.c2));
-                __m256d v1 = _mm256_add_pd (_mm256_mul_pd (high (a.c3), t1), high (a.c2));
-                __m256d v2 = _mm256_add_pd (_mm256_mul_pd (low (b.c3), t2), low (b.c2));
-                __m256d v3 = _mm256_add_pd (_mm256_mul_pd (high (b.c3), t3), high (b.c2));
-                v0 = _mm256_add_pd (_mm256_mul_pd (v0, t0), low (a.c1));
-                v1 = _mm256_add_pd (_mm256_mul_pd (v1, t1), high (a.c1));
-                v2 = _mm256_add_pd (_mm256_mul_pd (v2, t2), low (b.c1));
-                v3 = _mm256_add_pd (_mm256_mul_pd (v3, t3), high (b.c1));
-                v0 = _mm256_add_pd (_mm256_mul_pd (v0, t0), low (a.y1));
-                v1 = _mm256_add_pd (_mm256_mul_pd (v1, t1), high (a.y1));
-                v2 = _mm256_add_pd (_mm256_mul_pd (v2, t2), low (b.y1));
-                v3 = _mm256_add_pd (_mm256_mul_pd (v3, t3), high (b.y1));
-                _mm_storeu_ps (out + s, _mm256_cvtpd_ps (v0));
-                _mm_storeu_ps (out + s + 4, _mm256_cvtpd_ps (v1));
-                _mm_storeu_ps (out + s + 8, _mm256_cvtpd_ps (v2));
-                _mm_storeu_ps (out + s + 12, _mm256_cvtpd_ps (v3));
-            }
-            for (; s + 8 <= n; s += 8)
-            {
-                const WideCoefficients a = wideCoefficients (sequence, starts + s);
-                _mm_storeu_ps (out + s, wideCubic (_mm256_castps256_ps128 (a.c3), _mm256_castps256_ps128 (a.c2),
-                                                   _mm256_castps256_ps128 (a.c1), _mm256_castps256_ps128 (a.y1),
-                                                   _mm256_loadu_pd (phases + s)));
-                _mm_storeu_ps (out + s + 4, wideCubic (_mm256_extractf128_ps (a.c3, 1), _mm256_extractf128_ps (a.c2, 1),
-                                                       _mm256_extractf128_ps (a.c1, 1), _mm256_extractf128_ps (a.y1, 1),
-                                                       _mm256_loadu_pd (phases + s + 4)));
-            }
-            return s;
-        }
-
-        // For readers slower than a sample per step: eight windows' coefficients are worked out once, and
-        // every step whose window is among them picks its own before widening. The loads may run past
-        // the last window into the sequence's spare room, whose samples no step picks. Returns how many
-        // steps it did.
-        QVL_WIDE int interpolateSharedWindowsWide (const float* sequence, const int* starts, const double* phases, int n,
-                                                   float* out) noexcept
-        {
-            int s = 0;
-            int base = 0;
-            bool haveWindows = false;
-            WideCoefficients c {};
-            for (; s + 8 <= n; s += 8)
-            {
-                const int first = starts[s];
-                const int last = starts[s + 7];
-                if (last - first > 7)
-                    break;
-                if (! haveWindows || first < base || last - base > 7)
-                {
-                    // Window k starts at sample base + k.
-                    base = first;
-                    haveWindows = true;
-                    c = coefficientsOf (_mm256_loadu_ps (sequence + base), _mm256_loadu_ps (sequence + base + 1),
-                                        _mm256_loadu_ps (sequence + base + 2), _mm256_loadu_ps (sequence + base + 3));
-                }
-
-                const __m256i window = _mm256_sub_epi32 (_mm256_loadu_si256 (reinterpret_cast<const __m256i*> (starts + s)),
-                                                         _mm256_set1_epi32 (base));
-                const __m256 p3 = _mm256_permutevar8x32_ps (c.c3, window);
-                const __m256 p2 = _mm256_permutevar8x32_ps (c.c2, window);
-                const __m256 p1 = _mm256_permutevar8x32_ps (c.c1, window);
-                const __m256 p0 = _mm256_permutevar8x32_ps (c.y1, window);
-                _mm_storeu_ps (out + s, wideCubic (_mm256_castps256_ps128 (p3), _mm256_castps256_ps128 (p2),
-                                                   _mm256_castps256_ps128 (p1), _mm256_castps256_ps128 (p0),
-                                                   _mm256_loadu_pd (phases + s)));
-                _mm_storeu_ps (out + s + 4, wideCubic (_mm256_extractf128_ps (p3, 1), _mm256_extractf128_ps (p2, 1),
-                                                       _mm256_extractf128_ps (p1, 1), _mm256_extractf128_ps (p0, 1),
-                                                       _mm256_loadu_pd (phases + s + 4)));
-            }
-            return s;
-        }
-
-       #endif
-
         // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
         // the same arithmetic as interpolate. speed is the reader's, in samples per step; lastSample is the
         // last sample of the sequence.
@@ -1216,8 +913,8 @@ namespace qvl
                 // With AVX2 alone, picking before widening is cheaper than gathering windows whenever eight
                 // steps fit in eight windows.
                 if (speed < 1.0 && ! kernels::avx512InUse())
-                    s = interpolateSharedWindowsWide (sequence, starts, phases, n, out);
-                s += interpolateStepsWide (sequence, starts + s, phases + s, n - s, out + s);
+                    s = kernels::avx2::interpolateSharedWindows (sequence, starts, phases, n, out);
+                s += kernels::avx2::interpolateSteps (sequence, starts + s, phases + s, n - s, out + s);
             }
            #endif
            #if defined(__SSE2__)
@@ -1258,104 +955,6 @@ namespace qvl
 
     namespace
     {
-       #if defined(QVL_AVX2_DISPATCH)
-        // base[index] lane by lane for eight lanes, in fetch order; where the indices run on from low
-        // (forward) or down to it, as one load.
-        template <bool forward>
-        QVL_WIDE inline __m256 runOrGatherEight (bool isRun, const float* base, int low, __m256i index) noexcept
-        {
-            if (! isRun)
-                return _mm256_i32gather_ps (base, index, 4);
-            const __m256 v = _mm256_loadu_ps (base + low);
-            return forward ? v : _mm256_permutevar8x32_ps (v, _mm256_set_epi32 (0, 1, 2, 3, 4, 5, 6, 7));
-        }
-
-        // Lanes where a >= b.
-        QVL_WIDE inline __m256i atLeast (__m256i a, __m256i b) noexcept
-        {
-            return _mm256_xor_si256 (_mm256_cmpgt_epi32 (b, a), _mm256_set1_epi32 (-1));
-        }
-
-        // readSixteenFrames eight fetches at a time.
-        template <int channelMode, bool forward>
-        QVL_WIDE void readEightFrames (const CircularBuffer::JournalView& journal, const int* times, int wrapped, int tailPhase,
-                                       float balance, float* out) noexcept
-        {
-            const CircularBuffer::ReadView& v = journal.now;
-            const __m256i zero = _mm256_setzero_si256();
-            const __m256i lengthV = _mm256_set1_epi32 (v.length);
-            const __m256i crossfadeV = _mm256_set1_epi32 (v.crossfadeLength);
-            const __m256i lane = _mm256_set_epi32 (7, 6, 5, 4, 3, 2, 1, 0);
-
-            __m256i p, phase;
-            if constexpr (forward)
-            {
-                p = _mm256_add_epi32 (_mm256_set1_epi32 (wrapped), lane);
-                const __m256i past = atLeast (p, lengthV);
-                p = _mm256_sub_epi32 (p, _mm256_and_si256 (past, lengthV));
-                phase = _mm256_add_epi32 (_mm256_set1_epi32 (tailPhase), lane);
-                phase = _mm256_sub_epi32 (phase, _mm256_and_si256 (atLeast (phase, crossfadeV), crossfadeV));
-                phase = _mm256_blendv_epi8 (phase, p, past);
-            }
-            else
-            {
-                p = _mm256_sub_epi32 (_mm256_set1_epi32 (wrapped), lane);
-                const __m256i past = _mm256_cmpgt_epi32 (zero, p);
-                p = _mm256_add_epi32 (p, _mm256_and_si256 (past, lengthV));
-                phase = _mm256_sub_epi32 (_mm256_set1_epi32 (tailPhase), lane);
-                const __m256i beyond = _mm256_sub_epi32 (_mm256_set1_epi32 (v.lastTailPhase), _mm256_sub_epi32 (lane, _mm256_set1_epi32 (wrapped + 1)));
-                phase = _mm256_blendv_epi8 (phase, beyond, past);
-                phase = _mm256_add_epi32 (phase, _mm256_and_si256 (_mm256_cmpgt_epi32 (zero, phase), crossfadeV));
-            }
-
-            const __m256i e = _mm256_loadu_si256 (reinterpret_cast<const __m256i*> (times));
-            __m256i d = _mm256_sub_epi32 (_mm256_add_epi32 (_mm256_set1_epi32 (journal.startPosition), e), p);
-            const __m256i ahead = _mm256_cmpgt_epi32 (zero, d);
-            d = _mm256_add_epi32 (d, _mm256_and_si256 (ahead, lengthV));
-            __m256i tail = _mm256_add_epi32 (_mm256_set1_epi32 (v.lapTailPhase), phase);
-            tail = _mm256_sub_epi32 (tail, _mm256_and_si256 (ahead, _mm256_set1_epi32 (v.lengthTailPhase)));
-            tail = _mm256_add_epi32 (tail, _mm256_and_si256 (_mm256_cmpgt_epi32 (zero, tail), crossfadeV));
-            tail = _mm256_sub_epi32 (tail, _mm256_and_si256 (atLeast (tail, crossfadeV), crossfadeV));
-            const __m256 f = _mm256_i32gather_ps (v.fadeGains, _mm256_min_epi32 (d, crossfadeV), 4);
-
-            const __m256i jr = _mm256_sub_epi32 (p, _mm256_set1_epi32 (journal.startPosition));
-            const __m256 oldLoop = _mm256_castsi256_ps (_mm256_and_si256 (atLeast (jr, e), _mm256_cmpgt_epi32 (_mm256_set1_epi32 (journal.writes), jr)));
-
-            const bool positionsRun = forward ? wrapped <= v.length - 8 : wrapped >= 7;
-            const int firstTail = _mm256_cvtsi256_si32 (tail);
-            const __m256i tailRun = forward ? _mm256_add_epi32 (_mm256_set1_epi32 (firstTail), lane)
-                                            : _mm256_sub_epi32 (_mm256_set1_epi32 (firstTail), lane);
-            const bool tailsRun = _mm256_movemask_epi8 (_mm256_cmpeq_epi32 (tail, tailRun)) == -1;
-            const int lowPosition = forward ? wrapped : wrapped - 7;
-            const int lowTail = forward ? firstTail : firstTail - 7;
-            const __m256i stamps = _mm256_castps_si256 (runOrGatherEight<forward> (tailsRun, reinterpret_cast<const float*> (journal.tailStamp),
-                                                                                   lowTail, tail));
-            const __m256 oldTail = _mm256_castsi256_ps (atLeast (stamps, _mm256_add_epi32 (_mm256_set1_epi32 (journal.stampBase), e)));
-            const bool anyOldTail = _mm256_movemask_ps (oldTail) != 0;
-            const bool anyOldLoop = _mm256_movemask_ps (oldLoop) != 0;
-            __m256 a = runOrGatherEight<forward> (tailsRun, v.channel0 + v.maxLength, lowTail, tail);
-            __m256 x = runOrGatherEight<forward> (positionsRun, v.channel0, lowPosition, p);
-            if (anyOldTail)
-                a = _mm256_mask_i32gather_ps (a, journal.oldTail0, tail, oldTail, 4);
-            if (anyOldLoop)
-                x = _mm256_mask_i32gather_ps (x, journal.oldLoop0, jr, oldLoop, 4);
-            __m256 mono = _mm256_add_ps (a, _mm256_mul_ps (_mm256_sub_ps (x, a), f));
-            if constexpr (channelMode == 2)
-            {
-                __m256 b = runOrGatherEight<forward> (tailsRun, v.channel1 + v.maxLength, lowTail, tail);
-                __m256 y = runOrGatherEight<forward> (positionsRun, v.channel1, lowPosition, p);
-                if (anyOldTail)
-                    b = _mm256_mask_i32gather_ps (b, journal.oldTail1, tail, oldTail, 4);
-                if (anyOldLoop)
-                    y = _mm256_mask_i32gather_ps (y, journal.oldLoop1, jr, oldLoop, 4);
-                const __m256 right = _mm256_add_ps (b, _mm256_mul_ps (_mm256_sub_ps (y, b), f));
-                mono = _mm256_add_ps (mono, _mm256_mul_ps (_mm256_sub_ps (right, mono), _mm256_set1_ps (balance)));
-            }
-            _mm256_storeu_ps (out, mono);
-        }
-
-       #endif
-
         // Fetches i = 0 .. n - 1 from loop position wrapped on, each through the journal as the buffer
         // stood at its time times[i]; wrapped and tailPhase end past the last.
         template <int channelMode, bool forward>
@@ -1375,12 +974,7 @@ namespace qvl
                 }
                 else
                 {
-                    for (; i + 8 <= n; i += 8)
-                    {
-                        readEightFrames<channelMode, forward> (journal, times + i, w, phase, balance, out + i);
-                        w = forward ? (w + 8 >= v.length ? w + 8 - v.length : w + 8) : (w - 8 < 0 ? w - 8 + v.length : w - 8);
-                        phase = w % v.crossfadeLength;
-                    }
+                    i = kernels::avx2::readJournaledFrames<channelMode, forward> (journal, times, n, balance, w, phase, out);
                 }
             }
            #endif
@@ -1565,7 +1159,7 @@ namespace qvl
            #if defined(QVL_AVX2_DISPATCH)
             if (kernels::avx2InUse() && s < steps && walkExact)
                 s = kernels::avx512InUse() ? kernels::avx512::walkPhases (ph, speed, steps, starts, phases)
-                                  : walkPhasesWide (ph, speed, steps, starts, phases);
+                                  : kernels::avx2::walkPhases (ph, speed, steps, starts, phases);
            #endif
            #if defined(__SSE2__)
             if (s < steps)
@@ -1953,88 +1547,6 @@ namespace qvl
            #endif
         }
 
-       #if defined(QVL_AVX2_DISPATCH)
-        // windowPositionsFour for eight grains side by side: the running sums are latency bound, so
-        // twice the lanes halve their cost.
-        QVL_WIDE void windowPositionsEight (const float* starts, const float* steps, int longest, float* const* rows) noexcept
-        {
-            // Local copies, so that the stores through them cannot make the compiler reload them.
-            float* const positions[8] { rows[0], rows[1], rows[2], rows[3], rows[4], rows[5], rows[6], rows[7] };
-            __m256 t = _mm256_loadu_ps (starts);
-            const __m256 step = _mm256_loadu_ps (steps);
-            for (int k = 0; k < longest; k += 8)
-            {
-                const __m256 p0 = t;
-                const __m256 p1 = _mm256_add_ps (p0, step);
-                const __m256 p2 = _mm256_add_ps (p1, step);
-                const __m256 p3 = _mm256_add_ps (p2, step);
-                const __m256 p4 = _mm256_add_ps (p3, step);
-                const __m256 p5 = _mm256_add_ps (p4, step);
-                const __m256 p6 = _mm256_add_ps (p5, step);
-                const __m256 p7 = _mm256_add_ps (p6, step);
-                t = _mm256_add_ps (p7, step);
-
-                const __m256 a0 = _mm256_unpacklo_ps (p0, p1);
-                const __m256 a1 = _mm256_unpackhi_ps (p0, p1);
-                const __m256 a2 = _mm256_unpacklo_ps (p2, p3);
-                const __m256 a3 = _mm256_unpackhi_ps (p2, p3);
-                const __m256 a4 = _mm256_unpacklo_ps (p4, p5);
-                const __m256 a5 = _mm256_unpackhi_ps (p4, p5);
-                const __m256 a6 = _mm256_unpacklo_ps (p6, p7);
-                const __m256 a7 = _mm256_unpackhi_ps (p6, p7);
-                const __m256 b0 = _mm256_shuffle_ps (a0, a2, _MM_SHUFFLE (1, 0, 1, 0));
-                const __m256 b1 = _mm256_shuffle_ps (a0, a2, _MM_SHUFFLE (3, 2, 3, 2));
-                const __m256 b2 = _mm256_shuffle_ps (a1, a3, _MM_SHUFFLE (1, 0, 1, 0));
-                const __m256 b3 = _mm256_shuffle_ps (a1, a3, _MM_SHUFFLE (3, 2, 3, 2));
-                const __m256 b4 = _mm256_shuffle_ps (a4, a6, _MM_SHUFFLE (1, 0, 1, 0));
-                const __m256 b5 = _mm256_shuffle_ps (a4, a6, _MM_SHUFFLE (3, 2, 3, 2));
-                const __m256 b6 = _mm256_shuffle_ps (a5, a7, _MM_SHUFFLE (1, 0, 1, 0));
-                const __m256 b7 = _mm256_shuffle_ps (a5, a7, _MM_SHUFFLE (3, 2, 3, 2));
-                // Row r of each 128-bit half now holds lane r (or r + 4) at four samples.
-                _mm256_storeu_ps (positions[0] + k, _mm256_permute2f128_ps (b0, b4, 0x20));
-                _mm256_storeu_ps (positions[1] + k, _mm256_permute2f128_ps (b1, b5, 0x20));
-                _mm256_storeu_ps (positions[2] + k, _mm256_permute2f128_ps (b2, b6, 0x20));
-                _mm256_storeu_ps (positions[3] + k, _mm256_permute2f128_ps (b3, b7, 0x20));
-                _mm256_storeu_ps (positions[4] + k, _mm256_permute2f128_ps (b0, b4, 0x31));
-                _mm256_storeu_ps (positions[5] + k, _mm256_permute2f128_ps (b1, b5, 0x31));
-                _mm256_storeu_ps (positions[6] + k, _mm256_permute2f128_ps (b2, b6, 0x31));
-                _mm256_storeu_ps (positions[7] + k, _mm256_permute2f128_ps (b3, b7, 0x31));
-            }
-        }
-
-        // mixWindowed eight samples at a time; returns how many it did.
-        QVL_WIDE int mixWindowedWide (float* left, float* right, const float* samples, const float* positions, int m,
-                                      float leftPan, float rightPan, float gain) noexcept
-        {
-            const __m256 zero = _mm256_setzero_ps();
-            const __m256 one = _mm256_set1_ps (1.0f);
-            const __m256 pi = _mm256_set1_ps (3.1415927f);
-            const __m256 sign = _mm256_set1_ps (-0.0f);
-            const __m256 leftPans = _mm256_set1_ps (leftPan);
-            const __m256 rightPans = _mm256_set1_ps (rightPan);
-            const __m256 gains = _mm256_set1_ps (gain);
-            int k = 0;
-            for (; k + 8 <= m; k += 8)
-            {
-                const __m256 t = _mm256_min_ps (one, _mm256_max_ps (zero, _mm256_loadu_ps (positions + k)));
-                const __m256 x = _mm256_mul_ps (pi, t);
-                const __m256 x2 = _mm256_mul_ps (x, x);
-                __m256 num = _mm256_add_ps (_mm256_set1_ps (-52785432.0f), _mm256_mul_ps (x2, _mm256_set1_ps (479249.0f)));
-                num = _mm256_add_ps (_mm256_set1_ps (1640635920.0f), _mm256_mul_ps (x2, num));
-                num = _mm256_add_ps (_mm256_set1_ps (-11511339840.0f), _mm256_mul_ps (x2, num));
-                num = _mm256_mul_ps (_mm256_xor_ps (x, sign), num);
-                __m256 den = _mm256_add_ps (_mm256_set1_ps (3177720.0f), _mm256_mul_ps (x2, _mm256_set1_ps (18361.0f)));
-                den = _mm256_add_ps (_mm256_set1_ps (277920720.0f), _mm256_mul_ps (x2, den));
-                den = _mm256_add_ps (_mm256_set1_ps (11511339840.0f), _mm256_mul_ps (x2, den));
-                const __m256 weighted = _mm256_mul_ps (_mm256_loadu_ps (samples + k), _mm256_div_ps (num, den));
-                _mm256_storeu_ps (left + k, _mm256_add_ps (_mm256_loadu_ps (left + k), _mm256_mul_ps (_mm256_mul_ps (weighted, leftPans), gains)));
-                _mm256_storeu_ps (right + k, _mm256_add_ps (_mm256_loadu_ps (right + k), _mm256_mul_ps (_mm256_mul_ps (weighted, rightPans), gains)));
-            }
-            return k;
-        }
-
-       #endif
-
         // Weights a sine grain's samples by its window and mixes them into its outputs, each sample
         // weighted exactly as it would be in place, then panned and added.
         void mixWindowed (float* left, float* right, const float* samples, const float* positions, int m, float leftPan,
@@ -2045,7 +1557,7 @@ namespace qvl
             if (kernels::avx512InUse())
                 k = kernels::avx512::mixSineWindowed (left, right, samples, positions, m, leftPan, rightPan, gain);
             if (kernels::avx2InUse())
-                k += mixWindowedWide (left + k, right + k, samples + k, positions + k, m - k, leftPan, rightPan, gain);
+                k += kernels::avx2::mixSineWindowed (left + k, right + k, samples + k, positions + k, m - k, leftPan, rightPan, gain);
            #endif
            #if defined(__SSE2__)
             // Lane by lane the scalar code below: max (0, t) and min (1, t) keep a NaN position, as
@@ -2213,7 +1725,7 @@ namespace qvl
                #if defined(QVL_AVX2_DISPATCH)
                 if (lanes == 8)
                 {
-                    windowPositionsEight (starts, stepsPerSample, longest, positions);
+                    kernels::avx2::windowPositions (starts, stepsPerSample, longest, positions);
                     continue;
                 }
                #endif

@@ -31,6 +31,57 @@ namespace qvl::kernels
         int stampBase = 0;
     };
 
+    namespace avx2
+    {
+        // Frames firstFrame on (down from it when not forward) with tail slots from firstTailSlot, read as
+        // mono samples in fetch order: a run of loop positions at least a crossfade behind the write head
+        // and not written in this chunk. Stamped, fetch i reads a tail slot as it stood before this
+        // chunk's writes where its stamp says the write came after fetchTimes[i]; otherwise every tail slot
+        // reads as it stands in sources. Whole blocks of eight; returns how many frames it read.
+        template <int channels, bool forward, bool stamped>
+        int readFrameRun (const FrameSources& sources, int firstFrame, int firstTailSlot, int frames, const int* fetchTimes,
+                          float balance, float* samples) noexcept;
+
+        // avx512::readJournaledFrames in blocks of eight.
+        template <int channels, bool forward>
+        int readJournaledFrames (const CircularBuffer::JournalView& journal, const int* fetchTimes, int frames,
+                                 float balance, int& wrapped, int& tailPhase, float* samples) noexcept;
+
+        // avx512::walkPhases four steps at a time.
+        int walkPhases (double phase, double speed, int steps, int* windowStarts, double* phases) noexcept;
+
+        // avx512::interpolateSteps in blocks of eight, without the masked end.
+        int interpolateSteps (const float* sequence, const int* windowStarts, const double* phases, int steps,
+                              float* out) noexcept;
+
+        // interpolateSteps for a reader slower than a sample per step: eight windows are worked out once,
+        // and each step picks its own. Stops where eight steps span more than eight windows; returns how
+        // many it did.
+        int interpolateSharedWindows (const float* sequence, const int* windowStarts, const double* phases, int steps,
+                                      float* out) noexcept;
+
+        // Steps of a reader at exactly one sample per step and phase 0: step s interpolates the window at
+        // windows[s]. All steps.
+        void interpolateUnitSteps (const float* windows, int steps, float* out) noexcept;
+
+        // An ADSR segment of a grain: its samples weighted by startValue + (j / numSamples) delta, panned,
+        // scaled by gain and added to left and right. All samples.
+        void mixEnvelopeRamp (float* left, float* right, const float* samples, int numSamples, float startValue,
+                              float delta, float leftPan, float rightPan, float gain) noexcept;
+
+        // A flat ADSR segment: every sample weighted by level. All samples.
+        void mixEnvelopeLevel (float* left, float* right, const float* samples, int numSamples, float level,
+                               float leftPan, float rightPan, float gain) noexcept;
+
+        // The sine window positions of eight grains side by side: rows[g][k] = starts[g] plus k times
+        // increments[g], as a running sum in single precision, for k below numSamples rounded up to eight.
+        void windowPositions (const float* starts, const float* increments, int numSamples, float* const* rows) noexcept;
+
+        // avx512::mixSineWindowed in blocks of eight; returns how many samples it mixed.
+        int mixSineWindowed (float* left, float* right, const float* samples, const float* positions, int numSamples,
+                             float leftPan, float rightPan, float gain) noexcept;
+    }
+
     namespace avx512
     {
         // Frames firstFrame on (down from it when not forward) with tail slots from firstTailSlot, read
