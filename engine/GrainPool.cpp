@@ -1,7 +1,7 @@
 #include "engine/GrainPool.h"
 
 #include "engine/kernels/Dispatch.h"
-#include "engine/kernels/ScalarLoops.h"
+#include "engine/kernels/ReadFrame.h"
 
 #include <algorithm>
 #include <climits>
@@ -9,18 +9,6 @@
 #include <cstring>
 #include <type_traits>
 #include <utility>
-
-#if defined(__SSE2__)
- #include <emmintrin.h>
- #include <xmmintrin.h>
-#endif
-#if defined(__GNUC__) && (defined(__x86_64__) || defined(__i386__))
- #include <immintrin.h>
-#endif
-
-#if defined(QVL_VECTOR_KERNELS)
- #define QVL_AVX2_DISPATCH 1
-#endif
 
 namespace qvl
 {
@@ -96,81 +84,6 @@ namespace qvl
         }
     }
 
-    namespace
-    {
-        // The frame at loop position wrapped, whose tail slot phase is tailPhase, as one mono sample. A
-        // journaled read sees what a later write of the chunk replaced, as it stood after epoch writes
-        // (v's write position is already there).
-        template <int channelMode, bool journaled>
-        inline float readFrame (const CircularBuffer::ReadView& v, const CircularBuffer::JournalView* journal, int epoch,
-                                int wrapped, int tailPhase, float balance) noexcept
-        {
-            // Branch-free: whether a grain is behind or ahead of the head varies from grain to grain.
-            int d = v.writePosition - wrapped;
-            const int ahead = -static_cast<int> (d < 0); // all ones when the position lies ahead of the head in this lap
-            d += v.length & ahead;
-            const int crossfade = v.crossfadeLength;
-            int tail = v.lapTailPhase + tailPhase - (v.lengthTailPhase & ahead);
-            tail += crossfade & -static_cast<int> (tail < 0);
-            tail -= crossfade & -static_cast<int> (tail >= crossfade);
-            const float f = v.fadeGains[d < crossfade ? d : crossfade];
-            const int t = v.maxLength + tail;
-
-            bool oldLoop = false, oldTail = false;
-            int jr = 0;
-            if constexpr (journaled)
-            {
-                jr = wrapped - journal->startPosition;
-                oldLoop = jr >= epoch && jr < journal->writes;
-                oldTail = journal->tailStamp[tail] >= journal->stampBase + epoch;
-            }
-
-            float mono = 0.0f;
-            if constexpr (channelMode >= 1)
-            {
-                const float a = oldTail ? journal->oldTail0[tail] : v.channel0[t];
-                const float x = oldLoop ? journal->oldLoop0[jr] : v.channel0[wrapped];
-                mono = a + (x - a) * f;
-            }
-            if constexpr (channelMode == 2)
-            {
-                const float b = oldTail ? journal->oldTail1[tail] : v.channel1[t];
-                const float x = oldLoop ? journal->oldLoop1[jr] : v.channel1[wrapped];
-                const float right = b + (x - b) * f;
-                mono = mono + (right - mono) * balance;
-            }
-            return mono;
-        }
-
-        // One frame on through the loop, away from the ends of the 32-bit position range.
-        template <bool forward>
-        inline void stepFrame (const CircularBuffer::ReadView& v, int& wrapped, int& tailPhase) noexcept
-        {
-            if constexpr (forward)
-            {
-                if (++wrapped == v.length)
-                {
-                    wrapped = 0;
-                    tailPhase = 0;
-                }
-                else if (++tailPhase == v.crossfadeLength)
-                {
-                    tailPhase = 0;
-                }
-            }
-            else if (wrapped == 0)
-            {
-                wrapped = v.length - 1;
-                tailPhase = v.lastTailPhase;
-            }
-            else
-            {
-                --wrapped;
-                tailPhase = (tailPhase == 0 ? v.crossfadeLength : tailPhase) - 1;
-            }
-        }
-    }
-
     template <int channelMode, bool forward, bool journaled>
     inline void GrainReader::fetchFrom (const CircularBuffer::ReadView& v, const CircularBuffer::JournalView* journal,
                                         int epoch, float balance) noexcept
@@ -195,7 +108,7 @@ namespace qvl
 
         do
         {
-            const float mono = readFrame<channelMode, journaled> (view, journal, epoch, wrapped, tailPhase, balance);
+            const float mono = kernels::readFrame<channelMode, journaled> (view, journal, epoch, wrapped, tailPhase, balance);
 
             if constexpr (forward)
             {
@@ -209,7 +122,7 @@ namespace qvl
                 else
                 {
                     ++rp;
-                    stepFrame<true> (view, wrapped, tailPhase);
+                    kernels::stepFrame<true> (view, wrapped, tailPhase);
                 }
             }
             else
@@ -224,7 +137,7 @@ namespace qvl
                 else
                 {
                     --rp;
-                    stepFrame<false> (view, wrapped, tailPhase);
+                    kernels::stepFrame<false> (view, wrapped, tailPhase);
                 }
             }
 
@@ -323,46 +236,17 @@ namespace qvl
     // are the same bits.
     void GrainReader::interpolateFour (GrainReader* r) noexcept
     {
-       #if defined(__SSE2__)
-        __m128 y0 = _mm_loadu_ps (r[0].history + r[0].historyIndex);
-        __m128 y1 = _mm_loadu_ps (r[1].history + r[1].historyIndex);
-        __m128 y2 = _mm_loadu_ps (r[2].history + r[2].historyIndex);
-        __m128 y3 = _mm_loadu_ps (r[3].history + r[3].historyIndex);
-        _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
-
-        const __m128 half = _mm_set1_ps (0.5f);
-        const __m128 c1 = _mm_sub_ps (_mm_mul_ps (half, y2), _mm_mul_ps (half, y0));
-        const __m128 c2 = _mm_sub_ps (_mm_add_ps (_mm_sub_ps (y0, _mm_mul_ps (_mm_set1_ps (2.5f), y1)),
-                                                  _mm_mul_ps (_mm_set1_ps (2.0f), y2)),
-                                      _mm_mul_ps (half, y3));
-        const __m128 c3 = _mm_add_ps (_mm_mul_ps (_mm_set1_ps (1.5f), _mm_sub_ps (y1, y2)),
-                                      _mm_mul_ps (half, _mm_sub_ps (y3, y0)));
-
-        const auto cubic = [] (__m128 a3, __m128 a2, __m128 a1, __m128 a0, __m128d t)
-        {
-            __m128d v = _mm_add_pd (_mm_mul_pd (_mm_cvtps_pd (a3), t), _mm_cvtps_pd (a2));
-            v = _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a1));
-            return _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a0));
-        };
-        const auto upper = [] (__m128 v) { return _mm_movehl_ps (v, v); };
-
-        const __m128d tLow = _mm_set_pd (r[1].phase, r[0].phase);
-        const __m128d tHigh = _mm_set_pd (r[3].phase, r[2].phase);
-        const __m128d low = cubic (c3, c2, c1, y1, tLow);
-        const __m128d high = cubic (upper (c3), upper (c2), upper (c1), upper (y1), tHigh);
-
-        alignas (16) float out[4];
-        _mm_store_ps (out, _mm_movelh_ps (_mm_cvtpd_ps (low), _mm_cvtpd_ps (high)));
+        const float* const windows[4] { r[0].history + r[0].historyIndex, r[1].history + r[1].historyIndex,
+                                        r[2].history + r[2].historyIndex, r[3].history + r[3].historyIndex };
+        const double phases[4] { r[0].phase, r[1].phase, r[2].phase, r[3].phase };
+        float out[4];
+        kernels::interpolateFour (windows, phases, out);
 
         for (int k = 0; k < 4; ++k)
         {
             r[k].phase += r[k].speed;
             r[k].queueSample (out[k]);
         }
-       #else
-        for (int k = 0; k < 4; ++k)
-            r[k].interpolateAndQueue (r[k].speed);
-       #endif
     }
 
     void GrainReader::step (double rate, float balance)
@@ -720,144 +604,6 @@ namespace qvl
             return s;
         }
 
-        // Fetches for a run of loop positions that lie at least a crossfade behind the head and are not
-        // written in this chunk: only the tail slot can have changed since. The fade weight there is G / G,
-        // exactly 1, and multiplying by it changes no bits (not even under flush-to-zero), so it is left out.
-        template <int channelMode, bool forward, bool stamped>
-        void fetchRunBase (const FrameSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
-                           float* out) noexcept
-        {
-            const float* const x0 = src.loop0;
-            const float* const x1 = src.loop1;
-            const float* const t0 = src.tail0;
-            const float* const t1 = src.tail1;
-            const float* const o0 = src.replacedTail0;
-            const float* const o1 = src.replacedTail1;
-            const int* const stamps = src.tailStamps;
-            const int base = src.stampBase;
-
-            int i = 0;
-           #if defined(__SSE2__)
-            const __m128 balanceV = _mm_set1_ps (balance);
-            const __m128i baseV = _mm_set1_epi32 (base - 1);
-            for (; i + 4 <= n; i += 4)
-            {
-                const int wi = forward ? wrapped + i : wrapped - i - 3;
-                const int ti = forward ? tail + i : tail - i - 3;
-                __m128i st = _mm_loadu_si128 (reinterpret_cast<const __m128i*> (stamps + ti));
-                __m128 cur0 = _mm_loadu_ps (t0 + ti);
-                __m128 old0 = _mm_loadu_ps (o0 + ti);
-                __m128 new0 = _mm_loadu_ps (x0 + wi);
-                __m128 cur1 = cur0, old1 = old0, new1 = new0;
-                if constexpr (channelMode == 2)
-                {
-                    cur1 = _mm_loadu_ps (t1 + ti);
-                    old1 = _mm_loadu_ps (o1 + ti);
-                    new1 = _mm_loadu_ps (x1 + wi);
-                }
-                // Backwards, lanes stay in memory order, which is the reverse of fetch order; every step is
-                // lane by lane, so only the fetch times going in and the result going out are reversed.
-                __m128 useOld = _mm_setzero_ps();
-                if constexpr (stamped)
-                {
-                    __m128i due = _mm_add_epi32 (_mm_loadu_si128 (reinterpret_cast<const __m128i*> (epochs + i)), baseV);
-                    if constexpr (! forward)
-                        due = _mm_shuffle_epi32 (due, _MM_SHUFFLE (0, 1, 2, 3));
-                    useOld = _mm_castsi128_ps (_mm_cmpgt_epi32 (st, due));
-                }
-                const __m128 a = stamped ? _mm_or_ps (_mm_and_ps (useOld, old0), _mm_andnot_ps (useOld, cur0)) : cur0;
-                __m128 mono = _mm_add_ps (a, _mm_sub_ps (new0, a));
-                if constexpr (channelMode == 2)
-                {
-                    const __m128 b = stamped ? _mm_or_ps (_mm_and_ps (useOld, old1), _mm_andnot_ps (useOld, cur1)) : cur1;
-                    const __m128 right = _mm_add_ps (b, _mm_sub_ps (new1, b));
-                    mono = _mm_add_ps (mono, _mm_mul_ps (_mm_sub_ps (right, mono), balanceV));
-                }
-                if constexpr (! forward)
-                    mono = _mm_shuffle_ps (mono, mono, _MM_SHUFFLE (0, 1, 2, 3));
-                _mm_storeu_ps (out + i, mono);
-            }
-           #endif
-            for (; i < n; ++i)
-            {
-                const int wi = forward ? wrapped + i : wrapped - i;
-                const int ti = forward ? tail + i : tail - i;
-                const bool useOld = stamped && stamps[ti] >= base + epochs[i];
-                const float a = useOld ? o0[ti] : t0[ti];
-                float mono = a + (x0[wi] - a);
-                if constexpr (channelMode == 2)
-                {
-                    const float b = useOld ? o1[ti] : t1[ti];
-                    const float right = b + (x1[wi] - b);
-                    mono = mono + (right - mono) * balance;
-                }
-                out[i] = mono;
-            }
-        }
-
-        template <int channelMode, bool forward, bool stamped>
-        void fetchRun (const FrameSources& src, int wrapped, int tail, int n, const int* epochs, float balance,
-                       float* out) noexcept
-        {
-           #if defined(QVL_AVX2_DISPATCH)
-            if constexpr (! stamped)
-            {
-                if (kernels::avx512InUse())
-                {
-                    kernels::avx512::readFrameRun<channelMode, forward> (src, wrapped, tail, n, balance, out);
-                    return;
-                }
-            }
-            if (kernels::avx2InUse())
-            {
-                const int i = kernels::avx2::readFrameRun<channelMode, forward, stamped> (src, wrapped, tail, n, epochs, balance, out);
-                if (i < n)
-                    fetchRunBase<channelMode, forward, stamped> (src, forward ? wrapped + i : wrapped - i, forward ? tail + i : tail - i,
-                                                                 n - i, epochs + i, balance, out + i);
-                return;
-            }
-           #endif
-            fetchRunBase<channelMode, forward, stamped> (src, wrapped, tail, n, epochs, balance, out);
-        }
-
-        void interpolateUnit (const float* y, int n, float* out) noexcept
-        {
-           #if defined(QVL_AVX2_DISPATCH)
-            if (kernels::avx2InUse())
-            {
-                kernels::avx2::interpolateUnitSteps (y, n, out);
-                return;
-            }
-           #endif
-            kernels::interpolateUnitStepsLoop (y, n, out);
-        }
-
-        void mixRamp (float* left, float* right, const float* samples, int n, float startValue, float delta, float leftPan,
-                      float rightPan, float gain) noexcept
-        {
-           #if defined(QVL_AVX2_DISPATCH)
-            if (kernels::avx2InUse())
-            {
-                kernels::avx2::mixEnvelopeRamp (left, right, samples, n, startValue, delta, leftPan, rightPan, gain);
-                return;
-            }
-           #endif
-            kernels::mixEnvelopeRampLoop (left, right, samples, n, startValue, delta, leftPan, rightPan, gain);
-        }
-
-        void mixScaled (float* left, float* right, const float* samples, int n, float value, float leftPan, float rightPan,
-                        float gain) noexcept
-        {
-           #if defined(QVL_AVX2_DISPATCH)
-            if (kernels::avx2InUse())
-            {
-                kernels::avx2::mixEnvelopeLevel (left, right, samples, n, value, leftPan, rightPan, gain);
-                return;
-            }
-           #endif
-            kernels::mixEnvelopeLevelLoop (left, right, samples, n, value, leftPan, rightPan, gain);
-        }
-
         // The smallest b >= 0 with x * 2^b a whole number, for finite x >= 0; large when there is none.
         int fractionBits (double x) noexcept
         {
@@ -882,110 +628,6 @@ namespace qvl
             double x = 0.0;
             std::memcpy (&x, &bits, sizeof (x));
             return x;
-        }
-
-        inline float interpolate (const float* y, double t) noexcept
-        {
-            const float c1 = 0.5f * y[2] - 0.5f * y[0];
-            const float c2 = y[0] - 2.5f * y[1] + 2.0f * y[2] - 0.5f * y[3];
-            const float c3 = 1.5f * (y[1] - y[2]) + 0.5f * (y[3] - y[0]);
-            return static_cast<float> (((c3 * t + c2) * t + c1) * t + y[1]);
-        }
-
-        // Output s interpolates the four samples sequence[starts[s] ..] at phase phases[s]; lane by lane
-        // the same arithmetic as interpolate. speed is the reader's, in samples per step; lastSample is the
-        // last sample of the sequence.
-        void interpolateSteps (const float* sequence, const int* starts, const double* phases, int n, float* out,
-                               double speed, int lastSample) noexcept
-        {
-            int s = 0;
-           #if defined(QVL_AVX2_DISPATCH)
-            if (kernels::avx512InUse())
-            {
-                // Sixteen windows serve two blocks of sixteen steps only at half a sample per step or
-                // slower; faster, picking from them costs more than working out every step's own window.
-                if (speed <= 0.5)
-                    s = kernels::avx512::interpolateSharedWindows (sequence, starts, phases, n, lastSample, out);
-                s += kernels::avx512::interpolateSteps (sequence, starts + s, phases + s, n - s, out + s);
-            }
-            if (kernels::avx2InUse())
-            {
-                // With AVX2 alone, picking before widening is cheaper than gathering windows whenever eight
-                // steps fit in eight windows.
-                if (speed < 1.0 && ! kernels::avx512InUse())
-                    s = kernels::avx2::interpolateSharedWindows (sequence, starts, phases, n, out);
-                s += kernels::avx2::interpolateSteps (sequence, starts + s, phases + s, n - s, out + s);
-            }
-           #endif
-           #if defined(__SSE2__)
-            const __m128 half = _mm_set1_ps (0.5f);
-            const __m128 twoAndHalf = _mm_set1_ps (2.5f);
-            const __m128 two = _mm_set1_ps (2.0f);
-            const __m128 oneAndHalf = _mm_set1_ps (1.5f);
-            for (; s + 4 <= n; s += 4)
-            {
-                __m128 y0 = _mm_loadu_ps (sequence + starts[s]);
-                __m128 y1 = _mm_loadu_ps (sequence + starts[s + 1]);
-                __m128 y2 = _mm_loadu_ps (sequence + starts[s + 2]);
-                __m128 y3 = _mm_loadu_ps (sequence + starts[s + 3]);
-                _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
-
-                const __m128 c1 = _mm_sub_ps (_mm_mul_ps (half, y2), _mm_mul_ps (half, y0));
-                const __m128 c2 = _mm_sub_ps (_mm_add_ps (_mm_sub_ps (y0, _mm_mul_ps (twoAndHalf, y1)), _mm_mul_ps (two, y2)),
-                                              _mm_mul_ps (half, y3));
-                const __m128 c3 = _mm_add_ps (_mm_mul_ps (oneAndHalf, _mm_sub_ps (y1, y2)), _mm_mul_ps (half, _mm_sub_ps (y3, y0)));
-
-                const auto cubic = [] (__m128 a3, __m128 a2, __m128 a1, __m128 a0, __m128d t)
-                {
-                    __m128d v = _mm_add_pd (_mm_mul_pd (_mm_cvtps_pd (a3), t), _mm_cvtps_pd (a2));
-                    v = _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a1));
-                    return _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a0));
-                };
-                const auto upper = [] (__m128 v) { return _mm_movehl_ps (v, v); };
-
-                const __m128d low = cubic (c3, c2, c1, y1, _mm_loadu_pd (phases + s));
-                const __m128d high = cubic (upper (c3), upper (c2), upper (c1), upper (y1), _mm_loadu_pd (phases + s + 2));
-                _mm_storeu_ps (out + s, _mm_movelh_ps (_mm_cvtpd_ps (low), _mm_cvtpd_ps (high)));
-            }
-           #endif
-            for (; s < n; ++s)
-                out[s] = interpolate (sequence + starts[s], phases[s]);
-        }
-    }
-
-    namespace
-    {
-        // Fetches i = 0 .. n - 1 from loop position wrapped on, each through the journal as the buffer
-        // stood at its time times[i]; wrapped and tailPhase end past the last.
-        template <int channelMode, bool forward>
-        void fetchJournaledRun (const CircularBuffer::JournalView& journal, const int* times, int n, float balance,
-                                int& wrapped, int& tailPhase, float* out) noexcept
-        {
-            CircularBuffer::ReadView v = journal.now;
-            int w = wrapped, phase = tailPhase;
-            int i = 0;
-           #if defined(QVL_AVX2_DISPATCH)
-            // Blocks of frames wrap the loop and the tail phase at most once while both are this long.
-            if (kernels::avx2InUse() && v.length >= 16 && v.crossfadeLength >= 16)
-            {
-                if (kernels::avx512InUse())
-                {
-                    i = kernels::avx512::readJournaledFrames<channelMode, forward> (journal, times, n, balance, w, phase, out);
-                }
-                else
-                {
-                    i = kernels::avx2::readJournaledFrames<channelMode, forward> (journal, times, n, balance, w, phase, out);
-                }
-            }
-           #endif
-            for (; i < n; ++i)
-            {
-                v.writePosition = journal.startPosition + times[i];
-                out[i] = readFrame<channelMode, true> (v, &journal, times[i], w, phase, balance);
-                stepFrame<forward> (v, w, phase);
-            }
-            wrapped = w;
-            tailPhase = phase;
         }
 
         // A reader's walk as integers: after step s it has made (origin + stride * s) / one fetches in all.
@@ -1146,47 +788,17 @@ namespace qvl
             // While every phase times 2^bits stays below 2^53 the walk is exact in double precision too.
             walkExact = (5.0 + 4.0 * steps) * scale < 9007199254740992.0;
             const std::int64_t fraction = (std::int64_t (1) << bits) - 1;
-            int s = 0;
             if (bits == 0 && stride == 1)
             {
                 // One sample per step at phase 0: step s reads the window at firstWindow + s.
                 unitSteps = true;
                 firstWindow = static_cast<int> (origin);
-                s = steps;
                 if (steps > 0)
                     starts[steps - 1] = firstWindow + steps - 1;
             }
-           #if defined(QVL_AVX2_DISPATCH)
-            if (kernels::avx2InUse() && s < steps && walkExact)
-                s = kernels::avx512InUse() ? kernels::avx512::walkPhases (ph, speed, steps, starts, phases)
-                                  : kernels::avx2::walkPhases (ph, speed, steps, starts, phases);
-           #endif
-           #if defined(__SSE2__)
-            if (s < steps)
+            else
             {
-                // Two steps at a time; a whole number below 2^52 becomes a double through the exponent trick.
-                const __m128i strides = _mm_set1_epi64x (2 * stride);
-                const __m128i fractionMask = _mm_set1_epi64x (fraction);
-                const __m128i magic = _mm_set1_epi64x (0x4330000000000000LL);
-                const __m128d magicValue = _mm_set1_pd (4503599627370496.0);
-                const __m128i shift = _mm_cvtsi32_si128 (bits);
-                const __m128d units = _mm_set1_pd (unit);
-                __m128i u = _mm_set_epi64x (origin + stride * (s + 1), origin + stride * s);
-                for (; s + 2 <= steps; s += 2)
-                {
-                    const __m128i whole = _mm_srl_epi64 (u, shift);
-                    const __m128i part = _mm_and_si128 (u, fractionMask);
-                    const __m128d value = _mm_sub_pd (_mm_castsi128_pd (_mm_or_si128 (part, magic)), magicValue);
-                    _mm_storeu_pd (phases + s, _mm_mul_pd (value, units));
-                    _mm_storel_epi64 (reinterpret_cast<__m128i*> (starts + s), _mm_shuffle_epi32 (whole, _MM_SHUFFLE (2, 0, 2, 0)));
-                    u = _mm_add_epi64 (u, strides);
-                }
-            }
-           #endif
-            for (std::int64_t u = origin + stride * s; s < steps; ++s, u += stride)
-            {
-                starts[s] = static_cast<int> (u >> bits);
-                phases[s] = static_cast<double> (u & fraction) * unit;
+                kernels::walkPhases ({ ph, speed, origin, stride, bits }, walkExact, steps, starts, phases);
             }
 
             if (steps > 0)
@@ -1314,11 +926,11 @@ namespace qvl
             {
                 constexpr bool checked = decltype (stamped)::value;
                 if (forward)
-                    mode == 2 ? fetchRun<2, true, checked> (src, at, runTail, n, times, balance, dest)
-                              : fetchRun<1, true, checked> (src, at, runTail, n, times, balance, dest);
+                    mode == 2 ? kernels::readFrameRun<2, true, checked> (src, at, runTail, n, times, balance, dest)
+                              : kernels::readFrameRun<1, true, checked> (src, at, runTail, n, times, balance, dest);
                 else
-                    mode == 2 ? fetchRun<2, false, checked> (src, at, runTail, n, times, balance, dest)
-                              : fetchRun<1, false, checked> (src, at, runTail, n, times, balance, dest);
+                    mode == 2 ? kernels::readFrameRun<2, false, checked> (src, at, runTail, n, times, balance, dest)
+                              : kernels::readFrameRun<1, false, checked> (src, at, runTail, n, times, balance, dest);
             };
             const auto plainRun = [&] (const FrameSources& src, int at, int runTail, int n, float* dest)
             {
@@ -1362,11 +974,11 @@ namespace qvl
                 ensureTimes();
                 int tailPhase = reader.position.tailPhase;
                 if (forward)
-                    mode == 2 ? fetchJournaledRun<2, true> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched)
-                              : fetchJournaledRun<1, true> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched);
+                    mode == 2 ? kernels::readJournaledFrames<2, true> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched)
+                              : kernels::readJournaledFrames<1, true> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched);
                 else
-                    mode == 2 ? fetchJournaledRun<2, false> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched)
-                              : fetchJournaledRun<1, false> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched);
+                    mode == 2 ? kernels::readJournaledFrames<2, false> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched)
+                              : kernels::readJournaledFrames<1, false> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched);
                 done = count;
             }
             int tail = nearHead ? 0 : tailOf (wrapped, reader.position.tailPhase);
@@ -1411,9 +1023,9 @@ namespace qvl
         }
 
         if (unitSteps)
-            interpolateUnit (static_cast<const float*> (sequence + firstWindow), steps, out);
+            kernels::interpolateUnitSteps (sequence + firstWindow, steps, out);
         else
-            interpolateSteps (sequence, starts, phases, steps, out, speed, count + 3);
+            kernels::interpolateSteps (sequence, starts, phases, steps, out, speed, count + 3);
 
         reader.phase = ph;
         const int newest = (reader.historyIndex + count) & 3;
@@ -1499,10 +1111,10 @@ namespace qvl
             if (delta == 0.0f)
             {
                 // j / n is finite and not negative, so each product is a zero with the sign of delta.
-                mixScaled (left + offset, right + offset, samples + offset, n, startValue + delta, leftPan, rightPan, gain);
+                kernels::mixEnvelopeLevel (left + offset, right + offset, samples + offset, n, startValue + delta, leftPan, rightPan, gain);
                 return;
             }
-            mixRamp (left + offset, right + offset, samples + offset, n, startValue, delta, leftPan, rightPan, gain);
+            kernels::mixEnvelopeRamp (left + offset, right + offset, samples + offset, n, startValue, delta, leftPan, rightPan, gain);
         };
 
         ramp (0, b0, [] (std::int64_t) { return 0.0f; });
@@ -1510,90 +1122,6 @@ namespace qvl
         ramp (b1, b2, decay);
         ramp (b2, b3, [s] (std::int64_t) { return s; });
         ramp (b3, length, release);
-    }
-
-    namespace
-    {
-        // Window positions of up to four sine grains side by side, one grain per lane: each lane is the
-        // same running sum in single precision as a grain on its own would form.
-        void windowPositionsFour (const float* starts, const float* steps, int longest, float* const* positions) noexcept
-        {
-           #if defined(__SSE2__)
-            __m128 t = _mm_loadu_ps (starts);
-            const __m128 step = _mm_loadu_ps (steps);
-            for (int k = 0; k < longest; k += 4)
-            {
-                __m128 p0 = t;
-                __m128 p1 = _mm_add_ps (p0, step);
-                __m128 p2 = _mm_add_ps (p1, step);
-                __m128 p3 = _mm_add_ps (p2, step);
-                t = _mm_add_ps (p3, step);
-                _MM_TRANSPOSE4_PS (p0, p1, p2, p3);
-                _mm_storeu_ps (positions[0] + k, p0);
-                _mm_storeu_ps (positions[1] + k, p1);
-                _mm_storeu_ps (positions[2] + k, p2);
-                _mm_storeu_ps (positions[3] + k, p3);
-            }
-           #else
-            for (int lane = 0; lane < 4; ++lane)
-            {
-                float t = starts[lane];
-                for (int k = 0; k < longest; ++k)
-                {
-                    positions[lane][k] = t;
-                    t += steps[lane];
-                }
-            }
-           #endif
-        }
-
-        // Weights a sine grain's samples by its window and mixes them into its outputs, each sample
-        // weighted exactly as it would be in place, then panned and added.
-        void mixWindowed (float* left, float* right, const float* samples, const float* positions, int m, float leftPan,
-                          float rightPan, float gain) noexcept
-        {
-            int k = 0;
-           #if defined(QVL_AVX2_DISPATCH)
-            if (kernels::avx512InUse())
-                k = kernels::avx512::mixSineWindowed (left, right, samples, positions, m, leftPan, rightPan, gain);
-            if (kernels::avx2InUse())
-                k += kernels::avx2::mixSineWindowed (left + k, right + k, samples + k, positions + k, m - k, leftPan, rightPan, gain);
-           #endif
-           #if defined(__SSE2__)
-            // Lane by lane the scalar code below: max (0, t) and min (1, t) keep a NaN position, as
-            // std::max and std::min do with it first.
-            const __m128 zero = _mm_setzero_ps();
-            const __m128 one = _mm_set1_ps (1.0f);
-            const __m128 pi = _mm_set1_ps (3.1415927f);
-            const __m128 sign = _mm_set1_ps (-0.0f);
-            const __m128 leftPans = _mm_set1_ps (leftPan);
-            const __m128 rightPans = _mm_set1_ps (rightPan);
-            const __m128 gains = _mm_set1_ps (gain);
-            for (; k + 4 <= m; k += 4)
-            {
-                const __m128 t = _mm_min_ps (one, _mm_max_ps (zero, _mm_loadu_ps (positions + k)));
-                const __m128 x = _mm_mul_ps (pi, t);
-                const __m128 x2 = _mm_mul_ps (x, x);
-                __m128 num = _mm_add_ps (_mm_set1_ps (-52785432.0f), _mm_mul_ps (x2, _mm_set1_ps (479249.0f)));
-                num = _mm_add_ps (_mm_set1_ps (1640635920.0f), _mm_mul_ps (x2, num));
-                num = _mm_add_ps (_mm_set1_ps (-11511339840.0f), _mm_mul_ps (x2, num));
-                num = _mm_mul_ps (_mm_xor_ps (x, sign), num);
-                __m128 den = _mm_add_ps (_mm_set1_ps (3177720.0f), _mm_mul_ps (x2, _mm_set1_ps (18361.0f)));
-                den = _mm_add_ps (_mm_set1_ps (277920720.0f), _mm_mul_ps (x2, den));
-                den = _mm_add_ps (_mm_set1_ps (11511339840.0f), _mm_mul_ps (x2, den));
-                const __m128 weighted = _mm_mul_ps (_mm_loadu_ps (samples + k), _mm_div_ps (num, den));
-                _mm_storeu_ps (left + k, _mm_add_ps (_mm_loadu_ps (left + k), _mm_mul_ps (_mm_mul_ps (weighted, leftPans), gains)));
-                _mm_storeu_ps (right + k, _mm_add_ps (_mm_loadu_ps (right + k), _mm_mul_ps (_mm_mul_ps (weighted, rightPans), gains)));
-            }
-           #endif
-            for (; k < m; ++k)
-            {
-                const float clamped = std::min (std::max (positions[k], 0.0f), 1.0f);
-                const float weighted = samples[k] * sinApprox (3.1415927f * clamped);
-                left[k] += weighted * leftPan * gain;
-                right[k] += weighted * rightPan * gain;
-            }
-        }
     }
 
     void GrainPool::renderChunk (int numSamples)
@@ -1682,55 +1210,30 @@ namespace qvl
                 std::fill (samples + popped, samples + m, 0.0f);
             }
 
-            // Sine window positions four grains at a time: their running sums are the long dependency
-            // chains. Each sine grain of the group keeps its own row of positions until it is mixed.
-            int sines[groupSize];
+            // Sine window positions side by side: their running sums are the long dependency chains. Each
+            // sine grain of the group keeps its own row of positions until it is mixed.
+            float* rows[groupSize];
+            for (int r = 0; r < groupSize; ++r)
+                rows[r] = windowPositions.data() + static_cast<std::size_t> (r) * stride;
+            float starts[groupSize] {}, stepsPerSample[groupSize] {};
+            int rowLengths[groupSize] {};
             int rowOf[groupSize];
             int numSines = 0;
             for (int v = 0; v < group; ++v)
             {
                 const Grain& g = grains[static_cast<std::size_t> (visits[v])];
                 rowOf[v] = numSines;
-                if (g.envelopeKind != EnvelopeKind::adsr)
-                    sines[numSines++] = v;
-            }
-
-           #if defined(QVL_AVX2_DISPATCH)
-            const int lanes = kernels::avx2InUse() ? 8 : 4;
-           #else
-            const int lanes = 4;
-           #endif
-            for (int first = 0; first < numSines; first += lanes)
-            {
-                float starts[8] {}, stepsPerSample[8] {};
-                float* positions[8];
-                int longest = 0;
-                for (int lane = 0; lane < lanes; ++lane)
-                {
-                    // Unused lanes write into rows that no grain of this block reads.
-                    positions[lane] = windowPositions.data() + static_cast<std::size_t> (first + lane) * stride;
-                    if (first + lane >= numSines)
-                        continue;
-                    const int v = sines[first + lane];
-                    const Grain& g = grains[static_cast<std::size_t> (visits[v])];
-                    const int m = lengths[v];
-                    const auto span = static_cast<float> (g.length - readers[static_cast<std::size_t> (visits[v])].latency);
-                    const float tStart = static_cast<float> (g.progress) / span;
-                    const auto mf = static_cast<float> (m);
-                    starts[lane] = tStart;
-                    stepsPerSample[lane] = ((mf / span + tStart) - tStart) / mf;
-                    longest = std::max (longest, m);
-                }
-
-               #if defined(QVL_AVX2_DISPATCH)
-                if (lanes == 8)
-                {
-                    kernels::avx2::windowPositions (starts, stepsPerSample, longest, positions);
+                if (g.envelopeKind == EnvelopeKind::adsr)
                     continue;
-                }
-               #endif
-                windowPositionsFour (starts, stepsPerSample, longest, positions);
+                const int m = lengths[v];
+                const auto span = static_cast<float> (g.length - readers[static_cast<std::size_t> (visits[v])].latency);
+                const float tStart = static_cast<float> (g.progress) / span;
+                const auto mf = static_cast<float> (m);
+                starts[numSines] = tStart;
+                stepsPerSample[numSines] = ((mf / span + tStart) - tStart) / mf;
+                rowLengths[numSines++] = m;
             }
+            kernels::windowPositions (starts, stepsPerSample, rowLengths, numSines, rows);
 
             for (int v = 0; v < group; ++v)
             {
@@ -1746,7 +1249,7 @@ namespace qvl
                     float* left = outputs[static_cast<std::size_t> (2 * g.stream)] + g.startOffset;
                     float* right = outputs[static_cast<std::size_t> (2 * g.stream + 1)] + g.startOffset;
                     const float* positions = windowPositions.data() + static_cast<std::size_t> (rowOf[v]) * stride;
-                    mixWindowed (left, right, samples, positions, m, 1.0f - g.pan, g.pan, g.gain);
+                    kernels::mixSineWindowed (left, right, samples, positions, m, 1.0f - g.pan, g.pan, g.gain);
                 }
 
                 g.progress += m;

@@ -270,11 +270,12 @@ namespace qvl::kernels
             return i;
         }
 
-        // Four steps at a time.
-        int walkPhases (double phase, double speed, int steps, int* windowStarts, double* phases) noexcept
+        // Four steps at a time, the last few in integers.
+        void walkPhases (const PhaseWalk& walk, int steps, int* windowStarts, double* phases) noexcept
         {
-            __m256d x = _mm256_add_pd (_mm256_set1_pd (phase), _mm256_mul_pd (_mm256_set_pd (3.0, 2.0, 1.0, 0.0), _mm256_set1_pd (speed)));
-            const __m256d stride = _mm256_set1_pd (4.0 * speed);
+            __m256d x = _mm256_add_pd (_mm256_set1_pd (walk.phase),
+                                       _mm256_mul_pd (_mm256_set_pd (3.0, 2.0, 1.0, 0.0), _mm256_set1_pd (walk.speed)));
+            const __m256d stride = _mm256_set1_pd (4.0 * walk.speed);
             int s = 0;
             for (; s + 4 <= steps; s += 4)
             {
@@ -283,10 +284,11 @@ namespace qvl::kernels
                 _mm_storeu_si128 (reinterpret_cast<__m128i*> (windowStarts + s), _mm256_cvttpd_epi32 (whole));
                 x = _mm256_add_pd (x, stride);
             }
-            return s;
+            walkPhasesLoop (walk, s, steps, windowStarts, phases);
         }
 
-        int interpolateSteps (const float* sequence, const int* windowStarts, const double* phases, int steps, float* out) noexcept
+        // Blocks of sixteen and eight steps, the last few one by one.
+        void interpolateSteps (const float* sequence, const int* windowStarts, const double* phases, int steps, float* out) noexcept
         {
             // Sixteen steps at a time, as four independent Horner chains, so that their latencies overlap.
             int s = 0;
@@ -326,7 +328,7 @@ namespace qvl::kernels
                                                        _mm256_extractf128_ps (a.c1, 1), _mm256_extractf128_ps (a.y1, 1),
                                                        _mm256_loadu_pd (phases + s + 4)));
             }
-            return s;
+            interpolateStepsLoop (sequence, windowStarts, phases, s, steps, out);
         }
 
         // Eight windows' coefficients are worked out once, and every step whose window is among them
@@ -442,9 +444,9 @@ namespace qvl::kernels
             }
         }
 
-        // Eight samples at a time.
-        int mixSineWindowed (float* left, float* right, const float* samples, const float* positions, int numSamples,
-                             float leftPan, float rightPan, float gain) noexcept
+        // Eight samples at a time, the last few one by one.
+        void mixSineWindowed (float* left, float* right, const float* samples, const float* positions, int numSamples,
+                              float leftPan, float rightPan, float gain) noexcept
         {
             const __m256 zero = _mm256_setzero_ps();
             const __m256 one = _mm256_set1_ps (1.0f);
@@ -470,7 +472,7 @@ namespace qvl::kernels
                 _mm256_storeu_ps (left + k, _mm256_add_ps (_mm256_loadu_ps (left + k), _mm256_mul_ps (_mm256_mul_ps (weighted, leftPans), gains)));
                 _mm256_storeu_ps (right + k, _mm256_add_ps (_mm256_loadu_ps (right + k), _mm256_mul_ps (_mm256_mul_ps (weighted, rightPans), gains)));
             }
-            return k;
+            mixSineWindowedLoop (left, right, samples, positions, k, numSamples, leftPan, rightPan, gain);
         }
 
         template int readFrameRun<1, true, true> (const FrameSources&, int, int, int, const int*, float, float*) noexcept;

@@ -2,6 +2,7 @@
 // Dispatch.h calls them only where the processor has them, so nothing here may be reachable otherwise:
 // every helper is file-local, and no function of a shared header is instantiated here.
 #include "engine/kernels/GrainKernels.h"
+#include "engine/kernels/ScalarLoops.h"
 
 #include <immintrin.h>
 
@@ -288,12 +289,12 @@ namespace qvl::kernels
             return i;
         }
 
-        // Eight steps at a time.
-        int walkPhases (double phase, double speed, int steps, int* windowStarts, double* phases) noexcept
+        // Eight steps at a time, the last few in integers.
+        void walkPhases (const PhaseWalk& walk, int steps, int* windowStarts, double* phases) noexcept
         {
-            __m512d x = _mm512_add_pd (_mm512_set1_pd (phase),
-                                       _mm512_mul_pd (_mm512_set_pd (7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0), _mm512_set1_pd (speed)));
-            const __m512d stride = _mm512_set1_pd (8.0 * speed);
+            __m512d x = _mm512_add_pd (_mm512_set1_pd (walk.phase),
+                                       _mm512_mul_pd (_mm512_set_pd (7.0, 6.0, 5.0, 4.0, 3.0, 2.0, 1.0, 0.0), _mm512_set1_pd (walk.speed)));
+            const __m512d stride = _mm512_set1_pd (8.0 * walk.speed);
             int s = 0;
             for (; s + 8 <= steps; s += 8)
             {
@@ -302,7 +303,7 @@ namespace qvl::kernels
                 _mm256_storeu_si256 (reinterpret_cast<__m256i*> (windowStarts + s), _mm512_cvttpd_epi32 (whole));
                 x = _mm512_add_pd (x, stride);
             }
-            return s;
+            walkPhasesLoop (walk, s, steps, windowStarts, phases);
         }
 
         int interpolateSteps (const float* sequence, const int* windowStarts, const double* phases, int steps,
@@ -393,8 +394,8 @@ namespace qvl::kernels
         // Sixteen samples at a time, the last few as one masked block (lanes past the end see position 0
         // and are not stored). Full blocks load unmasked, so the outputs the previous grain
         // just stored can be forwarded to them.
-        int mixSineWindowed (float* left, float* right, const float* samples, const float* positions, int numSamples,
-                             float leftPan, float rightPan, float gain) noexcept
+        void mixSineWindowed (float* left, float* right, const float* samples, const float* positions, int numSamples,
+                              float leftPan, float rightPan, float gain) noexcept
         {
             const __m512 leftPans = _mm512_set1_ps (leftPan);
             const __m512 rightPans = _mm512_set1_ps (rightPan);
@@ -415,9 +416,7 @@ namespace qvl::kernels
                                                                       _mm512_mul_ps (_mm512_mul_ps (weighted, leftPans), gains)));
                 _mm512_mask_storeu_ps (right + k, mask, _mm512_add_ps (_mm512_maskz_loadu_ps (mask, right + k),
                                                                        _mm512_mul_ps (_mm512_mul_ps (weighted, rightPans), gains)));
-                k = numSamples;
             }
-            return k;
         }
 
         template void readFrameRun<1, true> (const FrameSources&, int, int, int, float, float*) noexcept;
