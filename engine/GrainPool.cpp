@@ -1,7 +1,9 @@
 #include "engine/GrainPool.h"
 
 #include "engine/kernels/Dispatch.h"
+#include "engine/kernels/InlineKernels.h"
 #include "engine/kernels/ReadFrame.h"
+#include "engine/kernels/ScalarLoops.h"
 
 #include <algorithm>
 #include <climits>
@@ -203,13 +205,7 @@ namespace qvl
 
     inline void GrainReader::interpolateAndQueue (double speed) noexcept
     {
-        const float* y = history + historyIndex; // oldest to newest
-        const float c1 = 0.5f * y[2] - 0.5f * y[0];
-        const float c2 = y[0] - 2.5f * y[1] + 2.0f * y[2] - 0.5f * y[3];
-        const float c3 = 1.5f * (y[1] - y[2]) + 0.5f * (y[3] - y[0]);
-        const double t = phase;
-        const auto out = static_cast<float> (((c3 * t + c2) * t + c1) * t + y[1]);
-
+        const float out = kernels::interpolateWindow (history + historyIndex, phase); // oldest to newest
         phase += speed;
         queueSample (out);
     }

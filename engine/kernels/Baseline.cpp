@@ -2,6 +2,7 @@
 // finishes whatever a wider kernel left, and its scalar loops are the arithmetic every lane of the wider
 // ones repeats.
 #include "engine/kernels/GrainKernels.h"
+#include "engine/kernels/InlineKernels.h"
 #include "engine/kernels/ReadFrame.h"
 #include "engine/kernels/ScalarLoops.h"
 
@@ -12,38 +13,6 @@
 
 namespace qvl::kernels
 {
-    namespace
-    {
-       #if defined(__SSE2__)
-        // The cubic of four windows, oldest to newest sample in y0..y3 (one window per lane), in double
-        // precision at phases tLow (lanes 0 and 1) and tHigh (lanes 2 and 3).
-        inline __m128 cubicFour (__m128 y0, __m128 y1, __m128 y2, __m128 y3, __m128d tLow, __m128d tHigh) noexcept
-        {
-            _MM_TRANSPOSE4_PS (y0, y1, y2, y3);
-
-            const __m128 half = _mm_set1_ps (0.5f);
-            const __m128 c1 = _mm_sub_ps (_mm_mul_ps (half, y2), _mm_mul_ps (half, y0));
-            const __m128 c2 = _mm_sub_ps (_mm_add_ps (_mm_sub_ps (y0, _mm_mul_ps (_mm_set1_ps (2.5f), y1)),
-                                                      _mm_mul_ps (_mm_set1_ps (2.0f), y2)),
-                                          _mm_mul_ps (half, y3));
-            const __m128 c3 = _mm_add_ps (_mm_mul_ps (_mm_set1_ps (1.5f), _mm_sub_ps (y1, y2)),
-                                          _mm_mul_ps (half, _mm_sub_ps (y3, y0)));
-
-            const auto cubic = [] (__m128 a3, __m128 a2, __m128 a1, __m128 a0, __m128d t)
-            {
-                __m128d v = _mm_add_pd (_mm_mul_pd (_mm_cvtps_pd (a3), t), _mm_cvtps_pd (a2));
-                v = _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a1));
-                return _mm_add_pd (_mm_mul_pd (v, t), _mm_cvtps_pd (a0));
-            };
-            const auto upper = [] (__m128 v) { return _mm_movehl_ps (v, v); };
-
-            const __m128d low = cubic (c3, c2, c1, y1, tLow);
-            const __m128d high = cubic (upper (c3), upper (c2), upper (c1), upper (y1), tHigh);
-            return _mm_movelh_ps (_mm_cvtpd_ps (low), _mm_cvtpd_ps (high));
-        }
-       #endif
-    }
-
     namespace baseline
     {
         // The fade weight of such a run is G / G, exactly 1, and multiplying by it changes no bits (not
@@ -188,18 +157,6 @@ namespace qvl::kernels
         void interpolateUnitSteps (const float* windows, int steps, float* out) noexcept
         {
             interpolateUnitStepsLoop (windows, steps, out);
-        }
-
-        void interpolateFour (const float* const* windows, const double* phases, float* out) noexcept
-        {
-           #if defined(__SSE2__)
-            _mm_storeu_ps (out, cubicFour (_mm_loadu_ps (windows[0]), _mm_loadu_ps (windows[1]), _mm_loadu_ps (windows[2]),
-                                           _mm_loadu_ps (windows[3]), _mm_set_pd (phases[1], phases[0]),
-                                           _mm_set_pd (phases[3], phases[2])));
-           #else
-            for (int k = 0; k < 4; ++k)
-                out[k] = interpolateWindow (windows[k], phases[k]);
-           #endif
         }
 
         void mixEnvelopeRamp (float* left, float* right, const float* samples, int numSamples, float startValue,

@@ -136,12 +136,6 @@ namespace qvl::kernels
         baseline::interpolateUnitSteps (windows, steps, out);
     }
 
-    // Grains of different buffers are stepped sample by sample, which is rare enough to need no wider kernel.
-    inline void interpolateFour (const float* const* windows, const double* phases, float* out) noexcept
-    {
-        baseline::interpolateFour (windows, phases, out);
-    }
-
     inline void mixEnvelopeRamp (float* left, float* right, const float* samples, int numSamples, float startValue,
                                  float delta, float leftPan, float rightPan, float gain) noexcept
     {

@@ -76,10 +76,6 @@ namespace qvl::kernels
         // windows[s].
         void interpolateUnitSteps (const float* windows, int steps, float* out) noexcept;
 
-        // One step each of four readers (the eager path, for grains of different buffers), as
-        // interpolateSteps with one window and phase per reader.
-        void interpolateFour (const float* const* windows, const double* phases, float* out) noexcept;
-
         // An ADSR segment of a grain: its samples weighted by startValue + (j / numSamples) delta, panned,
         // scaled by gain and added to left and right.
         void mixEnvelopeRamp (float* left, float* right, const float* samples, int numSamples, float startValue,
