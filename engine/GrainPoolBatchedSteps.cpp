@@ -191,11 +191,11 @@ namespace qvl
         const int* const epochs = stepEpochs.data() + from;
 
         int* const fetchTimes = fetchEpochs.data();
-        int* const starts = stepFetchCounts.data();
+        int* const windowStarts = stepFetchCounts.data();
         double* const phases = stepPhases.data();
 
         double ph = reader.phase;
-        int count = 0;
+        int fetches = 0;
         bool timesKnown = false;
         // The walk as integers, when it is exact and small enough for every product below to stay exact.
         ExactWalk walk {};
@@ -223,11 +223,11 @@ namespace qvl
                 unitSteps = true;
                 firstWindow = static_cast<int> (origin);
                 if (steps > 0)
-                    starts[steps - 1] = firstWindow + steps - 1;
+                    windowStarts[steps - 1] = firstWindow + steps - 1;
             }
             else
             {
-                kernels::walkPhases ({ ph, speed, origin, stride, bits }, walkExact, steps, starts, phases);
+                kernels::walkPhases ({ ph, speed, origin, stride, bits }, walkExact, steps, windowStarts, phases);
             }
 
             if (steps > 0)
@@ -235,7 +235,7 @@ namespace qvl
                 // From the walk's own formula rather than its stored result, so the fetches need not wait
                 // for the stores.
                 const std::int64_t last = origin + stride * (steps - 1);
-                count = static_cast<int> (last >> bits);
+                fetches = static_cast<int> (last >> bits);
                 ph = static_cast<double> (last & fraction) * unit + speed;
             }
         }
@@ -246,10 +246,10 @@ namespace qvl
                 const int epoch = epochs[s];
                 while (ph >= 1.0)
                 {
-                    fetchTimes[count++] = epoch;
+                    fetchTimes[fetches++] = epoch;
                     ph -= 1.0;
                 }
-                starts[s] = count;
+                windowStarts[s] = fetches;
                 phases[s] = ph;
                 ph += speed;
             }
@@ -266,12 +266,12 @@ namespace qvl
         // Written before the fetches, so that the steps' first loads need not wait for this store.
         std::copy_n (reader.history + reader.historyIndex, 4, sequence);
 
-        if (count > 0)
+        if (fetches > 0)
         {
             // Positions within a crossfade behind the head, or written in this chunk, need the journal.
             const std::int64_t danger = static_cast<std::int64_t> (crossfade) + journal.writes + 1;
-            bool nearHead = count + danger >= length;
-            if (forward ? first + count - 1 > INT_MAX : first - (count - 1) < INT_MIN)
+            bool nearHead = fetches + danger >= length;
+            if (forward ? first + fetches - 1 > INT_MAX : first - (fetches - 1) < INT_MIN)
                 return false;
 
             if (! reader.positionValid || reader.positionLayout != v.layoutVersion)
@@ -284,14 +284,14 @@ namespace qvl
             wrapped = reader.position.wrapped;
             if (! nearHead)
             {
-                int low = forward ? wrapped : wrapped - (count - 1);
+                int low = forward ? wrapped : wrapped - (fetches - 1);
                 if (low < 0)
                     low += length;
                 int zone = journal.startPosition - crossfade;
                 if (zone < 0)
                     zone += length;
                 const auto circular = [length] (int a, int b) { return a >= b ? a - b : a - b + length; };
-                nearHead = circular (low, zone) < danger || circular (zone, low) < count;
+                nearHead = circular (low, zone) < danger || circular (zone, low) < fetches;
             }
 
             // Outside the zone a position lies ahead of the head at every sample of the chunk, or behind it
@@ -315,10 +315,10 @@ namespace qvl
                 if (unitSteps)
                 {
                     // The fetches before the first window all come at the first step, then one per step.
-                    const int early = std::min (firstWindow, count);
+                    const int early = std::min (firstWindow, fetches);
                     std::fill_n (fetchTimes, early, epochs[0]);
-                    if (count > early)
-                        std::copy_n (epochs + 1, count - early, fetchTimes + early);
+                    if (fetches > early)
+                        std::copy_n (epochs + 1, fetches - early, fetchTimes + early);
                     return;
                 }
                 // At most four fetches a step: each step marks four slots from its first fetch on, and
@@ -329,7 +329,7 @@ namespace qvl
                     const int epoch = epochs[s];
                     int* const slot = fetchTimes + previous;
                     slot[0] = slot[1] = slot[2] = slot[3] = epoch;
-                    previous = starts[s];
+                    previous = windowStarts[s];
                 }
             };
             const int written = journal.writes;
@@ -403,17 +403,17 @@ namespace qvl
                 ensureTimes();
                 int tailPhase = reader.position.tailPhase;
                 if (forward)
-                    mode == 2 ? kernels::readJournaledFrames<2, true> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched)
-                              : kernels::readJournaledFrames<1, true> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched);
+                    mode == 2 ? kernels::readJournaledFrames<2, true> (journal, fetchTimes, fetches, balance, wrapped, tailPhase, firstFetched)
+                              : kernels::readJournaledFrames<1, true> (journal, fetchTimes, fetches, balance, wrapped, tailPhase, firstFetched);
                 else
-                    mode == 2 ? kernels::readJournaledFrames<2, false> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched)
-                              : kernels::readJournaledFrames<1, false> (journal, fetchTimes, count, balance, wrapped, tailPhase, firstFetched);
-                done = count;
+                    mode == 2 ? kernels::readJournaledFrames<2, false> (journal, fetchTimes, fetches, balance, wrapped, tailPhase, firstFetched)
+                              : kernels::readJournaledFrames<1, false> (journal, fetchTimes, fetches, balance, wrapped, tailPhase, firstFetched);
+                done = fetches;
             }
             int tail = nearHead ? 0 : tailOf (wrapped, reader.position.tailPhase);
-            while (done < count)
+            while (done < fetches)
             {
-                const int left = count - done;
+                const int left = fetches - done;
                 if (forward)
                 {
                     const int n = std::min (left, std::min (length - wrapped, crossfade - tail));
@@ -454,20 +454,20 @@ namespace qvl
         if (unitSteps)
             kernels::interpolateUnitSteps (sequence + firstWindow, steps, out);
         else
-            kernels::interpolateSteps (sequence, starts, phases, steps, out, speed, count + 3);
+            kernels::interpolateSteps (sequence, windowStarts, phases, steps, out, speed, fetches + 3);
 
         reader.phase = ph;
-        const int newest = (reader.historyIndex + count) & 3;
+        const int newest = (reader.historyIndex + fetches) & 3;
         for (int k = 0; k < 4; ++k)
         {
             const int slot = (newest + k) & 3;
-            reader.history[slot] = reader.history[slot + 4] = sequence[count + k];
+            reader.history[slot] = reader.history[slot + 4] = sequence[fetches + k];
         }
         reader.historyIndex = newest;
 
-        if (count > 0)
+        if (fetches > 0)
         {
-            reader.readPosition = static_cast<int> (forward ? first + count : first - count);
+            reader.readPosition = static_cast<int> (forward ? first + fetches : first - fetches);
             reader.position.wrapped = wrapped;
             reader.position.tailPhase = wrapped % crossfade;
         }
