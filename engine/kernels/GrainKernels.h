@@ -13,6 +13,12 @@
 //
 // Units: a frame is one position of the buffer's loop (one sample per channel), read as one mono sample;
 // a step is one output sample of a grain's reader; samples are output samples.
+//
+// Beside this file: Baseline.cpp, Avx2.cpp and Avx512.cpp, one per instruction set, each compiled with
+// its own flags (engine/CMakeLists.txt); Dispatch.h, the run-time choice; ScalarLoops.h, plain loops
+// that each of those files compiles for itself (whole kernels, or the tails after the last full
+// vector); ReadFrame.h and InlineKernels.h, baseline code inlined where it is used. A kernel for
+// another instruction set gets a file and a namespace of its own here, and its place in Dispatch.h.
 
 #include "engine/CircularBuffer.h"
 
