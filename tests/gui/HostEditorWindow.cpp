@@ -26,13 +26,7 @@ namespace qvl::guitest
 {
     namespace
     {
-        std::string quote (const std::string& text)
-        {
-            std::string quoted = "'";
-            for (const char c : text)
-                quoted += c == '\'' ? std::string ("'\\''") : std::string (1, c);
-            return quoted + "'";
-        }
+        using qvl::hosttest::shellQuote;
 
         struct Result
         {
@@ -74,7 +68,7 @@ namespace qvl::guitest
 
         bool haveCommand (const char* name)
         {
-            return run (std::string ("sh -c ") + quote (std::string ("command -v ") + name)).exitCode == 0;
+            return run (std::string ("sh -c ") + shellQuote (std::string ("command -v ") + name)).exitCode == 0;
         }
 
         void pause (int milliseconds)
@@ -296,7 +290,7 @@ namespace qvl::guitest
 
     void HostEditorWindow::type (const std::string& text)
     {
-        run ("xdotool type --delay 30 -- " + quote (text));
+        run ("xdotool type --delay 30 -- " + shellQuote (text));
     }
 
     void HostEditorWindow::key (const std::string& keys)
@@ -309,7 +303,7 @@ namespace qvl::guitest
         const auto path = workDir + "/" + (name.empty() ? "capture-" + std::to_string (captures++ % 2) : name) + ".png";
         std::remove (path.c_str());
 
-        if (run ("import -window " + windowId + " png:" + quote (path)).exitCode != 0)
+        if (run ("import -window " + windowId + " png:" + shellQuote (path)).exitCode != 0)
             return {};
 
         const juce::File file (path);

@@ -18,14 +18,6 @@ namespace qvl::hosttest
 {
     namespace
     {
-        std::string shellQuote (const std::string& text)
-        {
-            std::string quoted = "'";
-            for (const char c : text)
-                quoted += c == '\'' ? std::string ("'\\''") : std::string (1, c);
-            return quoted + "'";
-        }
-
         std::string readWholeFile (const std::string& path)
         {
             std::ifstream in (path, std::ios::binary);
@@ -58,6 +50,14 @@ namespace qvl::hosttest
             out.put ((char) (v & 0xff));
             out.put ((char) (v >> 8));
         }
+    }
+
+    std::string shellQuote (const std::string& text)
+    {
+        std::string quoted = "'";
+        for (const char c : text)
+            quoted += c == '\'' ? std::string ("'\\''") : std::string (1, c);
+        return quoted + "'";
     }
 
     std::vector<std::string> RunResult::lines() const

@@ -18,6 +18,9 @@ namespace qvl::hosttest
         std::string value (const std::string& key) const;
     };
 
+    // The text in single quotes for /bin/sh, quotes inside it escaped.
+    std::string shellQuote (const std::string& text);
+
     // Runs qvl_host with the given arguments (the bundle is not added automatically).
     RunResult runHost (const std::vector<std::string>& arguments);
 
