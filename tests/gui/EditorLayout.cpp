@@ -102,4 +102,52 @@ namespace qvl::guitest
         editor->presetBrowser.close();
         return row;
     }
+
+    juce::Button& EditorLayout::collapseButton (const juce::String& titleButtonText) const
+    {
+        const auto row = area (button (titleButtonText)).getCentreY();
+        std::vector<juce::Button*> buttons;
+        collect (*editor, buttons);
+
+        for (auto* b : buttons)
+            if ((b->getButtonText() == "-" || b->getButtonText() == "+") && area (*b).getCentreY() == row)
+                return *b;
+
+        throw std::runtime_error ("no collapse button beside \"" + titleButtonText.toStdString() + "\"");
+    }
+
+    juce::Rectangle<int> EditorLayout::browserArea (int mode, const juce::String& buttonText) const
+    {
+        if (mode == qvl::PresetBrowserComponent::deleteMode)
+            editor->processor.presets.savePreset ("Layout Scratch");
+
+        editor->showPresetBrowser (mode);
+        auto& browser = editor->presetBrowser;
+
+        if (browser.getMode() != mode || browser.getNumChildComponents() != 1)
+            throw std::runtime_error ("the preset browser did not open in mode " + std::to_string (mode));
+
+        auto result = area (*browser.getChildComponent (0));
+
+        if (buttonText.isNotEmpty())
+        {
+            std::vector<juce::Button*> buttons;
+            collect (browser, buttons);
+            result = {};
+
+            for (auto* b : buttons)
+                if (b->getButtonText() == buttonText && b->isVisible())
+                    result = area (*b);
+        }
+
+        browser.close();
+
+        if (mode == qvl::PresetBrowserComponent::deleteMode)
+            browser.getDeletableCurrentPreset().deleteFile();
+
+        if (result.isEmpty())
+            throw std::runtime_error ("no button \"" + buttonText.toStdString() + "\" in the preset browser");
+
+        return result;
+    }
 }

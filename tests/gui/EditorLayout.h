@@ -38,6 +38,13 @@ namespace qvl::guitest
         // The first row of the preset list, as the browser opened in list mode shows it.
         juce::Rectangle<int> firstPresetRow() const;
 
+        // The "-"/"+" button at the right of the title row that holds the button with that text.
+        juce::Button& collapseButton (const juce::String& titleButtonText) const;
+
+        // The preset browser's panel as it opens in the mode (save or delete), or the area of its
+        // button with the text. Opening delete mode saves a scratch preset here first.
+        juce::Rectangle<int> browserArea (int mode, const juce::String& buttonText = {}) const;
+
         QuorvalisPluginAudioProcessor processor;
 
     private:

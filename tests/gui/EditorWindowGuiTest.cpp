@@ -35,6 +35,39 @@ namespace
         return wav.samples.empty() ? 0.0 : std::sqrt (sum / (double) wav.samples.size());
     }
 
+    // Pixels that differ between two equally sized areas of one photograph taken at scale 1.
+    int differenceBetween (const juce::Image& image, juce::Rectangle<int> a, juce::Rectangle<int> b)
+    {
+        return countChangedPixels (image.getClippedImage (a), image.getClippedImage (b), a.withZeroOrigin(), a.getWidth());
+    }
+
+    // A parameter's value as a preset file stores it, or NaN when it is not there.
+    double presetValue (const juce::File& preset, const juce::String& id)
+    {
+        if (const auto xml = juce::parseXML (preset))
+            if (const auto* parameter = xml->getChildByAttribute ("id", id))
+                return parameter->getDoubleAttribute ("value");
+
+        return std::nan ("");
+    }
+
+    // Polls until the condition holds, for at most the time given.
+    template <typename Condition>
+    bool eventually (Condition&& condition, int timeoutMs = 15000)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
+
+        while (! condition())
+        {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+
+            std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        }
+
+        return true;
+    }
+
     // The slot that routes a modulator to a parameter index, or 0 when none does.
     int slotRouting (const std::map<std::string, double>& values, int target, int modulator)
     {
@@ -63,13 +96,14 @@ protected:
 
     // The host's window, playing a 220 Hz sine through the plug-in; it writes <name>.wav and
     // <name>.state into the work folder when it closes.
-    std::unique_ptr<HostEditorWindow> open (const std::string& name, std::vector<std::string> extra = {})
+    std::unique_ptr<HostEditorWindow> open (const std::string& name, std::vector<std::string> extra = {},
+                                            const std::string& windowName = "qvl_host editor")
     {
         auto window = std::make_unique<HostEditorWindow> (work, home, layout->width());
         std::vector<std::string> arguments { "--seconds", "120", "--signal", "sine", "--freq", "220",
                                              "--out", path (name + ".wav"), "--save-state", path (name + ".state") };
         arguments.insert (arguments.end(), extra.begin(), extra.end());
-        return window->open (arguments) ? std::move (window) : nullptr;
+        return window->open (arguments, windowName) ? std::move (window) : nullptr;
     }
 
     std::string path (const std::string& file) const { return work + "/" + file; }
@@ -403,4 +437,192 @@ TEST_F (EditorWindow, TimebaseMenuOfStream1RateChoosesSeconds)
     closeWindow (*window);
 
     EXPECT_EQ (savedValues ("timebase")["stream_1_rate_timebase"], 1.0);
+}
+
+TEST_F (EditorWindow, FreezeClickTurnsItOnAndDimsInputAndFeedback)
+{
+    auto window = open ("frozen");
+    ASSERT_TRUE (window);
+
+    clickAndSee (*window, area (layout->button ("Freeze")).getCentre(), area (layout->knob ("buffer_feedback")), "Freeze");
+    window->capture ("frozen");
+    closeWindow (*window);
+
+    EXPECT_EQ (savedValues ("frozen")["freeze"], 1.0);
+}
+
+TEST_F (EditorWindow, CollapsingStream2ShrinksTheWindowAndItsButtonReadsPlus)
+{
+    auto window = open ("collapsed");
+    ASSERT_TRUE (window);
+
+    const auto button = area (layout->collapseButton ("Stream 2"));
+    const auto stillExpanded = area (layout->collapseButton ("Stream 1"));
+    const int height = window->windowArea().getHeight();
+    ASSERT_EQ (height, layout->height());
+
+    window->moveTo (layout->restingPlace());
+    const auto before = window->settled (button);
+    EXPECT_LE (differenceBetween (before, button, stillExpanded), 2) << "two expanded sections' buttons differ";
+
+    // The knob row goes: 72 high, with its margin of 8 and the column's spacing of 4.
+    window->click (button.getCentre());
+    window->moveTo (layout->restingPlace());
+    EXPECT_TRUE (eventually ([&] { return window->windowArea().getHeight() != height; })) << "the window kept its size";
+    EXPECT_EQ (height - window->windowArea().getHeight(), 84);
+
+    const auto after = window->settled (button);
+    window->capture ("stream-2-collapsed");
+    EXPECT_GE (differenceBetween (after, button, stillExpanded), 6) << "the button still reads \"-\"";
+
+    window->click (button.getCentre());
+    window->moveTo (layout->restingPlace());
+    EXPECT_TRUE (eventually ([&] { return window->windowArea().getHeight() == height; })) << "expanding did not restore the size";
+    closeWindow (*window);
+}
+
+TEST_F (EditorWindow, PresetSavedUnderAFilteredNameIsOverwrittenLoadedAndDeleted)
+{
+    const auto header = area (layout->presetName());
+    const auto save = area (layout->button ("Save...")).getCentre();
+    const auto toggle = area (layout->button ("Stream 2"));
+    const auto row = layout->firstPresetRow();
+    const auto saveButton = layout->browserArea (qvl::PresetBrowserComponent::saveMode, "Save");
+    const auto deleteButton = layout->browserArea (qvl::PresetBrowserComponent::deleteMode, "Delete");
+    // The message line and the buttons of the save dialog; the name field above has a blinking caret.
+    const auto confirmation = saveButton.withRight (layout->browserArea (qvl::PresetBrowserComponent::saveMode).getRight())
+                                        .withTop (saveButton.getY() - 32);
+    const juce::File preset (home + "/Documents/Quorvalis/Presets/User/PadOneTwo.quorvalis");
+
+    auto window = open ("preset-steps");
+    ASSERT_TRUE (window);
+
+    // "/" and ":" never reach the name.
+    window->moveTo (layout->restingPlace());
+    const auto unnamed = window->settled (header);
+    window->click (save);
+    window->type ("Pad/One:Two");
+    window->key ("Return");
+    window->moveTo (layout->restingPlace());
+    EXPECT_TRUE (window->waitForChange (header, unnamed)) << "the header does not show the saved preset";
+    juce::StringArray saved;
+    for (const auto& file : preset.getParentDirectory().getParentDirectory().findChildFiles (juce::File::findFiles, true))
+        saved.add (file.getFullPathName());
+    ASSERT_TRUE (preset.existsAsFile()) << "saved: " << saved.joinIntoString (", ");
+    EXPECT_EQ (presetValue (preset, "stream_2_is_enabled"), 0.0);
+
+    // Saving the same name again with stream 2 on: the first Return asks, the second overwrites.
+    clickAndSee (*window, toggle.getCentre(), toggle, "Stream 2");
+    window->click (save);
+    window->type ("Pad/One:Two");
+    const auto plain = window->settled (confirmation);
+    window->key ("Return");
+    EXPECT_TRUE (window->waitForChange (confirmation, plain)) << "no overwrite question";
+    window->capture ("save-overwrite");
+    EXPECT_EQ (presetValue (preset, "stream_2_is_enabled"), 0.0) << "saved without asking";
+    window->key ("Return");
+    EXPECT_TRUE (eventually ([&] { return presetValue (preset, "stream_2_is_enabled") == 1.0; })) << "not overwritten";
+
+    // Stream 2 off again, then back to the preset through the list.
+    clickAndSee (*window, toggle.getCentre(), toggle, "Stream 2");
+    const auto streamOff = window->settled (toggle);
+    const auto closed = window->settled (row);
+    window->click (header.getCentre());
+    window->moveTo (layout->restingPlace());
+    EXPECT_TRUE (window->waitForChange (row, closed)) << "the preset list did not open";
+    window->capture ("preset-list-filtered");
+    window->click (row.getCentre());
+    window->key ("Escape");
+    window->moveTo (layout->restingPlace());
+    EXPECT_TRUE (window->waitForChange (toggle, streamOff)) << "the preset did not load";
+
+    window->click (area (layout->button ("Delete...")).getCentre());
+    window->moveTo (layout->restingPlace());
+    const auto asked = window->settled (deleteButton);
+    window->capture ("delete-dialog");
+    window->click (deleteButton.getCentre());
+    EXPECT_TRUE (eventually ([&] { return ! preset.exists(); })) << "the preset file is still there";
+    window->moveTo (layout->restingPlace());
+    EXPECT_TRUE (window->waitForChange (deleteButton, asked)) << "the delete dialog stayed open";
+    closeWindow (*window);
+
+    EXPECT_EQ (savedValues ("preset-steps")["stream_2_is_enabled"], 1.0);
+}
+
+TEST_F (EditorWindow, Scale135IsLimitedByTheDisplayAndSharedByInstancesOfOneProcess)
+{
+    const auto screen = screenArea();
+    ASSERT_FALSE (screen.isEmpty());
+
+    // The window may take at most 90 % of the display (1728 x 1080 of 1920 x 1200).
+    const auto expectedSize = [&] (double factor)
+    {
+        const double fit = std::min ({ factor, 0.9 * screen.getWidth() / layout->width(), 0.9 * screen.getHeight() / layout->height() });
+        return juce::Point<double> (layout->width() * fit, layout->height() * fit);
+    };
+
+    const auto expectSize = [&] (HostEditorWindow& window, double factor, const char* what)
+    {
+        const auto size = window.windowArea();
+        EXPECT_NEAR (size.getWidth(), expectedSize (factor).x, 2.0) << what;
+        EXPECT_NEAR (size.getHeight(), expectedSize (factor).y, 2.0) << what;
+    };
+
+    {
+        auto window = open ("scale-135");
+        ASSERT_TRUE (window);
+        window->click (area (layout->button ("135")).getCentre());
+        EXPECT_TRUE (eventually ([&] { return window->windowArea().getWidth() > layout->width(); })) << "the window did not grow";
+        expectSize (*window, 1.35, "after the click");
+        window->capture ("scale-135");
+        closeWindow (*window);
+    }
+
+    {
+        auto first = open ("two-at-135", { "--instances", "2" }, "qvl_host editor 1");
+        ASSERT_TRUE (first);
+        expectSize (*first, 1.35, "window 1 of 2");
+        ASSERT_TRUE (first->useWindow ("qvl_host editor 2"));
+        expectSize (*first, 1.35, "window 2 of 2");
+        first->captureScreen ("two-windows-135");
+
+        // Window 2 keeps its size until it opens again.
+        ASSERT_TRUE (first->useWindow ("qvl_host editor 1"));
+        first->click (area (layout->button ("75")).getCentre());
+        EXPECT_TRUE (eventually ([&] { return first->windowArea().getWidth() < layout->width(); })) << "window 1 did not shrink";
+        expectSize (*first, 0.75, "window 1 after the click");
+        ASSERT_TRUE (first->useWindow ("qvl_host editor 2"));
+        expectSize (*first, 1.35, "window 2 after the click in window 1");
+        closeWindow (*first);
+    }
+
+    auto again = open ("two-at-75", { "--instances", "2" }, "qvl_host editor 1");
+    ASSERT_TRUE (again);
+    expectSize (*again, 0.75, "window 1 of the next run");
+    ASSERT_TRUE (again->useWindow ("qvl_host editor 2"));
+    expectSize (*again, 0.75, "window 2 of the next run");
+    again->captureScreen ("two-windows-75");
+    closeWindow (*again);
+}
+
+TEST_F (EditorWindow, TwoInstancesReopenedTenTimesUnderAutomationEndCleanly)
+{
+    const auto run = runHost ({ "editor", bundlePath(), "--instances", "2", "--reopen", "10", "--seconds", "8",
+                                "--signal", "sine", "--freq", "220", "--check-finite" });
+    EXPECT_EQ (run.exitCode, 0) << run.err;
+    EXPECT_EQ (run.value ("editors reopened"), "10");
+    EXPECT_GT (std::atoll (run.value ("automated changes").c_str()), 1000);
+
+    // Both instances played all 8 s, every sample finite.
+    int complete = 0, finite = 0;
+    for (const auto& line : run.lines())
+    {
+        complete += line == "samples: 384000" ? 1 : 0;
+        finite += line == "nan samples: 0" || line == "inf samples: 0" ? 1 : 0;
+    }
+    EXPECT_EQ (complete, 2) << run.out;
+    EXPECT_EQ (finite, 4) << run.out;
+
+    for (const char* problem : { "X Error", "BadWindow", "BadMatch", "BadDrawable", "Leaked objects" })
+        EXPECT_EQ (run.err.find (problem), std::string::npos) << run.err;
 }

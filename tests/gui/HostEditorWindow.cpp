@@ -137,6 +137,14 @@ namespace qvl::guitest
         return {};
     }
 
+    juce::Rectangle<int> screenArea()
+    {
+        juce::StringArray size;
+        size.addTokens (juce::String (run ("xdotool getdisplaygeometry").out), " \n", {});
+        size.removeEmptyStrings();
+        return size.size() == 2 ? juce::Rectangle<int> (size[0].getIntValue(), size[1].getIntValue()) : juce::Rectangle<int>();
+    }
+
     int countChangedPixels (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area, int editorWidth)
     {
         if (! a.isValid() || ! b.isValid() || a.getBounds() != b.getBounds())
@@ -173,7 +181,7 @@ namespace qvl::guitest
         }
     }
 
-    bool HostEditorWindow::open (const std::vector<std::string>& arguments)
+    bool HostEditorWindow::open (const std::vector<std::string>& arguments, const std::string& windowName)
     {
         static int runs = 0;
         const auto name = workDir + "/host-" + std::to_string (++runs);
@@ -199,17 +207,25 @@ namespace qvl::guitest
             return false;
         }
 
+        errorFile = name + ".err";
+        return useWindow (windowName);
+    }
+
+    bool HostEditorWindow::useWindow (const std::string& windowName)
+    {
         // Only this host's window: a window of an earlier run may still be going away.
         const auto found = run ("xdotool search --sync --all --onlyvisible --pid " + std::to_string (pid)
-                                    + " --name '^qvl_host editor$'", 60);
+                                    + " --name " + quote ("^" + windowName + "$"), 60);
         windowId = found.out.substr (0, found.out.find ('\n'));
 
         if (found.exitCode != 0 || windowId.empty())
         {
-            ADD_FAILURE() << "the editor window did not show: " << found.out << readFile (name + ".err");
+            ADD_FAILURE() << "the window \"" << windowName << "\" did not show: " << found.out << readFile (errorFile);
             return false;
         }
 
+        // Windows of one host overlap; clicks and photographs are for the one on top.
+        run ("xdotool windowraise " + windowId);
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (30);
 
         while (! windowIsPainted())
@@ -313,6 +329,11 @@ namespace qvl::guitest
             file.deleteFile();
 
         return image;
+    }
+
+    void HostEditorWindow::captureScreen (const std::string& name)
+    {
+        run ("import -window root png:" + quote (workDir + "/" + name + ".png"));
     }
 
     bool HostEditorWindow::waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs)

@@ -24,9 +24,13 @@ namespace qvl::guitest
         HostEditorWindow (std::string workDir, std::string home, int editorWidth);
         ~HostEditorWindow();
 
-        // Starts `qvl_host editor <bundle> arguments...` and waits until its window shows and has
-        // been painted. Records a failure and returns false when it does not.
-        bool open (const std::vector<std::string>& arguments);
+        // Starts `qvl_host editor <bundle> arguments...` and waits until its window of that name
+        // shows and has been painted. Records a failure and returns false when it does not.
+        bool open (const std::vector<std::string>& arguments, const std::string& windowName = "qvl_host editor");
+
+        // Turns to another window of the same host (waiting for it as open does) and raises it:
+        // the clicks, keys and captures that follow are for it.
+        bool useWindow (const std::string& windowName);
 
         // The window's area on the screen, as the X server reports it now.
         juce::Rectangle<int> windowArea() const;
@@ -40,6 +44,9 @@ namespace qvl::guitest
 
         // The window as it looks now; also kept as <workDir>/<name>.png when a name is given.
         juce::Image capture (const std::string& name = {});
+
+        // The whole screen, kept as <workDir>/<name>.png.
+        void captureScreen (const std::string& name);
 
         // Polls until the area (editor coordinates) looks different from `before`.
         bool waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs = 15000);
@@ -61,9 +68,12 @@ namespace qvl::guitest
         std::string workDir, home;
         int editorWidth;
         pid_t pid = -1;
-        std::string windowId, outputFile;
+        std::string windowId, outputFile, errorFile;
         int captures = 0;
     };
+
+    // The size of the X screen.
+    juce::Rectangle<int> screenArea();
 
     // How many pixels of the area (editor coordinates, editor width at scale 1) differ clearly.
     int countChangedPixels (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area, int editorWidth);

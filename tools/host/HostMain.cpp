@@ -1,3 +1,4 @@
+#include "EditorCommand.h"
 #include "FactoryClasses.h"
 #include "HostOptions.h"
 #include "PluginSession.h"
@@ -7,20 +8,10 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
-#include <atomic>
-#include <chrono>
-#include <csignal>
 #include <iostream>
-#include <thread>
 
 namespace
 {
-    // Set by SIGTERM while the editor is open: the session then ends as if its time were up.
-    std::atomic<bool> endRequested { false };
-    static_assert (std::atomic<bool>::is_always_lock_free, "read in a signal handler");
-
-    extern "C" void requestEnd (int) { endRequested.store (true); }
-
     juce::File fileArgument (const std::string& path)
     {
         return juce::File::getCurrentWorkingDirectory().getChildFile (juce::String (path));
@@ -219,76 +210,28 @@ namespace
         return ExitCode::ok;
     }
 
-    // Shows the editor for --seconds while an audio thread plays the input through the plug-in in
-    // real time, as a host's does; the output goes to --out like a render's.
-    int showEditor (PluginSession& session, const HostOptions& options, double sampleRate)
+    // Loads the plug-in, restores loadFile when given and applies the --set options. Null, with
+    // the message printed and exitCode set, when any of it fails.
+    std::unique_ptr<PluginSession> openSession (const HostOptions& options, double sampleRate, const juce::String& loadFile, int& exitCode)
     {
-        // JUCE crashes when it builds a window with no display to put it on.
-        if (juce::Desktop::getInstance().getDisplays().displays.isEmpty())
+        juce::String error;
+        auto session = PluginSession::open (options.positional[0], sampleRate, options.blockSize, exitCode, error);
+
+        if (session == nullptr)
         {
-            std::cerr << "no display available; editor not opened\n";
-            return ExitCode::skipped;
+            fail (error);
+            return nullptr;
         }
 
-        auto& instance = session.getInstance();
-
-        if (! instance.hasEditor())
+        if ((loadFile.isNotEmpty() && ! session->loadState (fileArgument (loadFile.toStdString()), error))
+            || ! session->applySettings (options.settings, error))
         {
-            fail ("the plug-in has no editor");
-            return ExitCode::failed;
+            fail (error);
+            exitCode = ExitCode::failed;
+            return nullptr;
         }
 
-        RenderSession audio (instance, options, sampleRate);
-
-        if (const int result = audio.prepare (true); result != ExitCode::ok)
-            return result;
-
-        std::atomic<bool> stop { false };
-        const auto started = juce::Time::getMillisecondCounterHiRes();
-
-        std::thread audioThread ([&]
-        {
-            // Paced by the clock: a block is processed when its time has come.
-            while (! stop.load() && audio.processNextBlock())
-            {
-                const double due = started + (double) audio.getPosition() / audio.getSampleRate() * 1000.0;
-                const double wait = due - juce::Time::getMillisecondCounterHiRes();
-
-                if (wait > 0.0)
-                    std::this_thread::sleep_for (std::chrono::microseconds ((juce::int64) (wait * 1000.0)));
-            }
-        });
-
-        std::unique_ptr<juce::AudioProcessorEditor> editor (instance.createEditorIfNeeded());
-
-        if (editor == nullptr)
-        {
-            stop = true;
-            audioThread.join();
-            fail ("the plug-in did not create its editor");
-            return ExitCode::failed;
-        }
-
-        editor->setName ("qvl_host editor");
-        editor->setOpaque (true);
-        editor->setTopLeftPosition (0, 0);
-        editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
-        editor->setVisible (true);
-        // Short slices, so a SIGTERM ends the session (with its output and state) within one.
-        std::signal (SIGTERM, requestEnd);
-        const auto closeAt = juce::Time::getMillisecondCounterHiRes() + options.seconds * 1000.0;
-
-        for (double left; ! endRequested.load() && (left = closeAt - juce::Time::getMillisecondCounterHiRes()) > 0.0;)
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (juce::jlimit (1, 50, (int) left));
-
-        std::signal (SIGTERM, SIG_DFL);
-
-        std::cout << "editor size: " << editor->getWidth() << " x " << editor->getHeight() << '\n';
-        editor.reset();
-
-        stop = true;
-        audioThread.join();
-        return audio.finish (juce::Time::getMillisecondCounterHiRes() - started);
+        return session;
     }
 
     //==============================================================================
@@ -339,36 +282,15 @@ namespace
         }
 
         const double sampleRate = command == "render" || command == "editor" ? renderSampleRate (options) : 48000.0;
+        const juce::String loadFile = command == "load-state" ? juce::String (options.positional[1]) : juce::String (options.loadStateFile);
+        const juce::String saveFile = command == "save-state" ? juce::String (options.positional[1]) : juce::String (options.saveStateFile);
         int exitCode = ExitCode::ok;
         juce::String error;
 
-        auto session = PluginSession::open (options.positional[0], sampleRate, options.blockSize, exitCode, error);
+        auto session = openSession (options, sampleRate, loadFile, exitCode);
 
         if (session == nullptr)
-        {
-            fail (error);
             return exitCode;
-        }
-
-        juce::String loadFile = options.loadStateFile;
-        juce::String saveFile = options.saveStateFile;
-
-        if (command == "load-state")
-            loadFile = options.positional[1];
-        else if (command == "save-state")
-            saveFile = options.positional[1];
-
-        if (loadFile.isNotEmpty() && ! session->loadState (fileArgument (loadFile.toStdString()), error))
-        {
-            fail (error);
-            return ExitCode::failed;
-        }
-
-        if (! session->applySettings (options.settings, error))
-        {
-            fail (error);
-            return ExitCode::failed;
-        }
 
         int result = ExitCode::ok;
 
@@ -376,7 +298,24 @@ namespace
         else if (command == "buses")                              result = printBuses (*session);
         else if (command == "params" || command == "load-state")  result = printParameters (*session);
         else if (command == "render")                             result = runRender (session->getInstance(), options, sampleRate);
-        else if (command == "editor")                             result = showEditor (*session, options, sampleRate);
+        else if (command == "editor")
+        {
+            // Further instances start from the same state and settings; the first is the one saved.
+            std::vector<std::unique_ptr<PluginSession>> more;
+            std::vector<PluginSession*> all { session.get() };
+
+            while ((int) all.size() < options.instances)
+            {
+                more.push_back (openSession (options, sampleRate, loadFile, exitCode));
+
+                if (more.back() == nullptr)
+                    return exitCode;
+
+                all.push_back (more.back().get());
+            }
+
+            result = runEditor (all, options, sampleRate);
+        }
 
         if ((result == ExitCode::ok || result == ExitCode::nonFiniteOutput) && saveFile.isNotEmpty())
         {

@@ -82,6 +82,18 @@ render options:
   --bits 16|24|32
   --check-finite                     exit 4 when the output holds NaN or Inf
 
+editor options:
+  --instances N                      N instances (1 to 8) in this process (default 1), each with
+                                     its own window ("qvl_host editor 1", "qvl_host editor 2", ...
+                                     when N > 1) and its own real-time audio thread; --load-state
+                                     and --set apply to every instance, --out and --save-state to
+                                     the first only
+  --reopen K                         close and reopen every editor K times, evenly spread over
+                                     --seconds, while the audio plays on (default 0); meanwhile a
+                                     thread automates stream_1_position (a sweep) and
+                                     stream_2_is_enabled (toggled every 250 ms) of every instance
+                                     every 5 ms, as a host's automation does
+
 dump-state options:
   --xml                              print the whole state tree as XML
 
@@ -144,6 +156,8 @@ bool parseHostOptions (int argc, char** argv, HostOptions& options, std::string&
         else if (flag ("--tail"))        good = toDouble (value, options.tailSeconds) && options.tailSeconds >= 0.0;
         else if (flag ("--layout"))      { options.layout = value; good = value == "stereo" || value == "mono"; }
         else if (flag ("--bits"))        good = toInt (value, options.bitsPerSample) && (options.bitsPerSample == 16 || options.bitsPerSample == 24 || options.bitsPerSample == 32);
+        else if (flag ("--instances"))   good = toInt (value, options.instances) && options.instances >= 1 && options.instances <= 8;
+        else if (flag ("--reopen"))      good = toInt (value, options.reopenCount) && options.reopenCount >= 0 && options.reopenCount <= 1000;
         else if (flag ("--bpm"))         good = toDouble (value, options.bpm) && options.bpm > 0.0 && options.bpm <= 999.0;
         else
         {

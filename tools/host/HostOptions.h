@@ -46,6 +46,10 @@ struct HostOptions
     double bpm = 120.0;
     bool checkFinite = false;
 
+    // editor
+    int instances = 1;
+    int reopenCount = 0;
+
     bool xml = false;
 };
 

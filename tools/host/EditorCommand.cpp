@@ -1,0 +1,334 @@
+#include "EditorCommand.h"
+#include "RenderCommand.h"
+
+#include <atomic>
+#include <chrono>
+#include <cmath>
+#include <csignal>
+#include <iostream>
+#include <memory>
+#include <thread>
+
+namespace
+{
+    // Set by SIGTERM while the editors are open: the session then ends as if its time were up.
+    std::atomic<bool> endRequested { false };
+    static_assert (std::atomic<bool>::is_always_lock_free, "read in a signal handler");
+
+    extern "C" void requestEnd (int) { endRequested.store (true); }
+
+    double now() { return juce::Time::getMillisecondCounterHiRes(); }
+
+    // Lets the message loop run for a while in short slices, so a SIGTERM ends the wait soon.
+    void dispatchFor (double milliseconds)
+    {
+        const auto until = now() + milliseconds;
+
+        for (double left; ! endRequested.load() && (left = until - now()) > 0.0;)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (juce::jlimit (1, 50, (int) left));
+    }
+
+    //==============================================================================
+    // One instance on screen: its editor window, and its own audio thread that plays the input
+    // through it paced by the clock, as a host's audio callback is.
+    class LiveInstance
+    {
+    public:
+        LiveInstance (juce::AudioPluginInstance& instanceToUse, HostOptions ownOptions, double sampleRate,
+                      juce::String name, juce::Point<int> position)
+            : instance (instanceToUse), options (std::move (ownOptions)), audio (instanceToUse, options, sampleRate),
+              windowName (std::move (name)), windowPosition (position)
+        {
+        }
+
+        ~LiveInstance()
+        {
+            editor.reset();
+            stopAudio();
+        }
+
+        int prepare() { return audio.prepare (true); }
+
+        void startAudio()
+        {
+            started = now();
+            audioThread = std::thread ([this]
+            {
+                while (! stop.load() && audio.processNextBlock())
+                {
+                    const double due = started + (double) audio.getPosition() / audio.getSampleRate() * 1000.0;
+                    const double wait = due - now();
+
+                    if (wait > 0.0)
+                        std::this_thread::sleep_for (std::chrono::microseconds ((juce::int64) (wait * 1000.0)));
+                }
+            });
+        }
+
+        bool openEditor()
+        {
+            editor.reset (instance.createEditorIfNeeded());
+
+            if (editor == nullptr)
+                return false;
+
+            editor->setName (windowName);
+            editor->setOpaque (true);
+            editor->setTopLeftPosition (windowPosition);
+            editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+            editor->setVisible (true);
+            return true;
+        }
+
+        void closeEditor() { editor.reset(); }
+
+        juce::Rectangle<int> editorBounds() const { return editor != nullptr ? editor->getBounds() : juce::Rectangle<int>(); }
+
+        // Stops the audio and writes the output and the level report.
+        int finish()
+        {
+            stopAudio();
+            return audio.finish (now() - started);
+        }
+
+    private:
+        void stopAudio()
+        {
+            stop = true;
+
+            if (audioThread.joinable())
+                audioThread.join();
+        }
+
+        juce::AudioPluginInstance& instance;
+        const HostOptions options;
+        RenderSession audio;
+        const juce::String windowName;
+        const juce::Point<int> windowPosition;
+        std::unique_ptr<juce::AudioProcessorEditor> editor;
+        std::thread audioThread;
+        std::atomic<bool> stop { false };
+        double started = 0.0;
+    };
+
+    //==============================================================================
+    // A host's automation: from a thread of its own, every few milliseconds, a slow sweep of one
+    // knob and a switch flipped four times a second, on every instance a little out of step.
+    class Automation
+    {
+    public:
+        struct Lane
+        {
+            juce::AudioProcessorParameter* sweep = nullptr;
+            juce::AudioProcessorParameter* toggle = nullptr;
+        };
+
+        static constexpr const char* sweepId = "stream_1_position";
+        static constexpr const char* toggleId = "stream_2_is_enabled";
+
+        explicit Automation (std::vector<Lane> lanesToMove) : lanes (std::move (lanesToMove)) {}
+
+        ~Automation() { stop(); }
+
+        void start()
+        {
+            thread = std::thread ([this] { run(); });
+        }
+
+        void stop()
+        {
+            stopping = true;
+
+            if (thread.joinable())
+                thread.join();
+        }
+
+        juce::int64 getChangeCount() const { return changes.load(); }
+
+    private:
+        void run()
+        {
+            const auto startedAt = now();
+
+            while (! stopping.load())
+            {
+                const double seconds = (now() - startedAt) / 1000.0;
+
+                for (size_t i = 0; i < lanes.size(); ++i)
+                {
+                    const double offset = 0.3 * (double) i;
+                    const auto sweep = (float) (0.5 + 0.5 * std::sin (juce::MathConstants<double>::twoPi * 0.5 * (seconds + offset)));
+                    const auto toggle = ((juce::int64) ((seconds + offset) * 4.0) % 2 == 0) ? 1.0f : 0.0f;
+
+                    lanes[i].sweep->setValueNotifyingHost (sweep);
+                    ++changes;
+
+                    if (lanes[i].toggle->getValue() != toggle)
+                    {
+                        lanes[i].toggle->setValueNotifyingHost (toggle);
+                        ++changes;
+                    }
+                }
+
+                std::this_thread::sleep_for (std::chrono::milliseconds (5));
+            }
+        }
+
+        const std::vector<Lane> lanes;
+        std::thread thread;
+        std::atomic<bool> stopping { false };
+        std::atomic<juce::int64> changes { 0 };
+    };
+
+    std::unique_ptr<Automation> makeAutomation (const std::vector<PluginSession*>& sessions)
+    {
+        std::vector<Automation::Lane> lanes;
+        juce::String error;
+
+        for (auto* session : sessions)
+        {
+            Automation::Lane lane { session->findParameter (Automation::sweepId, error),
+                                    session->findParameter (Automation::toggleId, error) };
+
+            if (lane.sweep == nullptr || lane.toggle == nullptr)
+            {
+                std::cerr << "error: cannot automate: " << error << '\n';
+                return nullptr;
+            }
+
+            lanes.push_back (lane);
+        }
+
+        return std::make_unique<Automation> (std::move (lanes));
+    }
+
+    juce::String windowName (size_t index, size_t count)
+    {
+        return count == 1 ? juce::String ("qvl_host editor") : "qvl_host editor " + juce::String ((int) index + 1);
+    }
+}
+
+int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& options, double sampleRate)
+{
+    // JUCE crashes when it builds a window with no display to put it on.
+    if (juce::Desktop::getInstance().getDisplays().displays.isEmpty())
+    {
+        std::cerr << "no display available; editor not opened\n";
+        return ExitCode::skipped;
+    }
+
+    std::vector<std::unique_ptr<LiveInstance>> live;
+
+    for (size_t i = 0; i < sessions.size(); ++i)
+    {
+        auto& instance = sessions[i]->getInstance();
+
+        if (! instance.hasEditor())
+        {
+            std::cerr << "error: the plug-in has no editor\n";
+            return ExitCode::failed;
+        }
+
+        // Only the first instance writes the output file.
+        auto own = options;
+        if (i > 0)
+            own.outputFile.clear();
+
+        const auto offset = 40 * (int) i;
+        live.push_back (std::make_unique<LiveInstance> (instance, std::move (own), sampleRate, windowName (i, sessions.size()),
+                                                        juce::Point<int> (offset, offset)));
+
+        if (const int result = live.back()->prepare(); result != ExitCode::ok)
+            return result;
+    }
+
+    std::unique_ptr<Automation> automation;
+
+    if (options.reopenCount > 0 && (automation = makeAutomation (sessions)) == nullptr)
+        return ExitCode::failed;
+
+    for (auto& instance : live)
+        instance->startAudio();
+
+    for (auto& instance : live)
+        if (! instance->openEditor())
+        {
+            std::cerr << "error: the plug-in did not create its editor\n";
+            return ExitCode::failed;
+        }
+
+    if (automation != nullptr)
+        automation->start();
+
+    std::signal (SIGTERM, requestEnd);
+
+    // The reopenings divide the time into equal parts; each closes and reopens the editors one
+    // after another, with a little time between, as a person would.
+    const auto openedAt = now();
+    const auto length = options.seconds * 1000.0;
+    int reopened = 0;
+    int result = ExitCode::ok;
+
+    while (! endRequested.load() && result == ExitCode::ok)
+    {
+        const auto elapsed = now() - openedAt;
+
+        if (elapsed >= length)
+            break;
+
+        const auto nextReopening = reopened < options.reopenCount ? length * (reopened + 1) / (options.reopenCount + 1) : length;
+
+        if (elapsed < nextReopening)
+        {
+            dispatchFor (juce::jmin (50.0, nextReopening - elapsed));
+            continue;
+        }
+
+        for (auto& instance : live)
+        {
+            instance->closeEditor();
+            dispatchFor (50.0);
+
+            if (! instance->openEditor())
+            {
+                std::cerr << "error: the plug-in did not create its editor again\n";
+                result = ExitCode::failed;
+                break;
+            }
+        }
+
+        ++reopened;
+    }
+
+    std::signal (SIGTERM, SIG_DFL);
+
+    if (automation != nullptr)
+    {
+        automation->stop();
+        std::cout << "automated changes: " << automation->getChangeCount() << '\n';
+    }
+
+    if (options.reopenCount > 0)
+        std::cout << "editors reopened: " << reopened << '\n';
+
+    for (size_t i = 0; i < live.size(); ++i)
+    {
+        const auto size = live[i]->editorBounds();
+        std::cout << (live.size() == 1 ? juce::String ("editor") : "editor " + juce::String ((int) i + 1))
+                  << " size: " << size.getWidth() << " x " << size.getHeight() << '\n';
+        live[i]->closeEditor();
+    }
+
+    for (size_t i = 0; i < live.size(); ++i)
+    {
+        if (live.size() > 1)
+            std::cout << "# instance " << (i + 1) << '\n';
+
+        const int finished = live[i]->finish();
+
+        if (result == ExitCode::ok)
+            result = finished;
+    }
+
+    return result;
+}
