@@ -215,7 +215,7 @@ namespace qvl::guitest
     {
         // Only this host's window: a window of an earlier run may still be going away.
         const auto found = run ("xdotool search --sync --all --onlyvisible --pid " + std::to_string (pid)
-                                    + " --name " + quote ("^" + windowName + "$"), 60);
+                                    + " --name " + shellQuote ("^" + windowName + "$"), 60);
         windowId = found.out.substr (0, found.out.find ('\n'));
 
         if (found.exitCode != 0 || windowId.empty())
@@ -333,7 +333,7 @@ namespace qvl::guitest
 
     void HostEditorWindow::captureScreen (const std::string& name)
     {
-        run ("import -window root png:" + quote (workDir + "/" + name + ".png"));
+        run ("import -window root png:" + shellQuote (workDir + "/" + name + ".png"));
     }
 
     bool HostEditorWindow::waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs)
