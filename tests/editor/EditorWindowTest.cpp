@@ -83,6 +83,9 @@ TEST_F (EditorWindow, LayoutTextsAndHelp)
         EXPECT_EQ (button (e.text).getConnectedEdgeFlags(), e.edges) << e.text;
 
     EXPECT_EQ (bounds (*editor->display), juce::Rectangle<int> (352, 52, 840, 148));
+    // The ADSR toggle stands centred over the four envelope knobs.
+    EXPECT_EQ (bounds (button ("ADSR")).getCentreX(),
+               (bounds (knob ("stream_1_adsr_attack")).getX() + bounds (knob ("stream_1_adsr_release")).getRight()) / 2);
 }
 
 TEST_F (EditorWindow, DimmingFollowsTheSwitches)
