@@ -294,12 +294,11 @@ void QuorvalisPluginAudioProcessorEditor::buildStreamSection (int stream)
     }
 
     struct KnobSpec { juce::RangedAudioParameter* parameter; const char* help; };
-    const juce::String timebaseHelp = "The selected timebase (T) will be multiplied by this value";
     const KnobSpec specs[] = {
         { s.position, "Controls the grain start position within the buffer" },
         { s.increment, "Controls how fast grain start positions move along the buffer (indicated by the vertical lines)" },
-        { s.rate, nullptr },
-        { s.grainLength, nullptr },
+        { s.rate, "Controls how often new grains are started. The selected timebase (T) will be multiplied by this value" },
+        { s.grainLength, "Length of the grains. The selected timebase (T) will be multiplied by this value" },
         { s.grainPitch, "Grain Pitch (in semitones)" },
         { s.reverseProbability, "Controls the probability of a grain playing in reverse. At 0.0 all grains play forwards, at 1.0 all grains are reversed" },
         { s.adsrAttack, "Length of the Attack phase of the ADSR envelope relative to the grain length (set by the Length knob)" },
@@ -317,12 +316,6 @@ void QuorvalisPluginAudioProcessorEditor::buildStreamSection (int stream)
     for (const auto& spec : specs)
     {
         auto* parameter = spec.parameter;
-        juce::String helpText = spec.help;
-
-        if (parameter == s.rate)
-            helpText = "Controls how often new grains are started. " + timebaseHelp;
-        else if (parameter == s.grainLength)
-            helpText = "Length of the grains. " + timebaseHelp;
 
         if (parameter == s.adsrAttack)
         {
@@ -334,7 +327,7 @@ void QuorvalisPluginAudioProcessorEditor::buildStreamSection (int stream)
             streamHoverMap.set (adsr, stream);
         }
 
-        auto* knob = createKnob (knobs, *parameter, streamKnobLabel (*parameter, name), helpText, colour);
+        auto* knob = createKnob (knobs, *parameter, streamKnobLabel (*parameter, name), spec.help, colour);
         controls.push_back (knob);
 
         if (parameter == s.position)

@@ -43,11 +43,6 @@ namespace
        #endif
     }
 
-    void setAndAnnounce (juce::AudioProcessorParameter& parameter, float normalised)
-    {
-        parameter.setValue (normalised);
-        parameter.sendValueChangedMessageToListeners (normalised);
-    }
 }
 
 //==============================================================================
@@ -94,13 +89,11 @@ void QuorvalisPluginAudioProcessorEditor::randomizeParameters()
 
     for (auto* parameter : processor.getParameters())
     {
-        const int index = parameter->getParameterIndex();
-
         // Locked and routing parameters stay as they are.
-        if (index < processor.parameterLockFlags.size() && processor.parameterLockFlags[index] != 0)
+        if (processor.parameterLockFlags[parameter->getParameterIndex()] != 0)
             continue;
 
-        setAndAnnounce (*parameter, random.nextFloat());
+        parameter->setValueNotifyingHost (random.nextFloat());
     }
 }
 
@@ -156,7 +149,7 @@ void QuorvalisPluginAudioProcessorEditor::pasteStream (int destination, bool wit
     const auto to = target.all();
 
     for (size_t k = 0; k < from.size(); ++k)
-        setAndAnnounce (*to[k], from[k]->getValue());
+        to[k]->setValueNotifyingHost (from[k]->getValue());
 }
 
 void QuorvalisPluginAudioProcessorEditor::revealCurrentPreset()

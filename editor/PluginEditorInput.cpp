@@ -107,7 +107,7 @@ void QuorvalisPluginAudioProcessorEditor::mouseUp (const juce::MouseEvent& event
     if (lockButton->getToggleState() && ! event.mods.isRightButtonDown() && ! event.mouseWasDraggedSinceMouseDown()
         && parameter != nullptr)
     {
-        processor.parameterLockFlags.toggle (parameter->getParameterIndex(), 3);
+        processor.parameterLockFlags.toggle (parameter->getParameterIndex(), ParameterLockFlags::routing | ParameterLockFlags::locked);
 
         juce::Component* marked = findAncestorOfType<NoteQuantizeComponent> (control);
         if (marked == nullptr)

@@ -81,8 +81,6 @@ public:
         return true;
     }
 
-    bool operator!= (const ParameterLockFlags& other) const noexcept { return ! (*this == other); }
-
 private:
     std::unique_ptr<std::atomic<int>[]> words;
     int count = 0;

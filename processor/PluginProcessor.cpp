@@ -150,12 +150,11 @@ void QuorvalisPluginAudioProcessor::resetParameterLockFlags()
 {
     const int count = getParameters().size();
     parameterLockFlags.resize (count);
-    parameterLockFlags.fill (0);
 
     for (const auto& slot : modulationSlotParameters)
         for (auto* parameter : { (juce::AudioProcessorParameter*) slot.target, (juce::AudioProcessorParameter*) slot.modulatorIndex })
             if (const int index = parameter->getParameterIndex(); index >= 0)
-                parameterLockFlags.set (index, 1);
+                parameterLockFlags.set (index, ParameterLockFlags::routing);
 }
 
 juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()

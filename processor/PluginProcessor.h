@@ -112,7 +112,9 @@ public:
     DisplaySnapshot* readSnapshot = &snapshots[1];
     juce::SpinLock snapshotLock;
 
-    // The parameter's modulated value in its own units, rounded half to even.
+    // The parameter's modulated value in its own units (the engine's value clamped, converted and
+    // snapped), and the same rounded half to even. Safe from any thread: one relaxed atomic read.
+    float getModulatedRealValue (const juce::RangedAudioParameter& parameter) const;
     int getModulatedIntValue (const juce::RangedAudioParameter& parameter) const;
 
     // Every editor of this processor holds one for its whole life, so the audio thread can tell
@@ -145,7 +147,6 @@ private:
     void updateAudioFollower (const juce::AudioBuffer<float>& audio, bool isInput);
     void spawnGrain (size_t stream, int shortestGrain);
     void fillAndPublishSnapshot (int blockSamples);
-    float getModulatedRealValue (const juce::RangedAudioParameter& parameter) const;
     int getTickLength() const;
 
     static constexpr float controlTicksPerSecond = 350.0f;

@@ -42,7 +42,7 @@ bool QuorvalisPluginAudioProcessor::applyPresetState (juce::ValueTree tree)
     for (auto* parameter : parameters)
     {
         const int index = parameter->getParameterIndex();
-        const bool locked = (parameterLockFlags[index] & 2) != 0; // past the end reads as 0
+        const bool locked = (parameterLockFlags[index] & ParameterLockFlags::locked) != 0; // past the end reads as 0
 
         if (locked && parameter->getValue() != previousValues[(size_t) index])
         {

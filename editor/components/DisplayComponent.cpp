@@ -113,15 +113,6 @@ float DisplayComponent::streamAlpha (const DisplaySnapshot& snapshot, int stream
     return v > 0.0f ? std::sqrt (juce::jmin (v, 1.0f)) : 0.0f;
 }
 
-// The modulation engine's current value, read without the snapshot: one tick's tear costs at most
-// one inexact frame.
-float DisplayComponent::liveEnvelopeValue (const juce::RangedAudioParameter& parameter) const
-{
-    const auto& range = parameter.getNormalisableRange();
-    const float normalised = juce::jlimit (0.0f, 1.0f, processor.modulationEngine.getModulatedValue (parameter.getParameterIndex()));
-    return range.snapToLegalValue (range.convertFrom0to1 (normalised));
-}
-
 void DisplayComponent::drawEnvelope (juce::Graphics& g, int stream) const
 {
     const auto w = (float) getWidth();
@@ -131,10 +122,10 @@ void DisplayComponent::drawEnvelope (juce::Graphics& g, int stream) const
     g.setColour (juce::Colours::black.withAlpha (0.5f));
     g.fillRect (getLocalBounds());
 
-    const float release = liveEnvelopeValue (*p.adsrRelease);
-    const float decay = liveEnvelopeValue (*p.adsrDecay);
-    const float attack = liveEnvelopeValue (*p.adsrAttack);
-    const float sustain = liveEnvelopeValue (*p.adsrSustain);
+    const float release = processor.getModulatedRealValue (*p.adsrRelease);
+    const float decay = processor.getModulatedRealValue (*p.adsrDecay);
+    const float attack = processor.getModulatedRealValue (*p.adsrAttack);
+    const float sustain = processor.getModulatedRealValue (*p.adsrSustain);
 
     const float a = juce::jlimit (0.0f, 1.0f, attack);
     const float d = juce::jlimit (a, 1.0f, a + decay);

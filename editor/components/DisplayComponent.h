@@ -55,7 +55,6 @@ private:
     const juce::Image& grainDot (int stream, juce::Colour colour, float scale);
 
     float streamAlpha (const DisplaySnapshot&, int stream) const;
-    float liveEnvelopeValue (const juce::RangedAudioParameter&) const;
     void drawEnvelope (juce::Graphics&, int stream) const;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (DisplayComponent)

@@ -101,11 +101,7 @@ void ModulationState::mouseEnter (const juce::MouseEvent& event)
 void ModulationState::mouseExit (const juce::MouseEvent&)
 {
     for (auto& source : sources)
-    {
-        auto& lookAndFeel = source.button->getLookAndFeel();
-        source.button->setColour (juce::TextButton::buttonColourId, lookAndFeel.findColour (juce::TextButton::buttonColourId));
-        source.button->setColour (juce::TextButton::buttonOnColourId, lookAndFeel.findColour (juce::TextButton::buttonOnColourId));
-    }
+        tintSource (source, 0.0f);
 
     upToDate = 0;
     refresh();
@@ -309,17 +305,17 @@ void ModulationState::highlightSourcesOf (const juce::Component* component)
         return;
 
     for (auto& source : sources)
-    {
-        const bool routed = findSlot (*target, source) != nullptr;
-        const auto colour = sourceColours[source.modulatorIndex];
-        const float proportion = routed ? highlightProportion : 0.0f;
-        auto& lookAndFeel = source.button->getLookAndFeel();
+        tintSource (source, findSlot (*target, source) != nullptr ? highlightProportion : 0.0f);
+}
 
-        source.button->setColour (juce::TextButton::buttonColourId,
-                                  lookAndFeel.findColour (juce::TextButton::buttonColourId).interpolatedWith (colour, proportion));
-        source.button->setColour (juce::TextButton::buttonOnColourId,
-                                  lookAndFeel.findColour (juce::TextButton::buttonOnColourId).interpolatedWith (colour, proportion));
-    }
+// The look and feel's two button colours, blended towards the modulator's colour.
+void ModulationState::tintSource (const SourceEntry& source, float proportion)
+{
+    const auto colour = sourceColours[source.modulatorIndex];
+    auto& lookAndFeel = source.button->getLookAndFeel();
+
+    for (const auto id : { juce::TextButton::buttonColourId, juce::TextButton::buttonOnColourId })
+        source.button->setColour (id, lookAndFeel.findColour (id).interpolatedWith (colour, proportion));
 }
 
 //==============================================================================

@@ -91,6 +91,7 @@ private:
     void detach (TargetEntry&);
     void applyVisibility (TargetEntry&, bool armed, bool hovered, bool freeSlotExists, juce::Colour);
     void highlightSourcesOf (const juce::Component*);
+    void tintSource (const SourceEntry&, float proportion);
 
     const SourceEntry* findArmedSource() const;
     const SourceEntry* findHoveredSource() const;
