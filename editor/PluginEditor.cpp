@@ -97,7 +97,9 @@ QuorvalisPluginAudioProcessorEditor::QuorvalisPluginAudioProcessorEditor (Quorva
         attachment->sendInitialUpdate();
 
     startTimer (timerIntervalMs);
-    openGLContext.attachTo (*this);
+
+    if (attachesOpenGLContext)
+        openGLContext.attachTo (*this);
     processor.changeBroadcaster.addChangeListener (this);
 
     addAndMakeVisible (content);

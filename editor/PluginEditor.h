@@ -59,6 +59,17 @@ public:
     // The timebase (and sync mode, where the knob has one) menu of a "T" button.
     juce::PopupMenu createTimebaseMenu (juce::AudioParameterInt& timebase, juce::AudioParameterInt* sync) const;
 
+    // Not on Linux: the framework renders every context of the module on one shared thread and
+    // tears a context down from the message thread while that thread makes another current on the
+    // same X display, which crashes the host when one of two open editors closes. Without a GPU,
+    // Mesa's software GL also costs about two cores and delays the host's audio blocks; the
+    // software renderer paints the same pictures at a fraction of that.
+   #if JUCE_LINUX
+    static constexpr bool attachesOpenGLContext = false;
+   #else
+    static constexpr bool attachesOpenGLContext = false;
+   #endif
+
     static constexpr int timerIntervalMs = 16;
     static constexpr float dimmedAlpha = 0.35f;
 

@@ -9,6 +9,11 @@
 #include <memory>
 #include <thread>
 
+#include <pthread.h>
+#include <sched.h>
+#include <sys/resource.h>
+#include <time.h>
+
 namespace
 {
     // Set by SIGTERM while the editors are open: the session then ends as if its time were up.
@@ -26,6 +31,34 @@ namespace
 
         for (double left; ! endRequested.load() && (left = until - now()) > 0.0;)
             juce::MessageManager::getInstance()->runDispatchLoopUntil (juce::jlimit (1, 50, (int) left));
+    }
+
+    double threadCpuMs (pthread_t thread)
+    {
+        clockid_t clock {};
+        timespec t {};
+
+        if (pthread_getcpuclockid (thread, &clock) != 0 || clock_gettime (clock, &t) != 0)
+            return 0.0;
+
+        return (double) t.tv_sec * 1000.0 + (double) t.tv_nsec / 1.0e6;
+    }
+
+    double processCpuMs()
+    {
+        rusage usage {};
+        getrusage (RUSAGE_SELF, &usage);
+        const auto ms = [] (const timeval& t) { return (double) t.tv_sec * 1000.0 + (double) t.tv_usec / 1000.0; };
+        return ms (usage.ru_utime) + ms (usage.ru_stime);
+    }
+
+    // As a host's audio callback runs: ahead of the editor and everything else, where the system
+    // lets us. Without the right to, the thread runs at normal priority and says so.
+    bool makeThisThreadRealtime()
+    {
+        sched_param parameters {};
+        parameters.sched_priority = juce::jmin (80, sched_get_priority_max (SCHED_FIFO));
+        return pthread_setschedparam (pthread_self(), SCHED_FIFO, &parameters) == 0;
     }
 
     //==============================================================================
@@ -54,16 +87,40 @@ namespace
             started = now();
             audioThread = std::thread ([this]
             {
-                while (! stop.load() && audio.processNextBlock())
+                realtime = makeThisThreadRealtime();
+                const double period = options.blockSize / audio.getSampleRate() * 1000.0;
+                double previousStart = -1.0;
+
+                while (! stop.load())
                 {
+                    const bool paced = ! draining.load();
+                    const double start = now();
+
+                    // More than one and a half periods between two blocks' starts: a host's
+                    // output would have run dry in between.
+                    if (paced && previousStart >= 0.0)
+                    {
+                        const double gap = start - previousStart;
+                        largestGap = std::max (largestGap.load(), gap);
+                        lateBlocks += gap > 1.5 * period ? 1 : 0;
+                    }
+
+                    previousStart = start;
+
+                    if (! audio.processNextBlock())
+                        break;
+
                     const double due = started + (double) audio.getPosition() / audio.getSampleRate() * 1000.0;
                     const double wait = due - now();
 
-                    if (wait > 0.0)
+                    if (paced && wait > 0.0)
                         std::this_thread::sleep_for (std::chrono::microseconds ((juce::int64) (wait * 1000.0)));
                 }
             });
         }
+
+        // The audio thread's own processor time so far (valid while it runs).
+        double audioCpuMs() { return audioThread.joinable() ? threadCpuMs (audioThread.native_handle()) : 0.0; }
 
         bool openEditor()
         {
@@ -84,11 +141,27 @@ namespace
 
         juce::Rectangle<int> editorBounds() const { return editor != nullptr ? editor->getBounds() : juce::Rectangle<int>(); }
 
-        // Stops the audio and writes the output and the level report.
-        int finish()
+        // Stops the audio and writes the output and the level report. With playToEnd, whatever
+        // input is left is processed at once, so the output is always complete however slow the
+        // machine was; otherwise (a SIGTERM) it ends where it is.
+        int finish (bool playToEnd)
         {
+            if (playToEnd)
+            {
+                draining = true;
+
+                if (audioThread.joinable())
+                    audioThread.join();
+            }
+
             stopAudio();
-            return audio.finish (now() - started);
+            const int result = audio.finish (now() - started);
+
+            std::cout << "audio thread: " << (realtime ? "real-time (SCHED_FIFO)" : "normal priority") << '\n'
+                      << "largest block gap: " << juce::String (largestGap.load(), 1) << " ms (block period "
+                      << juce::String (options.blockSize / audio.getSampleRate() * 1000.0, 1) << " ms)\n"
+                      << "late blocks: " << lateBlocks.load() << '\n';
+            return result;
         }
 
     private:
@@ -107,7 +180,9 @@ namespace
         const juce::Point<int> windowPosition;
         std::unique_ptr<juce::AudioProcessorEditor> editor;
         std::thread audioThread;
-        std::atomic<bool> stop { false };
+        std::atomic<bool> stop { false }, draining { false }, realtime { false };
+        std::atomic<double> largestGap { 0.0 };
+        std::atomic<int> lateBlocks { 0 };
         double started = 0.0;
     };
 
@@ -263,9 +338,17 @@ int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& o
     std::signal (SIGTERM, requestEnd);
 
     // The reopenings divide the time into equal parts; each closes and reopens the editors one
-    // after another, with a little time between, as a person would.
+    // after another, with a little time between, as a person would. All of them happen however
+    // slow the machine is, each after the automation has moved on, so a run may take longer.
     const auto openedAt = now();
+    const auto cpuAtOpen = processCpuMs();
+    std::vector<double> audioCpuAtOpen;
+    for (auto& instance : live)
+        audioCpuAtOpen.push_back (instance->audioCpuMs());
+
     const auto length = options.seconds * 1000.0;
+    constexpr juce::int64 changesBetweenReopenings = 20;
+    juce::int64 changesAtLastReopening = 0;
     int reopened = 0;
     int result = ExitCode::ok;
 
@@ -273,14 +356,16 @@ int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& o
     {
         const auto elapsed = now() - openedAt;
 
-        if (elapsed >= length)
+        if (elapsed >= length && reopened >= options.reopenCount)
             break;
 
         const auto nextReopening = reopened < options.reopenCount ? length * (reopened + 1) / (options.reopenCount + 1) : length;
+        const bool automationMovedOn = automation == nullptr
+                                       || automation->getChangeCount() >= changesAtLastReopening + changesBetweenReopenings;
 
-        if (elapsed < nextReopening)
+        if (elapsed < nextReopening || ! automationMovedOn)
         {
-            dispatchFor (juce::jmin (50.0, nextReopening - elapsed));
+            dispatchFor (juce::jlimit (1.0, 50.0, nextReopening - elapsed));
             continue;
         }
 
@@ -298,7 +383,16 @@ int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& o
         }
 
         ++reopened;
+        changesAtLastReopening = automation != nullptr ? automation->getChangeCount() : 0;
     }
+
+    // The processor time of everything but the audio threads (message thread, the plug-in's own
+    // threads, any renderer's), in cores over the time the editors were open.
+    const auto openMs = now() - openedAt;
+    double audioCpu = 0.0;
+    for (size_t i = 0; i < live.size(); ++i)
+        audioCpu += live[i]->audioCpuMs() - audioCpuAtOpen[i];
+    const auto cpuOutsideAudio = (processCpuMs() - cpuAtOpen - audioCpu) / juce::jmax (1.0, openMs);
 
     std::signal (SIGTERM, SIG_DFL);
 
@@ -311,6 +405,9 @@ int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& o
     if (options.reopenCount > 0)
         std::cout << "editors reopened: " << reopened << '\n';
 
+    std::cout << "cpu outside the audio threads: " << juce::String (cpuOutsideAudio, 3) << " cores over "
+              << juce::String (openMs / 1000.0, 1) << " s\n";
+
     for (size_t i = 0; i < live.size(); ++i)
     {
         const auto size = live[i]->editorBounds();
@@ -319,12 +416,14 @@ int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& o
         live[i]->closeEditor();
     }
 
+    const bool playToEnd = ! endRequested.load();
+
     for (size_t i = 0; i < live.size(); ++i)
     {
         if (live.size() > 1)
             std::cout << "# instance " << (i + 1) << '\n';
 
-        const int finished = live[i]->finish();
+        const int finished = live[i]->finish (playToEnd);
 
         if (result == ExitCode::ok)
             result = finished;

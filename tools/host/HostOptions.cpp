@@ -56,8 +56,12 @@ commands:
   load-state <bundle.vst3> <file>    load a host state into a fresh instance, print parameters
   dump-state <file>                  print the plug-in's own parameter values in a saved state
   editor <bundle.vst3>               open the editor for --seconds while the input plays through the
-                                     plug-in in real time (as render: --out, levels); print its size
-                                     (exit 77 without a display); SIGTERM closes it early, cleanly
+                                     plug-in in real time (as render: --out, levels); print its size,
+                                     the processor time outside the audio threads (in cores), and per
+                                     instance the largest gap between audio blocks and the late blocks
+                                     (gaps over 1.5 block periods); input the clock did not reach in
+                                     time is processed at the end (exit 77 without a display);
+                                     SIGTERM closes it early, cleanly, where the audio is
 
 options for every command that loads the plug-in (applied in this order):
   --load-state FILE                  restore a state saved by this tool
@@ -92,7 +96,9 @@ editor options:
                                      --seconds, while the audio plays on (default 0); meanwhile a
                                      thread automates stream_1_position (a sweep) and
                                      stream_2_is_enabled (toggled every 250 ms) of every instance
-                                     every 5 ms, as a host's automation does
+                                     every 5 ms, as a host's automation does; every reopening
+                                     happens, each after at least 20 automated changes, even when
+                                     that takes longer than --seconds
 
 dump-state options:
   --xml                              print the whole state tree as XML

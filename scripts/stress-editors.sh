@@ -1,0 +1,84 @@
+#!/usr/bin/env bash
+# Opens and closes editors of several instances in one host, under automation, again and again
+# while every core is kept busy: `qvl_host editor --instances N --reopen 20` RUNS times (default 50)
+# for N = 4, 2 and 1. Prints how many runs ended by a signal, failed or hung, and passes only when
+# none did. Not part of CI: it takes about half an hour. Needs a build (scripts/test.sh).
+#
+#   bash scripts/stress-editors.sh            # 50 runs of each
+#   RUNS=5 bash scripts/stress-editors.sh     # a quick look; BUNDLE=path/to.vst3 tries another build
+set -uo pipefail
+cd "$(dirname "$0")/.."
+
+runs="${RUNS:-50}"
+seconds="${SECONDS_PER_RUN:-8}"
+host=build/tools/qvl_host
+bundle="${BUNDLE:-build/Quorvalis1_artefacts/Release/VST3/Quorvalis1.vst3}"
+logs=build/stress-editors
+command -v Xvfb >/dev/null || { echo "stress: Xvfb is not installed (bash scripts/setup.sh)" >&2; exit 1; }
+
+if [ ! -x "$host" ] || [ ! -d "$bundle" ]; then
+    echo "stress: build first (bash scripts/test.sh)" >&2
+    exit 1
+fi
+
+rm -rf "$logs"
+mkdir -p "$logs"
+
+# A display of our own, so nothing else on the machine sees these windows.
+display=120
+while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do
+    display=$((display + 1))
+done
+Xvfb ":$display" -screen 0 1920x1200x24 -nolisten tcp >/dev/null 2>&1 &
+pids=("$!")
+export DISPLAY=":$display"
+cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
+trap cleanup EXIT
+trap 'exit 130' INT TERM
+
+for _ in $(seq 100); do
+    [ -e "/tmp/.X11-unix/X$display" ] && break
+    sleep 0.1
+done
+
+# One busy loop per core, at the same priority as the host.
+for _ in $(seq "$(nproc)"); do
+    (while :; do :; done) &
+    pids+=("$!")
+done
+
+bad=0
+printf '%-10s %6s %18s %8s %6s\n' instances runs "ended by a signal" failed hung
+
+for instances in 4 2 1; do
+    signalled=0 failed=0 hung=0
+
+    for run in $(seq "$runs"); do
+        log="$logs/$instances-$run"
+        timeout -k 10 300 "$host" editor "$bundle" --instances "$instances" --reopen 20 --seconds "$seconds" \
+            --signal sine --check-finite >"$log.out" 2>"$log.err"
+        code=$?
+
+        if [ "$code" -eq 124 ]; then
+            hung=$((hung + 1))
+        elif [ "$code" -gt 128 ]; then
+            signalled=$((signalled + 1))
+            echo "stress: $instances instances, run $run ended by signal $((code - 128)); see $log.err" >&2
+        elif [ "$code" -ne 0 ]; then
+            failed=$((failed + 1))
+            echo "stress: $instances instances, run $run exited $code; see $log.err" >&2
+        else
+            rm -f "$log.out" "$log.err"
+        fi
+    done
+
+    printf '%-10s %6s %18s %8s %6s\n' "$instances" "$runs" "$signalled" "$failed" "$hung"
+    bad=$((bad + signalled + failed + hung))
+done
+
+if [ "$bad" -ne 0 ]; then
+    echo "stress: FAILED ($bad bad runs; logs in $logs)"
+    exit 1
+fi
+
+echo "stress: passed"
