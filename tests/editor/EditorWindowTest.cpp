@@ -1,6 +1,8 @@
 #include "editor/PluginEditor.h"
 #include "tests/editor/EditorTestSupport.h"
 
+#include <thread>
+
 using namespace qvl::test;
 
 namespace
@@ -311,4 +313,34 @@ TEST_F (EditorWindow, RevealPassesThePathWithoutAShell)
     EXPECT_EQ (record.loadFileAsString(), folder.getFullPathName());
     EXPECT_FALSE (planted.exists());
     folder.deleteRecursively();
+}
+
+// A host thread's restore reaches the macro name labels through the message thread only; a name
+// typed into a label reaches the state at once, a blank one as the default.
+TEST_F (EditorWindow, MacroNamesReachTheLabelsOnTheMessageThreadAndTypedNamesTheState)
+{
+    auto& label = knob ("modulator_macro_2").nameLabel;
+    const auto stored = [this] { return processor.programProperties.programPropertiesTree["macro_2"].toString(); };
+    const auto type = [&label] (const juce::String& text)
+    {
+        label.showEditor();
+        label.getCurrentTextEditor()->setText (text, false);
+        label.hideEditor (false);
+    };
+
+    type ("Wobble");
+    EXPECT_EQ (stored(), "Wobble");
+    type ("  ");
+    EXPECT_EQ (stored(), "Macro 2");
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return label.getText() == "Macro 2"; })) << label.getText();
+
+    type ("Saved");
+    juce::MemoryBlock state;
+    processor.getStateInformation (state);
+    type ("Other");
+
+    std::thread ([&] { processor.setStateInformation (state.getData(), (int) state.getSize()); }).join();
+    EXPECT_EQ (stored(), "Saved");
+    EXPECT_EQ (label.getText(), "Other");   // not yet: the label belongs to the message thread
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return label.getText() == "Saved"; })) << label.getText();
 }
