@@ -344,3 +344,34 @@ TEST_F (EditorWindow, MacroNamesReachTheLabelsOnTheMessageThreadAndTypedNamesThe
     EXPECT_EQ (label.getText(), "Other");   // not yet: the label belongs to the message thread
     EXPECT_TRUE (pumpMessagesUntil ([&] { return label.getText() == "Saved"; })) << label.getText();
 }
+
+// A host recording gestures sees every begin matched by an end when the window closes mid-drag.
+TEST_F (EditorWindow, ClosingMidDragEndsTheOpenGesture)
+{
+    struct Row { const char* what; const char* watched; std::function<juce::Slider&()> start; };
+    const Row rows[] = {
+        { "knob", "stream_1_grain_pan", [this]() -> juce::Slider& { return knob ("stream_1_grain_pan").knobSlider; } },
+        { "new routing", "modulation_1_amount", [this]() -> juce::Slider&
+          {
+              button ("LFO 1").setToggleState (true, juce::sendNotification);
+              return knob ("stream_1_grain_pan").modulationAmountSlider;
+          } },
+    };
+
+    for (const auto& row : rows)
+    {
+        close();
+        open();
+        HostRecorder host (processor);
+        host.watched = param (row.watched).getParameterIndex();
+
+        auto& slider = row.start();
+        slider.mouseDown (mouseEvent (slider, { 5.0f, 5.0f }));
+        slider.mouseDrag (mouseEvent (slider, { 5.0f, 0.0f }, juce::ModifierKeys::leftButtonModifier, 1, true));
+        pumpMessages (100);   // the refresh timers run meanwhile
+        EXPECT_EQ (std::pair (host.begins.load(), host.ends.load()), std::pair (1, 0)) << row.what;
+
+        close();
+        EXPECT_EQ (std::pair (host.begins.load(), host.ends.load()), std::pair (1, 1)) << row.what;
+    }
+}
