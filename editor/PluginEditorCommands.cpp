@@ -69,7 +69,9 @@ void QuorvalisPluginAudioProcessorEditor::showPresetBrowser (int mode)
 
 void QuorvalisPluginAudioProcessorEditor::setScale (float factor)
 {
-    const auto centre = getPosition() + juce::Point<int> (getWidth() / 2, getHeight() / 2);
+    // On the screen, not within the parent: a plug-in wrapper places the editor at (0, 0) of its
+    // own window, wherever that window stands.
+    const auto centre = getScreenBounds().getCentre();
     const auto* screen = juce::Desktop::getInstance().getDisplays().getDisplayForPoint (centre);
 
     if (screen == nullptr)

@@ -375,3 +375,34 @@ TEST_F (EditorWindow, ClosingMidDragEndsTheOpenGesture)
         EXPECT_EQ (std::pair (host.begins.load(), host.ends.load()), std::pair (1, 1)) << row.what;
     }
 }
+
+// In a plug-in window the editor stands at (0, 0) of its parent; the display is the one that holds
+// it on the screen.
+TEST_F (EditorWindow, ScaleFollowsTheDisplayUnderTheEditorOnTheScreen)
+{
+    auto& displays = const_cast<juce::Displays&> (juce::Desktop::getInstance().getDisplays());
+    const auto saved = displays.displays;
+
+    juce::Displays::Display primary, second;
+    primary.totalArea = primary.userArea = { 0, 0, 1920, 1080 };
+    second.totalArea = second.userArea = { 1920, 0, 1280, 800 };
+    primary.isMain = true;
+    primary.dpi = second.dpi = 96.0;
+    primary.scale = second.scale = 1.0;
+    displays.displays = { primary, second };
+
+    juce::Component wrapper;
+    wrapper.setBounds (2000, 50, 1200, 700);
+    wrapper.addAndMakeVisible (*editor);
+    editor->setTopLeftPosition (0, 0);
+    editor->setScale (1.0f);
+    const float onScreen = editor->content.getTransform().mat00;
+
+    displays.displays = saved;
+    wrapper.removeChildComponent (editor.get());
+
+    const auto expected = computeContentScale (editor->rootContainer.getWidth(), editor->rootContainer.getHeight(), 1.0f,
+                                               second.userArea, 96.0, false);
+    EXPECT_FLOAT_EQ (onScreen, expected.contentScale);
+    EXPECT_LT (onScreen, 1.0f);   // the primary display would have room for the natural size
+}
