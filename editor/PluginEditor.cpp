@@ -475,7 +475,7 @@ void QuorvalisPluginAudioProcessorEditor::buildModulatorSections()
 
                 // The name label shows and edits the macro's stored name.
                 macro->nameLabel.setEditable (true, false, false);
-                macro->nameLabel.getTextValue().referTo (processor.programProperties.macroNames[k]->getPropertyAsValue());
+                macro->nameLabel.getTextValue().referTo (processor.programProperties.getMacroNameValue (k));
 
                 macro->extraButton.setButtonText ("E");
                 macro->extraButton.setVisible (true);

@@ -69,7 +69,9 @@ void QuorvalisPluginAudioProcessorEditor::showPresetBrowser (int mode)
 
 void QuorvalisPluginAudioProcessorEditor::setScale (float factor)
 {
-    const auto centre = getPosition() + juce::Point<int> (getWidth() / 2, getHeight() / 2);
+    // On the screen, not within the parent: a plug-in wrapper places the editor at (0, 0) of its
+    // own window, wherever that window stands.
+    const auto centre = getScreenBounds().getCentre();
     const auto* screen = juce::Desktop::getInstance().getDisplays().getDisplayForPoint (centre);
 
     if (screen == nullptr)
@@ -99,14 +101,14 @@ void QuorvalisPluginAudioProcessorEditor::randomizeParameters()
 
 void QuorvalisPluginAudioProcessorEditor::resetAllParameters()
 {
-    auto state = processor.parameterState.copyState();
+    auto state = processor.copyParameterState();
 
     // Without their stored values every parameter returns to its default; the program properties
     // and anything else in the state stay.
     for (auto child = state.getChildWithName ("PARAM"); child.isValid(); child = state.getChildWithName ("PARAM"))
         state.removeChild (child, nullptr);
 
-    processor.parameterState.replaceState (state);
+    processor.replaceParameterState (state);
 
     // The state compares values in their own units, so a switch that "Random" left at, say, 0.2
     // would keep that: it reads as off, but a slot modulating it starts from 0.2, not 0.
@@ -114,16 +116,7 @@ void QuorvalisPluginAudioProcessorEditor::resetAllParameters()
         if (parameter->getValue() != parameter->getDefaultValue())
             parameter->setValueNotifyingHost (parameter->getDefaultValue());
 
-    // The names go back to "Macro n"; written out again so the name labels, which show the stored
-    // property itself, are not left blank.
-    auto& names = processor.programProperties;
-    for (int k = 1; k <= ProgramProperties::numMacros; ++k)
-    {
-        const juce::Identifier property ("macro_" + juce::String (k));
-        if (names.programPropertiesTree.hasProperty (property))
-            names.programPropertiesTree.removeProperty (property, nullptr);
-    }
-    names.fillEmptyNames();
+    processor.programProperties.resetNames();
 
     processor.presets.currentPresetFile = juce::File();
     processor.presets.updatePresetName (false);

@@ -90,7 +90,10 @@ void QuorvalisPluginAudioProcessor::prepareToPlay (double sampleRate, int maximu
         if (bufferOutput.getNumChannels() != circularBuffer.getNumChannels() || bufferOutput.getNumSamples() != tickLength)
             bufferOutput.setSize (circularBuffer.getNumChannels(), tickLength);
 
+        // The editor reads the read side under the lock, on its own thread, at any time; this is no
+        // audio thread, so it may wait for a paint to finish.
         const int snapshotSamples = (int) (sampleRate * 5.0);
+        const juce::SpinLock::ScopedLockType lock (snapshotLock);
         for (auto& snapshot : snapshots)
             if (snapshot.buffer.getNumChannels() != channels || snapshot.buffer.getNumSamples() != snapshotSamples)
                 snapshot.buffer.setSize (channels, snapshotSamples, false, true);

@@ -54,6 +54,11 @@ public:
     // Clears every lock and marks the 128 routing parameters with bit 0.
     void resetParameterLockFlags();
 
+    // The parameter state's copyState and replaceState, for every caller from any thread: they
+    // also hold the program properties' lock, which the editor holds while it edits a name.
+    juce::ValueTree copyParameterState();
+    void replaceParameterState (const juce::ValueTree& tree);
+
     // Sets the product version on a tree about to be saved.
     static void setVersionProperties (juce::ValueTree tree);
 

@@ -74,12 +74,25 @@ void QuorvalisPluginAudioProcessor::setVersionProperties (juce::ValueTree tree)
     tree.setProperty ("version_patch", 2, nullptr);
 }
 
+// Both hold the parameter state's tree lock only while copying or replacing, and the names' lock
+// around it, so a name typed in the editor never meets a host thread's save or restore.
+juce::ValueTree QuorvalisPluginAudioProcessor::copyParameterState()
+{
+    const juce::ScopedLock names (programProperties.stateLock);
+    return parameterState.copyState();
+}
+
+void QuorvalisPluginAudioProcessor::replaceParameterState (const juce::ValueTree& tree)
+{
+    const juce::ScopedLock names (programProperties.stateLock);
+    parameterState.replaceState (tree);
+}
+
 void QuorvalisPluginAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     juce::MemoryOutputStream stream (destData, true);
 
-    // copyState and replaceState hold the tree lock themselves, only while copying or replacing.
-    auto copy = parameterState.copyState();
+    auto copy = copyParameterState();
 
     setVersionProperties (copy);
 
@@ -130,7 +143,7 @@ void QuorvalisPluginAudioProcessor::setStateInformation (const void* data, int s
 
     removeNonFiniteValues (tree);
 
-    parameterState.replaceState (tree);
+    replaceParameterState (tree);
 
     changeBroadcaster.sendChangeMessage();
 }

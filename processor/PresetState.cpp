@@ -10,8 +10,8 @@ qvl::Presets::Options QuorvalisPluginAudioProcessor::makePresetOptions()
 
     options.getState = [this]
     {
-        // copyState flushes the parameters and copies under the tree lock.
-        auto copy = parameterState.copyState();
+        // Flushes the parameters and copies under the tree lock.
+        auto copy = copyParameterState();
         setVersionProperties (copy);
         return copy;
     };
@@ -33,9 +33,9 @@ bool QuorvalisPluginAudioProcessor::applyPresetState (juce::ValueTree tree)
     for (auto* parameter : parameters)
         previousValues[(size_t) parameter->getParameterIndex()] = parameter->getValue();
 
-    // replaceState holds the tree lock while it swaps the state; ProgramProperties moves the
-    // macro names across on the way.
-    parameterState.replaceState (tree);
+    // Holds the tree lock while it swaps the state; ProgramProperties moves the macro names
+    // across on the way.
+    replaceParameterState (tree);
 
     bool keptDifferingValue = false;
 

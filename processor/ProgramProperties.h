@@ -4,7 +4,8 @@
 
 // Keeps the four macro names in one "PROGRAM_PROPERTIES" node that moves from state tree to
 // state tree, so the editor's bindings to it survive every state replacement.
-class ProgramProperties : public juce::ValueTree::Listener
+class ProgramProperties : public juce::ValueTree::Listener,
+                          private juce::AsyncUpdater
 {
 public:
     static constexpr int numMacros = 4;
@@ -19,11 +20,30 @@ public:
     // Writes the default into every macro name that is missing or blank.
     void fillEmptyNames();
 
+    // Every name back to its default; from the message thread, while hosts may save or restore.
+    void resetNames();
+
+    // The name of macro `index` (0 to 3) for the editor's label: message thread only. Names that a
+    // host thread restores reach it asynchronously; a name set through it is stored at once.
+    juce::Value getMacroNameValue (int index);
+
     juce::ValueTree programPropertiesTree;
     juce::OwnedArray<juce::ValueTreePropertyWithDefault> macroNames;
 
+    // Host threads save and restore the state while the message thread edits the names in it:
+    // held around every copy and replacement of the state tree and every edit of a name from
+    // outside one, always before the parameter state's own lock, never after it.
+    juce::CriticalSection stateLock;
+
 private:
+    class NameSource;
+
+    void handleAsyncUpdate() override;
+    void showStoredNames();
+    void storeName (int index, const juce::String& name);
+
     juce::ValueTree& stateTree; // the parameter state's own handle, which carries the listener
+    juce::ReferenceCountedArray<NameSource> nameSources;
 
     JUCE_DECLARE_NON_COPYABLE (ProgramProperties)
 };

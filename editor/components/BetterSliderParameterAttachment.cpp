@@ -1,5 +1,7 @@
 #include "editor/components/BetterSliderParameterAttachment.h"
 
+#include <utility>
+
 namespace qvl
 {
 
@@ -66,6 +68,22 @@ BetterSliderParameterAttachment::BetterSliderParameterAttachment (juce::RangedAu
 BetterSliderParameterAttachment::~BetterSliderParameterAttachment()
 {
     slider.removeListener (this);
+
+    // A host in touch or latch mode would keep the parameter latched for ever.
+    if (gestureOpen)
+        parameter.endChangeGesture();
+}
+
+void BetterSliderParameterAttachment::beginGesture()
+{
+    if (gestureOpen)
+        return;
+
+    if (undoManager != nullptr)
+        undoManager->beginNewTransaction();
+
+    parameter.beginChangeGesture();
+    gestureOpen = true;
 }
 
 void BetterSliderParameterAttachment::setValue (float newValue)
@@ -82,14 +100,15 @@ void BetterSliderParameterAttachment::sliderValueChanged (juce::Slider*)
 
 void BetterSliderParameterAttachment::sliderDragStarted (juce::Slider*)
 {
-    if (undoManager != nullptr)
-        undoManager->beginNewTransaction();
-
-    parameter.beginChangeGesture();
+    beginGesture();
 }
 
 void BetterSliderParameterAttachment::sliderDragEnded (juce::Slider*)
 {
+    // Only a gesture this attachment opened: one made after the drag began did not.
+    if (! std::exchange (gestureOpen, false))
+        return;
+
     parameter.endChangeGesture();
 }
 

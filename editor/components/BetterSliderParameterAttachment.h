@@ -15,6 +15,12 @@ public:
                                      juce::UndoManager* undoManager = nullptr);
     ~BetterSliderParameterAttachment() override;
 
+    // Opens a change gesture on the parameter unless one is open; it ends with the slider's drag,
+    // or with this attachment when that goes first (the editor closed mid-drag).
+    void beginGesture();
+
+    bool isAttachedTo (const juce::RangedAudioParameter& p) const noexcept { return &parameter == &p; }
+
 private:
     void sliderValueChanged (juce::Slider*) override;
     void sliderDragStarted (juce::Slider*) override;
@@ -27,6 +33,7 @@ private:
     juce::UndoManager* undoManager;
     juce::ParameterAttachment attachment;
     bool ignoreCallbacks = false;
+    bool gestureOpen = false;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (BetterSliderParameterAttachment)
 };

@@ -64,15 +64,21 @@ void Knob::resized()
 
 void Knob::mouseEnter (const juce::MouseEvent& event)
 {
-    if (event.eventComponent != this)
+    if (event.eventComponent != this && ! isEditingLabel())
         refreshHover();
 }
 
 void Knob::mouseExit (const juce::MouseEvent& event)
 {
-    // While a label is being edited it stays, wherever the pointer goes.
-    if (event.eventComponent != this && ! nameLabel.isBeingEdited() && ! valueLabel.isBeingEdited())
+    if (event.eventComponent != this && ! isEditingLabel())
         refreshHover();
+}
+
+// While a label is being edited it stays, wherever the pointer goes: swapping it would take the
+// open editor away and commit what is typed so far.
+bool Knob::isEditingLabel() const
+{
+    return nameLabel.isBeingEdited() || valueLabel.isBeingEdited();
 }
 
 void Knob::mouseWheelMove (const juce::MouseEvent& event, const juce::MouseWheelDetails& wheel)

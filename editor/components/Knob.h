@@ -41,6 +41,7 @@ private:
     void sliderValueChanged (juce::Slider*) override;
     void sliderDragEnded (juce::Slider*) override;
 
+    bool isEditingLabel() const;
     void refreshHover();
     void refreshLabels();
     void showName();

@@ -164,8 +164,9 @@ void ModulationState::sliderDragStarted (juce::Slider* slider)
 
     attach (*target, *slot);
 
-    // The attachment was made after the slider announced the drag, so it will only see its end.
-    slot->amount->beginChangeGesture();
+    // The attachment was made after the slider announced the drag, so it opens the gesture itself;
+    // the drag's end, or the attachment going first, closes it.
+    target->amountAttachment->beginGesture();
 
     highlightSourcesOf (target->knob);
 }
@@ -224,16 +225,24 @@ void ModulationState::refresh()
 
         if (armed >= 0 || hovered >= 0)
         {
-            detach (target);
+            const auto* slot = source != nullptr ? findSlot (target, *source) : nullptr;
 
-            if (source != nullptr)
+            // An amount slider being dragged keeps its binding to the same slot: a new one would
+            // end the drag's gesture halfway.
+            const bool keep = slot != nullptr && target.amountAttachment != nullptr
+                              && target.amountSlider->getThumbBeingDragged() >= 0
+                              && target.amountAttachment->isAttachedTo (*slot->amount);
+
+            if (! keep)
             {
-                if (const auto* slot = findSlot (target, *source))
-                {
-                    colour = sourceColours[source->modulatorIndex];
+                detach (target);
+
+                if (slot != nullptr)
                     attach (target, *slot);
-                }
             }
+
+            if (slot != nullptr)
+                colour = sourceColours[source->modulatorIndex];
         }
 
         applyVisibility (target, armed >= 0, hovered >= 0, freeSlotExists, colour);

@@ -1,6 +1,8 @@
 #include "editor/PluginEditor.h"
 #include "tests/editor/EditorTestSupport.h"
 
+#include <thread>
+
 using namespace qvl::test;
 
 namespace
@@ -311,4 +313,96 @@ TEST_F (EditorWindow, RevealPassesThePathWithoutAShell)
     EXPECT_EQ (record.loadFileAsString(), folder.getFullPathName());
     EXPECT_FALSE (planted.exists());
     folder.deleteRecursively();
+}
+
+// A host thread's restore reaches the macro name labels through the message thread only; a name
+// typed into a label reaches the state at once, a blank one as the default.
+TEST_F (EditorWindow, MacroNamesReachTheLabelsOnTheMessageThreadAndTypedNamesTheState)
+{
+    auto& label = knob ("modulator_macro_2").nameLabel;
+    const auto stored = [this] { return processor.programProperties.programPropertiesTree["macro_2"].toString(); };
+    const auto type = [&label] (const juce::String& text)
+    {
+        label.showEditor();
+        label.getCurrentTextEditor()->setText (text, false);
+        label.hideEditor (false);
+    };
+
+    type ("Wobble");
+    EXPECT_EQ (stored(), "Wobble");
+    type ("  ");
+    EXPECT_EQ (stored(), "Macro 2");
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return label.getText() == "Macro 2"; })) << label.getText();
+
+    type ("Saved");
+    juce::MemoryBlock state;
+    processor.getStateInformation (state);
+    type ("Other");
+
+    std::thread ([&] { processor.setStateInformation (state.getData(), (int) state.getSize()); }).join();
+    EXPECT_EQ (stored(), "Saved");
+    EXPECT_EQ (label.getText(), "Other");   // not yet: the label belongs to the message thread
+    EXPECT_TRUE (pumpMessagesUntil ([&] { return label.getText() == "Saved"; })) << label.getText();
+}
+
+// A host recording gestures sees every begin matched by an end when the window closes mid-drag.
+TEST_F (EditorWindow, ClosingMidDragEndsTheOpenGesture)
+{
+    struct Row { const char* what; const char* watched; std::function<juce::Slider&()> start; };
+    const Row rows[] = {
+        { "knob", "stream_1_grain_pan", [this]() -> juce::Slider& { return knob ("stream_1_grain_pan").knobSlider; } },
+        { "new routing", "modulation_1_amount", [this]() -> juce::Slider&
+          {
+              button ("LFO 1").setToggleState (true, juce::sendNotification);
+              return knob ("stream_1_grain_pan").modulationAmountSlider;
+          } },
+    };
+
+    for (const auto& row : rows)
+    {
+        close();
+        open();
+        HostRecorder host (processor);
+        host.watched = param (row.watched).getParameterIndex();
+
+        auto& slider = row.start();
+        slider.mouseDown (mouseEvent (slider, { 5.0f, 5.0f }));
+        slider.mouseDrag (mouseEvent (slider, { 5.0f, 0.0f }, juce::ModifierKeys::leftButtonModifier, 1, true));
+        pumpMessages (100);   // the refresh timers run meanwhile
+        EXPECT_EQ (std::pair (host.begins.load(), host.ends.load()), std::pair (1, 0)) << row.what;
+
+        close();
+        EXPECT_EQ (std::pair (host.begins.load(), host.ends.load()), std::pair (1, 1)) << row.what;
+    }
+}
+
+// In a plug-in window the editor stands at (0, 0) of its parent; the display is the one that holds
+// it on the screen.
+TEST_F (EditorWindow, ScaleFollowsTheDisplayUnderTheEditorOnTheScreen)
+{
+    auto& displays = const_cast<juce::Displays&> (juce::Desktop::getInstance().getDisplays());
+    const auto saved = displays.displays;
+
+    juce::Displays::Display primary, second;
+    primary.totalArea = primary.userArea = { 0, 0, 1920, 1080 };
+    second.totalArea = second.userArea = { 1920, 0, 1280, 800 };
+    primary.isMain = true;
+    primary.dpi = second.dpi = 96.0;
+    primary.scale = second.scale = 1.0;
+    displays.displays = { primary, second };
+
+    juce::Component wrapper;
+    wrapper.setBounds (2000, 50, 1200, 700);
+    wrapper.addAndMakeVisible (*editor);
+    editor->setTopLeftPosition (0, 0);
+    editor->setScale (1.0f);
+    const float onScreen = editor->content.getTransform().mat00;
+
+    displays.displays = saved;
+    wrapper.removeChildComponent (editor.get());
+
+    const auto expected = computeContentScale (editor->rootContainer.getWidth(), editor->rootContainer.getHeight(), 1.0f,
+                                               second.userArea, 96.0, false);
+    EXPECT_FLOAT_EQ (onScreen, expected.contentScale);
+    EXPECT_LT (onScreen, 1.0f);   // the primary display would have room for the natural size
 }

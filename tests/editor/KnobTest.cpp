@@ -138,6 +138,8 @@ TEST_F (EditorFixture, KnobLabelsFollowPointerDragsAndEditing)
         { "leaving while editing", [&] { at (&k.valueLabel); k.mouseEnter (mouseEvent (k.valueLabel, {}));
                                          k.valueLabel.showEditor(); at (nullptr); k.mouseExit (mouseEvent (k.valueLabel, {})); }, false, true, false },
         { "closing the editor", [&] { k.valueLabel.hideEditor (true); }, true, false, false },
+        { "entering the name while it is edited", [&] { at (nullptr); k.nameLabel.setEditable (true); k.nameLabel.showEditor();
+                                                        at (&k.nameLabel); k.mouseEnter (mouseEvent (k.nameLabel, {})); }, true, false, false },
     };
 
     for (const auto& s : steps)

@@ -81,35 +81,9 @@ namespace
     }
 }
 
-class EditorWindow : public ::testing::Test
+class EditorWindow : public RealWindowTest
 {
 protected:
-    void SetUp() override
-    {
-        if (const auto why = whyNoDisplay(); ! why.empty())
-            GTEST_SKIP() << why;
-
-        work = testWorkDir();
-        home = work + "/home";
-        layout = std::make_unique<EditorLayout>();
-    }
-
-    // The host's window, playing a 220 Hz sine through the plug-in; it writes <name>.wav and
-    // <name>.state into the work folder when it closes.
-    std::unique_ptr<HostEditorWindow> open (const std::string& name, std::vector<std::string> extra = {},
-                                            const std::string& windowName = "qvl_host editor")
-    {
-        auto window = std::make_unique<HostEditorWindow> (work, home, layout->width());
-        std::vector<std::string> arguments { "--seconds", "120", "--signal", "sine", "--freq", "220",
-                                             "--out", path (name + ".wav"), "--save-state", path (name + ".state") };
-        arguments.insert (arguments.end(), extra.begin(), extra.end());
-        return window->open (arguments, windowName) ? std::move (window) : nullptr;
-    }
-
-    std::string path (const std::string& file) const { return work + "/" + file; }
-
-    juce::Rectangle<int> area (const juce::Component& c) const { return layout->area (c); }
-
     // With the pointer resting aside before and after, so that hovering alone shows nothing.
     void clickAndSee (HostEditorWindow& window, juce::Point<int> at, juce::Rectangle<int> watched, const char* what)
     {
@@ -120,23 +94,11 @@ protected:
         EXPECT_TRUE (window.waitForChange (watched, before)) << what << " showed no effect";
     }
 
-    void closeWindow (HostEditorWindow& window)
-    {
-        ASSERT_EQ (window.close(), 0) << window.output();
-    }
-
     std::map<std::string, double> savedValues (const std::string& name)
     {
         const auto dumped = runHost ({ "dump-state", path (name + ".state") });
         EXPECT_EQ (dumped.exitCode, 0) << dumped.err;
         return parseStateValues (dumped.out);
-    }
-
-    std::unique_ptr<juce::XmlElement> savedTree (const std::string& name)
-    {
-        const auto dumped = runHost ({ "dump-state", path (name + ".state"), "--xml" });
-        EXPECT_EQ (dumped.exitCode, 0) << dumped.err;
-        return juce::parseXML (juce::String (dumped.out));
     }
 
     // An offline render of the same 220 Hz sine.
@@ -150,9 +112,6 @@ protected:
     }
 
     int index (const juce::String& id) const { return layout->parameter (id).getParameterIndex(); }
-
-    std::string work, home;
-    std::unique_ptr<EditorLayout> layout;
 };
 
 TEST_F (EditorWindow, ClickingStream2SwitchesItOnInTheStateAndInTheSound)

@@ -1,5 +1,6 @@
 #include "tests/gui/HostEditorWindow.h"
 
+#include "tests/gui/EditorLayout.h"
 #include "tests/host/HostRunner.h"
 
 #include <gtest/gtest.h>
@@ -404,5 +405,46 @@ namespace qvl::guitest
     std::string HostEditorWindow::output() const
     {
         return readFile (outputFile);
+    }
+
+    //==============================================================================
+    RealWindowTest::RealWindowTest() = default;
+    RealWindowTest::~RealWindowTest() = default;
+
+    void RealWindowTest::SetUp()
+    {
+        if (const auto why = whyNoDisplay(); ! why.empty())
+            GTEST_SKIP() << why;
+
+        work = qvl::hosttest::testWorkDir();
+        home = work + "/home";
+        layout = std::make_unique<EditorLayout>();
+    }
+
+    std::unique_ptr<HostEditorWindow> RealWindowTest::open (const std::string& name, std::vector<std::string> extra,
+                                                            const std::string& windowName)
+    {
+        auto window = std::make_unique<HostEditorWindow> (work, home, layout->width());
+        std::vector<std::string> arguments { "--seconds", "120", "--signal", "sine", "--freq", "220",
+                                             "--out", path (name + ".wav"), "--save-state", path (name + ".state") };
+        arguments.insert (arguments.end(), extra.begin(), extra.end());
+        return window->open (arguments, windowName) ? std::move (window) : nullptr;
+    }
+
+    juce::Rectangle<int> RealWindowTest::area (const juce::Component& c) const
+    {
+        return layout->area (c);
+    }
+
+    void RealWindowTest::closeWindow (HostEditorWindow& window)
+    {
+        ASSERT_EQ (window.close(), 0) << window.output();
+    }
+
+    std::unique_ptr<juce::XmlElement> RealWindowTest::savedTree (const std::string& name)
+    {
+        const auto dumped = qvl::hosttest::runHost ({ "dump-state", path (name + ".state"), "--xml" });
+        EXPECT_EQ (dumped.exitCode, 0) << dumped.err;
+        return juce::parseXML (juce::String (dumped.out));
     }
 }

@@ -4,8 +4,10 @@
 // types, ImageMagick's import photographs. Positions are given in editor coordinates at scale 1
 // (as the editor built in memory lays them out) and scaled by the window's actual width.
 
-#include <juce_graphics/juce_graphics.h>
+#include <gtest/gtest.h>
+#include <juce_gui_basics/juce_gui_basics.h>
 
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,4 +79,34 @@ namespace qvl::guitest
 
     // How many pixels of the area (editor coordinates, editor width at scale 1) differ clearly.
     int countChangedPixels (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area, int editorWidth);
+
+    class EditorLayout;
+
+    // What every real-window test needs: skipped without a display, a work folder, the editor's
+    // layout and the host's window.
+    class RealWindowTest : public ::testing::Test
+    {
+    protected:
+        RealWindowTest();
+        ~RealWindowTest() override;
+
+        void SetUp() override;
+
+        // The host's window, playing a 220 Hz sine through the plug-in; it writes <name>.wav and
+        // <name>.state into the work folder when it closes.
+        std::unique_ptr<HostEditorWindow> open (const std::string& name, std::vector<std::string> extra = {},
+                                                const std::string& windowName = "qvl_host editor");
+
+        std::string path (const std::string& file) const { return work + "/" + file; }
+
+        juce::Rectangle<int> area (const juce::Component& c) const;
+
+        void closeWindow (HostEditorWindow& window);
+
+        // A state the host saved, as XML.
+        std::unique_ptr<juce::XmlElement> savedTree (const std::string& name);
+
+        std::string work, home;
+        std::unique_ptr<EditorLayout> layout;
+    };
 }

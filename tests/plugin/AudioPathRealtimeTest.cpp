@@ -7,9 +7,11 @@
 #include "tests/support/MessagePump.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <chrono>
 #include <cstdlib>
+#include <mutex>
 #include <thread>
 
 using namespace qvl::test;
@@ -353,4 +355,106 @@ TEST (AudioPathThreads, ParameterAndStateChangesWhileProcessing)
     // Still working afterwards.
     const auto out = run (p, 4096, 256);
     EXPECT_TRUE (allFinite (out));
+}
+
+// What hosts do on their own threads while the editor is open: one restores the state in a loop,
+// another changes the sample rate between blocks. The editor refreshes and paints meanwhile, then
+// closes while the restores still run; the last restored macro name must still reach the labels.
+TEST (AudioPathThreads, HostThreadsRestoreAndPrepareWhileTheEditorPaints)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 256);
+
+    // Two states that differ in a macro name, so every restore changes what a label shows.
+    std::array<juce::MemoryBlock, 2> states;
+    for (size_t i = 0; i < states.size(); ++i)
+    {
+        p.programProperties.macroNames[0]->setValue ("Name " + juce::String ((int) i), nullptr);
+        p.getStateInformation (states[i]);
+    }
+
+    EditorPtr editor (p.createEditorIfNeeded());
+    auto* window = dynamic_cast<QuorvalisPluginAudioProcessorEditor*> (editor.get());
+    ASSERT_NE (window, nullptr);
+
+    std::mutex callback; // a host never prepares while it processes
+    std::atomic<bool> stop { false };
+    std::atomic<int> blocks { 0 }, restores { 0 }, preparations { 0 };
+
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> block (2, 256);
+        juce::MidiBuffer midi;
+        for (juce::int64 position = 0; ! stop.load(); position += 256, ++blocks)
+        {
+            fill (block, position, sine);
+            const std::lock_guard<std::mutex> lock (callback);
+            p.processBlock (block, midi);
+        }
+    });
+
+    std::thread restoring ([&]
+    {
+        for (size_t i = 0; ! stop.load(); ++i, ++restores)
+            p.setStateInformation (states[i % 2].getData(), (int) states[i % 2].getSize());
+    });
+
+    std::thread preparing ([&]
+    {
+        const double rates[] = { 44100.0, 96000.0, 48000.0 };
+        for (size_t i = 0; ! stop.load(); ++i, ++preparations)
+        {
+            // Some blocks between preparations, as a host's would have.
+            for (const int seen = blocks; ! stop.load() && blocks < seen + 2;)
+                std::this_thread::yield();
+
+            const std::lock_guard<std::mutex> lock (callback);
+            prepare (p, rates[i % 3], 256);
+        }
+    });
+
+    // Counted in events, not time; the deadline only ends a broken run.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (120);
+    const auto until = [&] (auto done)
+    {
+        while (! done() && std::chrono::steady_clock::now() < deadline)
+        {
+            if (window != nullptr)
+            {
+                window->timerCallback();
+                window->display->createComponentSnapshot (window->display->getLocalBounds());
+            }
+            qvl::test::pumpMessages (1);
+        }
+        return done();
+    };
+
+    int paints = 0;
+    EXPECT_TRUE (until ([&] { return ++paints > 40 && restores > 100 && preparations > 20 && blocks > 20; }));
+
+    // Closing (and opening again) while the restores run.
+    for (int round = 0; round < 10; ++round)
+    {
+        const int restoresBefore = restores;
+        window = nullptr;
+        editor.reset();
+        EXPECT_TRUE (until ([&] { return restores > restoresBefore + 2; }));
+        editor.reset (p.createEditorIfNeeded());
+        window = dynamic_cast<QuorvalisPluginAudioProcessorEditor*> (editor.get());
+        EXPECT_TRUE (until ([&] { return restores > restoresBefore + 4; }));
+    }
+
+    window = nullptr;
+    editor.reset();
+
+    stop = true;
+    for (auto* thread : { &audio, &restoring, &preparing })
+        thread->join();
+
+    // The last restore wins, in the state and in a newly opened editor.
+    const auto last = "Name " + juce::String ((restores.load() - 1) % 2);
+    EXPECT_EQ (p.programProperties.macroNames[0]->get().toString(), last);
+    EditorPtr reopened (p.createEditorIfNeeded());
+    auto& macro = *dynamic_cast<QuorvalisPluginAudioProcessorEditor&> (*reopened).knobsByParameter[p.macroParameters[0]->getParameterIndex()];
+    EXPECT_TRUE (qvl::test::pumpMessagesUntil ([&] { return macro.nameLabel.getText() == last; })) << macro.nameLabel.getText();
 }
