@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -164,6 +165,15 @@ namespace qvl::guitest
             }
 
         return changed;
+    }
+
+    double presetValue (const juce::File& preset, const juce::String& id)
+    {
+        if (const auto xml = juce::parseXML (preset))
+            if (const auto* parameter = xml->getChildByAttribute ("id", id))
+                return parameter->getDoubleAttribute ("value");
+
+        return std::nan ("");
     }
 
     HostEditorWindow::HostEditorWindow (std::string work, std::string homeFolder, int width)

@@ -6,7 +6,9 @@
 
 #include <juce_graphics/juce_graphics.h>
 
+#include <chrono>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/types.h>
@@ -77,4 +79,24 @@ namespace qvl::guitest
 
     // How many pixels of the area (editor coordinates, editor width at scale 1) differ clearly.
     int countChangedPixels (const juce::Image& a, const juce::Image& b, juce::Rectangle<int> area, int editorWidth);
+
+    // A parameter's value as a preset file stores it, or NaN when it is not there.
+    double presetValue (const juce::File& preset, const juce::String& id);
+
+    // Polls until the condition holds, for at most the time given.
+    template <typename Condition>
+    bool eventually (Condition&& condition, int timeoutMs = 15000)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
+
+        while (! condition())
+        {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+
+            std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        }
+
+        return true;
+    }
 }
