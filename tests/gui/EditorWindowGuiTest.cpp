@@ -1,9 +1,7 @@
 // The plug-in's editor in a real window of qvl_host, used with the mouse and the keyboard; what
 // it did is read back from the host's saved state, its settings file, its preset folder and the
 // audio.
-#include "tests/gui/EditorLayout.h"
-#include "tests/gui/HostEditorWindow.h"
-#include "tests/host/HostRunner.h"
+#include "tests/gui/EditorWindowFixture.h"
 
 #include <gtest/gtest.h>
 
@@ -54,19 +52,9 @@ namespace
     }
 }
 
-class EditorWindow : public ::testing::Test
+class EditorWindow : public EditorWindowFixture
 {
 protected:
-    void SetUp() override
-    {
-        if (const auto why = whyNoDisplay(); ! why.empty())
-            GTEST_SKIP() << why;
-
-        work = testWorkDir();
-        home = work + "/home";
-        layout = std::make_unique<EditorLayout>();
-    }
-
     // The host's window, playing a 220 Hz sine through the plug-in; it writes <name>.wav and
     // <name>.state into the work folder when it closes.
     std::unique_ptr<HostEditorWindow> open (const std::string& name, std::vector<std::string> extra = {},
@@ -124,8 +112,6 @@ protected:
 
     int index (const juce::String& id) const { return layout->parameter (id).getParameterIndex(); }
 
-    std::string work, home;
-    std::unique_ptr<EditorLayout> layout;
 };
 
 TEST_F (EditorWindow, ClickingStream2SwitchesItOnInTheStateAndInTheSound)

@@ -1,24 +1,18 @@
 // Preset names typed into the save dialog of a real window, and what lands in the "User" folder.
-#include "tests/gui/EditorLayout.h"
-#include "tests/gui/HostEditorWindow.h"
-#include "tests/host/HostRunner.h"
-
-#include <gtest/gtest.h>
+#include "tests/gui/EditorWindowFixture.h"
 
 using namespace qvl::guitest;
-using namespace qvl::hosttest;
 
-class PresetNameWindow : public ::testing::Test
+class PresetNameWindow : public EditorWindowFixture
 {
 protected:
     void SetUp() override
     {
-        if (const auto why = whyNoDisplay(); ! why.empty())
-            GTEST_SKIP() << why;
+        EditorWindowFixture::SetUp();
 
-        work = testWorkDir();
-        home = work + "/home";
-        layout = std::make_unique<EditorLayout>();
+        if (IsSkipped())
+            return;
+
         window = std::make_unique<HostEditorWindow> (work, home, layout->width());
         ASSERT_TRUE (window->open ({ "--seconds", "120" }));
     }
@@ -42,8 +36,6 @@ protected:
         window->key ("Return");
     }
 
-    std::string work, home;
-    std::unique_ptr<EditorLayout> layout;
     std::unique_ptr<HostEditorWindow> window;
 };
 
