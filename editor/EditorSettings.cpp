@@ -138,7 +138,7 @@ void EditorSettings::save()
     stopTimer();
     auto& settings = processSettings();
 
-    if (! settings.pendingWrite || ! settings.percent.has_value()
+    if (! settings.pendingWrite || ! settings.percent.has_value() || file == juce::File()
         || file.isDirectory() || file.getParentDirectory().createDirectory().failed())
         return;
 

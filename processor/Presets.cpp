@@ -107,7 +107,7 @@ namespace
 
     // Presets are listed without following links to folders, where a link to "/" would walk the
     // whole file system, and within bounds, so that a huge real tree cannot stall the message
-    // thread, on a MIDI preset change neither. Each entry looked at, preset or not, costs one.
+    // thread, nor a MIDI preset change. Each entry looked at, preset or not, costs one.
     void collectPresets (const juce::File& directory, const juce::String& wildcard, int depth,
                          int& entriesLeft, juce::Array<PresetEntry>& entries)
     {

@@ -32,7 +32,7 @@ public:
         juce::AudioProcessor* processor = nullptr;      // the library listens to its parameter changes
 
         // How many directory entries, presets or not, one listing looks at: a huge tree below the
-        // folder must not stall the message thread, on a MIDI preset change neither.
+        // folder must not stall the message thread, nor a MIDI preset change.
         int maximumListingEntries = 10000;
     };
 
