@@ -1,9 +1,11 @@
 #include "editor/EditorSettings.h"
 
+#include "processor/UntrustedFile.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
-#include <cmath>
 #include <cstdlib>
+#include <optional>
 
 namespace
 {
@@ -26,24 +28,65 @@ namespace
     }
    #endif
 
-    // A whole or decimal number, nothing else: a damaged value must not read as 0.
-    bool parseNumber (const juce::String& text, double& result)
+    // A settings file nests two levels deep.
+    constexpr int maximumXmlDepth = 8;
+
+    std::optional<int> readScalePercent (const juce::File& file)
     {
-        const auto trimmed = text.trim();
+        const auto xml = qvl::parseUntrustedXml (qvl::readBoundedText (file, EditorSettings::maximumFileBytes), maximumXmlDepth);
 
-        if (trimmed.isEmpty())
-            return false;
+        if (xml == nullptr || ! xml->hasTagName ("PROPERTIES"))
+            return {};
 
-        const char* start = trimmed.toRawUTF8();
-        char* end = nullptr;
-        result = std::strtod (start, &end);
-        return end != start && *end == 0 && std::isfinite (result);
+        std::optional<juce::String> text;
+
+        // The last one counts, as with the framework's reader.
+        for (auto* value : xml->getChildWithTagNameIterator ("VALUE"))
+            if (value->getStringAttribute ("name") == EditorSettings::scaleKey)
+                text = value->getStringAttribute ("val");
+
+        // A damaged value must not read as 0, nor give a window of no size or of absurd size.
+        if (! text.has_value() || ! qvl::isPlainNumber (*text))
+            return {};
+
+        return juce::roundToInt (juce::jlimit ((double) EditorSettings::minimumScalePercent,
+                                               (double) EditorSettings::maximumScalePercent,
+                                               text->getDoubleValue()));
+    }
+
+    // The file as this process read it, with the changes made since: read once, not on every
+    // editor opening. Message thread only.
+    struct ProcessSettings
+    {
+        juce::String path;
+        std::optional<int> percent;
+        bool pendingWrite = false;
+    };
+
+    ProcessSettings& processSettings()
+    {
+        static ProcessSettings settings;
+        return settings;
+    }
+
+    float factorOf (std::optional<int> percent)
+    {
+        return percent.has_value() ? (float) *percent / 100.0f : 1.0f;
     }
 }
 
 EditorSettings::EditorSettings()
+    : file (makeOptions().getDefaultFile())
 {
-    setStorageParameters (makeOptions());
+    auto& settings = processSettings();
+
+    if (settings.path != file.getFullPathName())
+        settings = { file.getFullPathName(), readScalePercent (file), false };
+}
+
+EditorSettings::~EditorSettings()
+{
+    save();
 }
 
 juce::PropertiesFile::Options EditorSettings::makeOptions()
@@ -67,38 +110,47 @@ juce::PropertiesFile::Options EditorSettings::makeOptions()
     return options;
 }
 
-juce::PropertiesFile* EditorSettings::openUserSettings()
+float EditorSettings::getEditorScale() const
 {
-    auto* file = getUserSettings();
-
-    // Only the user's own file counts: no value may come from a file shared by all users.
-    if (file != nullptr)
-        file->setFallbackPropertySet (nullptr);
-
-    return file;
-}
-
-float EditorSettings::getEditorScale()
-{
-    auto* file = openUserSettings();
-
-    if (file == nullptr || ! file->containsKey (scaleKey))
-        return 1.0f;
-
-    double percent = 0.0;
-
-    if (! parseNumber (file->getValue (scaleKey), percent))
-        return 1.0f;
-
-    // A hand-edited or damaged value must not give a window of no size or of absurd size.
-    const auto limited = juce::jlimit ((double) minimumScalePercent, (double) maximumScalePercent, percent);
-    return (float) juce::roundToInt (limited) / 100.0f;
+    return factorOf (processSettings().percent);
 }
 
 void EditorSettings::storeEditorScale (float factor)
 {
-    if (auto* file = openUserSettings())
-        file->setValue (scaleKey, juce::roundToIntAccurate (factor * 100.0));
+    auto& settings = processSettings();
+    settings.percent = juce::roundToIntAccurate (factor * 100.0);
+    settings.pendingWrite = true;
+    startTimer (makeOptions().millisecondsBeforeSaving);
+}
+
+float EditorSettings::readEditorScale (const juce::File& settingsFile)
+{
+    return factorOf (readScalePercent (settingsFile));
+}
+
+void EditorSettings::timerCallback()
+{
+    save();
+}
+
+void EditorSettings::save()
+{
+    stopTimer();
+    auto& settings = processSettings();
+
+    if (! settings.pendingWrite || ! settings.percent.has_value() || file == juce::File()
+        || file.isDirectory() || file.getParentDirectory().createDirectory().failed())
+        return;
+
+    // What juce::PropertiesFile writes for the one key.
+    juce::XmlElement document ("PROPERTIES");
+    auto* value = document.createNewChildElement ("VALUE");
+    value->setAttribute ("name", scaleKey);
+    value->setAttribute ("val", *settings.percent);
+
+    // A failed write is tried again after the next change or when the last editor closes.
+    if (document.writeTo (file))
+        settings.pendingWrite = false;
 }
 
 ContentScaleFit computeContentScale (int naturalWidth, int naturalHeight, float factor,

@@ -1,14 +1,22 @@
 #pragma once
 
 #include <juce_data_structures/juce_data_structures.h>
+#include <juce_events/juce_events.h>
 #include <juce_graphics/juce_graphics.h>
 
-// The per-user settings file of the editor; it keeps the UI scale. One object per process,
-// shared by every open editor through juce::SharedResourcePointer<EditorSettings>.
-class EditorSettings : public juce::ApplicationProperties
+// The per-user settings file of the editor; it keeps the UI scale. One object while editors are
+// open, shared by all of them through juce::SharedResourcePointer<EditorSettings>.
+//
+// The file is read once per process and not trusted: only a regular file, opened without
+// blocking, of at most maximumFileBytes, in the XML form juce::PropertiesFile writes; anything
+// else counts as no settings. A change is written as that class writes it, a few seconds later or
+// when the last editor closes: into a temporary file moved over the old one, so a link in its
+// place is replaced, never followed.
+class EditorSettings : private juce::Timer
 {
 public:
     EditorSettings();
+    ~EditorSettings() override;
 
     static constexpr const char* scaleKey = "editor_scale_percent";
 
@@ -16,20 +24,32 @@ public:
     static constexpr int minimumScalePercent = 50;
     static constexpr int maximumScalePercent = 200;
 
-    // On Linux the file lies in $XDG_CONFIG_HOME/quorvalis (~/.config/quorvalis when unset);
-    // elsewhere in the framework's default per-user folder.
+    // The file holds one short line; a few kilobytes leave room for hand edits.
+    static constexpr juce::int64 maximumFileBytes = 16 * 1024;
+
+    // Name, folder, format and write delay of the file. On Linux it lies in
+    // $XDG_CONFIG_HOME/quorvalis (~/.config/quorvalis when unset); elsewhere in the framework's
+    // default per-user folder.
     static juce::PropertiesFile::Options makeOptions();
 
-    // The stored factor: 1.0 when the key is missing, not a number or the file cannot be opened;
-    // other values are limited to 0.5 .. 2.0.
-    float getEditorScale();
+    juce::File getFile() const { return file; }
 
-    // Stores the factor as a whole percent; written to disk a few seconds later or when the
-    // last editor closes. Skipped when the file cannot be opened.
+    // The stored factor: 1.0 when the key is missing or not a plain number, or the file could not
+    // be read; other values are limited to 0.5 .. 2.0.
+    float getEditorScale() const;
+
+    // Stores the factor as a whole percent; written to disk a few seconds later or when the last
+    // editor closes. Kept for the rest of the process even when the file cannot be written.
     void storeEditorScale (float factor);
 
+    // The factor a settings file holds, read as the editor reads it.
+    static float readEditorScale (const juce::File&);
+
 private:
-    juce::PropertiesFile* openUserSettings();
+    void timerCallback() override;
+    void save();
+
+    const juce::File file;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (EditorSettings)
 };

@@ -1,15 +1,9 @@
 #include "processor/Presets.h"
 
-#include <cmath>
-#include <cstring>
-#include <limits>
-#include <set>
+#include "processor/UntrustedFile.h"
 
-#if ! JUCE_WINDOWS
- #include <fcntl.h>
- #include <sys/stat.h>
- #include <unistd.h>
-#endif
+#include <cmath>
+#include <set>
 
 namespace qvl
 {
@@ -31,158 +25,11 @@ namespace
     // A preset holds one child per parameter (449) and the macro names.
     constexpr int maximumPresetChildren = 4096;
 
-    // Preset folders are shared between users, so a "preset" may be a device, a FIFO or a link to
-    // one: only regular files (after following links) are listed or read. Opening a FIFO would
-    // block the message thread until a writer came, and a device may never end.
-    bool isRegularFile (const juce::File& file)
-    {
-       #if JUCE_WINDOWS
-        return file.existsAsFile();
-       #else
-        struct stat info;
-        return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
-       #endif
-    }
-
-    // Reads at most maximumPresetFileBytes; a longer file, or one that is not regular by the time
-    // it is opened, gives nothing.
-    juce::String readBoundedText (const juce::File& file)
-    {
-        juce::MemoryBlock bytes;
-
-       #if JUCE_WINDOWS
-        juce::FileInputStream stream (file);
-        if (stream.failedToOpen() || stream.readIntoMemoryBlock (bytes, maximumPresetFileBytes + 1) > (size_t) maximumPresetFileBytes)
-            return {};
-       #else
-        // Non-blocking, so a FIFO swapped in after the check cannot hang the open.
-        const int fd = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-        if (fd < 0)
-            return {};
-
-        struct stat info;
-        bool good = ::fstat (fd, &info) == 0 && S_ISREG (info.st_mode);
-        char chunk[65536];
-
-        while (good)
-        {
-            const auto n = ::read (fd, chunk, sizeof (chunk));
-
-            if (n == 0)
-                break;
-
-            if (n < 0 || (juce::int64) bytes.getSize() + n > maximumPresetFileBytes)
-                good = false;
-            else
-                bytes.append (chunk, (size_t) n);
-        }
-
-        ::close (fd);
-
-        if (! good)
-            return {};
-       #endif
-
-        return juce::String::createStringFromData (bytes.getData(), (int) bytes.getSize());
-    }
-
-    // A preset nests two levels deep. The framework's XML parser and tree builder recurse once
-    // per level, so a deeply nested file could exhaust the stack.
+    // A preset nests two levels deep.
     constexpr int maximumXmlDepth = 32;
 
-    bool startsWith (const char* text, const char* prefix)
-    {
-        return std::strncmp (text, prefix, std::strlen (prefix)) == 0;
-    }
-
-    // Checks the element nesting without building anything, and refuses document type
-    // declarations: presets never have one, and the parser expands entities defined there
-    // recursively, without a limit.
-    bool hasSafeXmlStructure (const juce::String& text)
-    {
-        const char* p = text.toRawUTF8();
-        int depth = 0;
-
-        const auto skipPast = [&p] (const char* from, const char* terminator)
-        {
-            p = std::strstr (from, terminator);
-            if (p == nullptr)
-                return false;
-            p += std::strlen (terminator);
-            return true;
-        };
-
-        while (*p != 0)
-        {
-            if (*p != '<')
-            {
-                ++p;
-                continue;
-            }
-
-            if (startsWith (p, "<!--"))
-            {
-                if (! skipPast (p + 4, "-->"))
-                    return false;
-            }
-            else if (startsWith (p, "<![CDATA["))
-            {
-                if (! skipPast (p + 9, "]]>"))
-                    return false;
-            }
-            else if (startsWith (p, "<?"))
-            {
-                if (! skipPast (p + 2, "?>"))
-                    return false;
-            }
-            else if (p[1] == '!')
-            {
-                return false;
-            }
-            else if (p[1] == '/')
-            {
-                --depth;
-                if (! skipPast (p + 2, ">"))
-                    return false;
-            }
-            else
-            {
-                char quote = 0;
-
-                for (++p; *p != 0; ++p)
-                {
-                    if (quote != 0)
-                    {
-                        if (*p == quote)
-                            quote = 0;
-                    }
-                    else if (*p == '"' || *p == '\'')
-                    {
-                        quote = *p;
-                    }
-                    else if (*p == '>')
-                    {
-                        break;
-                    }
-                }
-
-                if (*p == 0)
-                    return false;
-
-                if (p[-1] != '/' && ++depth > maximumXmlDepth)
-                    return false;
-
-                ++p;
-            }
-        }
-
-        return true;
-    }
-
-    bool isDigit (char c) { return c >= '0' && c <= '9'; }
-
-    // Only a plain decimal number is a parameter value: no "nan", "inf", hex or trailing text, and
-    // it must stay finite once the framework turns it into a float.
+    // Only a plain decimal number is a parameter value, and it must stay finite once the
+    // framework turns it into a float.
     bool isFiniteNumber (const juce::var& value)
     {
         if (value.isInt() || value.isInt64() || value.isBool())
@@ -191,41 +38,7 @@ namespace
         if (value.isDouble())
             return std::isfinite ((float) (double) value);
 
-        if (! value.isString())
-            return false;
-
-        const auto text = value.toString().trim();
-        const char* s = text.toRawUTF8();
-
-        if (*s == '+' || *s == '-')
-            ++s;
-
-        int digits = 0;
-        for (; isDigit (*s); ++s)
-            ++digits;
-
-        if (*s == '.')
-            for (++s; isDigit (*s); ++s)
-                ++digits;
-
-        if (digits == 0)
-            return false;
-
-        if (*s == 'e' || *s == 'E')
-        {
-            ++s;
-            if (*s == '+' || *s == '-')
-                ++s;
-
-            int exponentDigits = 0;
-            for (; isDigit (*s); ++s)
-                ++exponentDigits;
-
-            if (exponentDigits == 0)
-                return false;
-        }
-
-        return *s == 0 && std::isfinite ((float) text.getDoubleValue());
+        return value.isString() && isPlainNumber (value.toString());
     }
 
     std::set<juce::String> parameterIds (const juce::AudioProcessor& processor)
@@ -291,6 +104,63 @@ namespace
     {
         return file.getFileNameWithoutExtension();
     }
+
+    // Presets are listed without following links to folders, where a link to "/" would walk the
+    // whole file system, and within bounds, so that a huge real tree cannot stall the message
+    // thread, nor a MIDI preset change. Each entry looked at, preset or not, costs one.
+    void collectPresets (const juce::File& directory, const juce::String& wildcard, int depth,
+                         int& entriesLeft, juce::Array<PresetEntry>& entries)
+    {
+        for (const auto& entry : juce::RangedDirectoryIterator (directory, false, "*", juce::File::findFilesAndDirectories))
+        {
+            if (--entriesLeft < 0)
+                return;
+
+            const auto& file = entry.getFile();
+
+            if (entry.isDirectory())
+            {
+                if (depth < Presets::maximumListingDepth && ! file.isSymbolicLink())
+                    collectPresets (file, wildcard, depth + 1, entriesLeft, entries);
+            }
+            else if (file.getFileName().matchesWildcard (wildcard, ! juce::File::areFileNamesCaseSensitive())
+                     && isRegularFile (file))
+            {
+                entries.add ({ nameOf (file), file });
+            }
+        }
+    }
+
+    // A file name may take 255 bytes. A save first writes a hidden temporary file beside the
+    // preset: ".", the name, "_temp", up to 8 hex digits and the extension.
+    constexpr int maximumFileNameBytes = 255;
+    constexpr int temporaryFileExtraBytes = 1 + 5 + 8;
+
+    int utf8Bytes (const juce::String& text)
+    {
+        return (int) text.getNumBytesAsUTF8();
+    }
+
+    // Like the framework's replaceWithText (same text, same hidden temporary file moved over the
+    // target), but a write that fails part way, on a full disk say, is noticed.
+    bool replaceWithTextChecked (const juce::File& file, const juce::String& text)
+    {
+        juce::TemporaryFile temporary (file, juce::TemporaryFile::useHiddenFile);
+
+        {
+            juce::FileOutputStream out (temporary.getFile());
+
+            if (! out.openedOk() || ! out.writeText (text, false, false, "\r\n"))
+                return false;
+
+            out.flush();
+
+            if (out.getStatus().failed())
+                return false;
+        }
+
+        return temporary.overwriteTargetFileWithTemporary();
+    }
 }
 
 Presets::Presets (Options optionsToUse)
@@ -312,16 +182,20 @@ Presets::~Presets()
 
 juce::Array<PresetEntry> Presets::getPresets (const juce::String& category) const
 {
-    const auto subFolder = category == allCategory ? juce::String (".") : category;
-    const auto directory = options.folder.getChildFile (subFolder);
+    int entriesLeft = options.maximumListingEntries;
+    return listPresets (category, entriesLeft);
+}
+
+juce::Array<PresetEntry> Presets::listPresets (const juce::String& category, int& entriesLeft) const
+{
+    const auto directory = category == allCategory ? options.folder : options.folder.getChildFile (category);
 
     juce::Array<PresetEntry> entries;
 
+    // A category that is a link is not followed either; the preset folder itself may be one.
     // Unsorted: the file system's own order.
-    for (const auto& file : directory.findChildFiles (juce::File::findFiles, true, "*." + options.extension,
-                                                      juce::File::FollowSymlinks::noCycles))
-        if (isRegularFile (file))
-            entries.add ({ nameOf (file), file });
+    if (directory == options.folder || ! directory.isSymbolicLink())
+        collectPresets (directory, "*." + options.extension, 0, entriesLeft, entries);
 
     return entries;
 }
@@ -329,10 +203,16 @@ juce::Array<PresetEntry> Presets::getPresets (const juce::String& category) cons
 juce::StringArray Presets::getCategories() const
 {
     juce::StringArray categories;
+    int entriesLeft = options.maximumListingEntries;
 
-    for (const auto& directory : options.folder.findChildFiles (juce::File::findDirectories, false, "*",
-                                                                juce::File::FollowSymlinks::noCycles))
-        categories.add (directory.getFileName());
+    for (const auto& entry : juce::RangedDirectoryIterator (options.folder, false, "*", juce::File::findFilesAndDirectories))
+    {
+        if (--entriesLeft < 0)
+            break;
+
+        if (entry.isDirectory() && ! entry.getFile().isSymbolicLink())
+            categories.add (entry.getFile().getFileName());
+    }
 
     for (const auto& known : { userCategory, factoryCategory })
     {
@@ -349,15 +229,7 @@ juce::StringArray Presets::getCategories() const
 
 juce::ValueTree Presets::readPresetFile (const juce::File& file) const
 {
-    if (! isRegularFile (file))
-        return {};
-
-    const auto text = readBoundedText (file);
-
-    if (text.isEmpty() || ! hasSafeXmlStructure (text))
-        return {};
-
-    const auto xml = juce::parseXML (text);
+    const auto xml = parseUntrustedXml (readBoundedText (file, maximumPresetFileBytes), maximumXmlDepth);
 
     if (xml == nullptr || xml->getNumChildElements() > maximumPresetChildren)
         return {};
@@ -395,29 +267,56 @@ void Presets::loadPreset (const juce::File& file)
     updatePresetName (keptLockedValue);
 }
 
-juce::File Presets::getPresetFileForName (const juce::String& name) const
+int Presets::getMaximumNameBytes() const
 {
-    const auto userFolder = options.folder.getChildFile (userCategory);
-    const auto file = userFolder.getChildFile (name).withFileExtension ("." + options.extension);
-
-    if (file.getParentDirectory() != userFolder)
-        return {};
-
-    return file;
+    return maximumFileNameBytes - temporaryFileExtraBytes - utf8Bytes ("." + options.extension);
 }
 
-void Presets::savePreset (const juce::String& name)
+juce::Result Presets::checkName (const juce::String& name) const
+{
+    if (name.trim().isEmpty())
+        return juce::Result::fail ("Please type a name for the preset.");
+
+    if (name.containsAnyOf ("/\\"))
+        return juce::Result::fail ("A preset name cannot contain \"/\" or \"\\\".");
+
+    if (name.startsWithChar ('.'))
+        return juce::Result::fail ("A preset name cannot start with a dot.");
+
+    if (utf8Bytes (name) > getMaximumNameBytes())
+        return juce::Result::fail ("The name is too long. Please shorten it.");
+
+    return juce::Result::ok();
+}
+
+juce::File Presets::getPresetFileForName (const juce::String& name) const
+{
+    if (checkName (name).failed())
+        return {};
+
+    // Put together by hand: getChildFile would read a leading "~" as the home folder.
+    const auto userFolder = options.folder.getChildFile (userCategory);
+    return juce::File (userFolder.getFullPathName() + juce::File::getSeparatorString() + name + "." + options.extension);
+}
+
+juce::Result Presets::savePreset (const juce::String& name)
 {
     if (! options.getState)
-        return;
+        return juce::Result::fail ("There is nothing to save.");
 
-    if (! options.folder.getChildFile (userCategory).createDirectory().wasOk())
-        return;
+    if (const auto check = checkName (name); check.failed())
+        return check;
+
+    const auto userFolder = options.folder.getChildFile (userCategory);
+    const auto folderFailure = juce::Result::fail ("The \"User\" preset folder cannot be written.");
+
+    if (! userFolder.createDirectory().wasOk())
+        return folderFailure;
 
     const auto file = getPresetFileForName (name);
 
-    if (file == juce::File())
-        return;
+    if (file.isDirectory())
+        return juce::Result::fail ("A folder of that name is in the way.");
 
     const auto tree = options.getState();
     juce::String text;
@@ -426,20 +325,24 @@ void Presets::savePreset (const juce::String& name)
         if (const auto xml = tree.createXml())
             text = xml->toString();
 
-    if (! file.replaceWithText (text))
-        return;
+    if (! replaceWithTextChecked (file, text))
+        return userFolder.hasWriteAccess() ? juce::Result::fail ("The preset file could not be written.") : folderFailure;
 
     currentPresetFile = file;
     updatePresetName (false);
+    return juce::Result::ok();
 }
 
 void Presets::loadAdjacentPreset (int delta)
 {
     // "[All]" comes first and lists every categorised preset again, so most presets stand twice.
+    // One budget for all parts: a tree within one listing's bound is stepped through in full,
+    // since each entry is looked at most twice (under "[All]" and under its category).
     juce::Array<juce::File> files;
+    int entriesLeft = 2 * options.maximumListingEntries;
 
     for (const auto& category : getCategories())
-        for (const auto& entry : getPresets (category))
+        for (const auto& entry : listPresets (category, entriesLeft))
             files.add (entry.file);
 
     const int count = files.size();

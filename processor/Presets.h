@@ -30,28 +30,42 @@ public:
         std::function<juce::ValueTree()> getState;
         std::function<bool (juce::ValueTree)> setState; // true when a locked parameter kept a differing value
         juce::AudioProcessor* processor = nullptr;      // the library listens to its parameter changes
+
+        // How many directory entries, presets or not, one listing looks at: a huge tree below the
+        // folder must not stall the message thread, nor a MIDI preset change.
+        int maximumListingEntries = 10000;
     };
 
     explicit Presets (Options options);
     ~Presets() override;
 
     // "[All]" lists every preset below the folder; any other category one sub-folder, recursively.
-    // Only regular files are listed (after following links).
+    // Only regular files are listed (after following links to files); links to folders are not
+    // followed, and at most the options' maximumListingEntries entries, maximumListingDepth
+    // folders deep, are looked at.
     juce::Array<PresetEntry> getPresets (const juce::String& category) const;
 
-    // "[All]", then "Factory" and "User" when they exist, then the other sub-folders.
+    // "[All]", then "Factory" and "User" when they exist, then the other sub-folders (not links
+    // to folders; among the first maximumListingEntries entries).
     juce::StringArray getCategories() const;
+
+    static constexpr int maximumListingDepth = 8;
 
     // A file that cannot be used as a preset is refused: the state, the current preset and its
     // name stay as they are.
     void loadPreset (const juce::File& file);
 
-    // Writes the current state into "User"; a failed or refused save changes nothing.
-    void savePreset (const juce::String& name);
+    // Writes the current state into "User". Fails, changing nothing, when the name is refused or
+    // the file was not completely written; the message says why in a musician's words.
+    juce::Result savePreset (const juce::String& name);
 
-    // The file savePreset writes for a name: "User"/name with the extension replaced. A name that
-    // would lead outside "User" (separators, "..", an absolute path, nothing left) gives an empty File.
+    // The file savePreset writes for a name: "User"/name + "." + extension. A name that savePreset
+    // refuses gives an empty File: blank, with a separator, starting with a dot (hidden, or
+    // leading out of "User"), or longer than getMaximumNameBytes.
     juce::File getPresetFileForName (const juce::String& name) const;
+
+    // The longest name, in bytes of UTF-8, whose file and temporary file the file system can take.
+    int getMaximumNameBytes() const;
 
     // -1 previous, +1 next, through every category's list in turn.
     void loadAdjacentPreset (int delta);
@@ -79,6 +93,9 @@ public:
     static constexpr const char* modifiedMark = "*";
 
 private:
+    juce::Result checkName (const juce::String& name) const;
+    juce::Array<PresetEntry> listPresets (const juce::String& category, int& entriesLeft) const;
+
     Options options;
 
 public:

@@ -1,6 +1,5 @@
 #include "editor/components/PresetBrowserComponent.h"
 
-#include "editor/components/FileNameInputFilter.h"
 #include "editor/components/ListBoxComponent.h"
 
 #if ! JUCE_WINDOWS
@@ -25,6 +24,8 @@ namespace
     constexpr int dialogItemHeight = 24;
     constexpr int wideDialogItemWidth = 480;
     constexpr float panelCornerSize = 4.0f;
+
+    const juce::String nameTooLongMessage ("The name is too long: no more characters fit.");
 
     Container::Options dialogColumn()
     {
@@ -113,6 +114,7 @@ void PresetBrowserComponent::setMode (juce::Rectangle<int> area, int newMode, fl
     // The old panel's widgets go with it: no pointer into it may survive.
     nameEditor = nullptr;
     messageLabel = nullptr;
+    nameFilter = nullptr;
     saveButton = nullptr;
     overwriteButton = nullptr;
     saveButtonRow = nullptr;
@@ -184,7 +186,8 @@ void PresetBrowserComponent::buildSaveDialog()
     nameEditor->setText (presets.getCurrentPresetFile().name, false);
     nameEditor->setSelectAllWhenFocused (true);
     nameEditor->setEscapeAndReturnKeysConsumed (false);    // Escape travels on and closes the browser
-    nameEditor->setInputFilter (new FileNameInputFilter(), true);
+    nameFilter = new FileNameInputFilter (presets.getMaximumNameBytes());
+    nameEditor->setInputFilter (nameFilter, true);
 
     messageLabel = addOwned<juce::Label> (*column, wideDialogItemWidth);
 
@@ -198,12 +201,14 @@ void PresetBrowserComponent::buildSaveDialog()
     saveButton->onClick = [this] { saveClicked(); };
     overwriteButton->onClick = [this] { saveClicked(); };
 
-    // Any edit asks again whether an existing preset may be replaced.
+    // Any edit asks again whether an existing preset may be replaced. Typing past the longest
+    // name a file can take is said at once, not only when saving.
     nameEditor->onTextChange = [this]
     {
         saveButton->setEnabled (true);
         overwriteButton->setVisible (false);
-        messageLabel->setText ({}, juce::dontSendNotification);
+        messageLabel->setText (nameFilter->hasCutInput (nameEditor->getText()) ? nameTooLongMessage : juce::String(),
+                               juce::dontSendNotification);
         saveButtonRow->layout (true);
     };
 
@@ -226,13 +231,24 @@ void PresetBrowserComponent::saveClicked()
     {
         saveButton->setEnabled (false);
         overwriteButton->setVisible (true);
-        messageLabel->setText ("Overwrite existing preset: " + name.quoted() + "?", juce::dontSendNotification);
-        resized();
+        showMessage ("Overwrite existing preset: " + name.quoted() + "?");
         return;
     }
 
-    presets.savePreset (name);
+    // Closed only when the file is on disk; otherwise the dialog stays and says why.
+    if (const auto saved = presets.savePreset (name); saved.failed())
+    {
+        showMessage (saved.getErrorMessage());
+        return;
+    }
+
     close();
+}
+
+void PresetBrowserComponent::showMessage (const juce::String& text)
+{
+    messageLabel->setText (text, juce::dontSendNotification);
+    resized();
 }
 
 void PresetBrowserComponent::buildDeleteDialog()

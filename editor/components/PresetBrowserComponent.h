@@ -1,6 +1,7 @@
 #pragma once
 
 #include "editor/components/ContainerComponent.h"
+#include "editor/components/FileNameInputFilter.h"
 #include "processor/Presets.h"
 
 #include <juce_gui_basics/juce_gui_basics.h>
@@ -49,6 +50,7 @@ private:
     void buildSaveDialog();
     void buildDeleteDialog();
     void saveClicked();
+    void showMessage (const juce::String&);
     void deleteClicked();
 
     std::unique_ptr<next::ContainerComponent> content;
@@ -58,6 +60,7 @@ private:
     // The save dialog's parts, owned by content.
     juce::TextEditor* nameEditor = nullptr;
     juce::Label* messageLabel = nullptr;
+    FileNameInputFilter* nameFilter = nullptr;    // owned by nameEditor
     juce::TextButton* saveButton = nullptr;
     juce::TextButton* overwriteButton = nullptr;
     next::ContainerComponent* saveButtonRow = nullptr;

@@ -124,9 +124,80 @@ TEST_F (PresetBrowser, NameFilterAndDottedNames)
     open (1);
     nameEditor().setText ("Lush Pad.B", false);
     button ("Save").onClick(); // a new name saves at once
-    EXPECT_TRUE (folder.folder.getChildFile ("User/Lush Pad.quorvalis").existsAsFile());
-    EXPECT_EQ (processor.presets.presetName.toString(), "Lush Pad ");
+    EXPECT_TRUE (folder.folder.getChildFile ("User/Lush Pad.B.quorvalis").existsAsFile());
+    EXPECT_EQ (processor.presets.presetName.toString(), "Lush Pad.B ");
     EXPECT_FALSE (isOpen());
+
+    // Opened again, the dialog offers the whole name, and saving it asks before overwriting.
+    open (1);
+    EXPECT_EQ (nameEditor().getText(), "Lush Pad.B");
+    button ("Save").onClick();
+    EXPECT_NE (label ("Overwrite existing preset: \"Lush Pad.B\"?"), nullptr);
+}
+
+// Typing stops at the longest name a file can take, in bytes, and the dialog says so at once;
+// that name then saves.
+TEST_F (PresetBrowser, TypingStopsAtTheLongestNameAFileCanTake)
+{
+    const int longest = processor.presets.getMaximumNameBytes();
+    const juce::String tooLong ("The name is too long: no more characters fit.");
+    const auto says = [this, &tooLong] (bool expected) { return pumpMessagesUntil ([&] { return (label (tooLong) != nullptr) == expected; }); };
+
+    open (1);
+    nameEditor().setText ({}, false);
+    nameEditor().insertTextAtCaret (juce::String::repeatedString ("x", longest + 9));
+    EXPECT_EQ (nameEditor().getText(), juce::String::repeatedString ("x", longest));
+    EXPECT_TRUE (says (true));
+
+    nameEditor().keyPressed (juce::KeyPress (juce::KeyPress::backspaceKey));
+    EXPECT_TRUE (says (false));
+
+    // One byte left: a two-byte character does not fit, a one-byte one does.
+    nameEditor().insertTextAtCaret (juce::CharPointer_UTF8 ("\xc3\xa9"));
+    EXPECT_EQ (nameEditor().getText().length(), longest - 1);
+    EXPECT_TRUE (says (true));
+    nameEditor().insertTextAtCaret ("y");
+    EXPECT_EQ (nameEditor().getText().length(), longest);
+    EXPECT_TRUE (says (false));
+
+    // A selection makes room for what replaces it.
+    nameEditor().setHighlightedRegion ({ 0, 4 });
+    nameEditor().insertTextAtCaret ("abcd");
+    EXPECT_TRUE (nameEditor().getText().startsWith ("abcd"));
+
+    button ("Save").onClick();
+    EXPECT_FALSE (isOpen());
+    EXPECT_TRUE (processor.presets.currentPresetFile.existsAsFile());
+    EXPECT_EQ (processor.presets.getCurrentPresetFile().name, nameEditor().getText());
+}
+
+// A save that writes nothing keeps the dialog open and says why; the header stays as it was.
+TEST_F (PresetBrowser, FailedSaveKeepsTheDialogOpenAndSaysWhy)
+{
+    const auto user = folder.folder.getChildFile ("User");
+    const auto blockUser = [&user] { ASSERT_TRUE (user.deleteRecursively() && user.create().wasOk()); };
+
+    struct Case { juce::String name; std::function<void()> prepare; const char* message; };
+    const Case cases[] = {
+        { ".hidden", [] {}, "A preset name cannot start with a dot." },
+        { juce::String::repeatedString ("x", 240), [] {}, "The name is too long. Please shorten it." },  // set by the program
+        { "Fine", blockUser, "The \"User\" preset folder cannot be written." },
+    };
+
+    for (const auto& c : cases)
+    {
+        c.prepare();
+        const auto shown = processor.presets.presetName.toString();
+        open (1);
+        nameEditor().setText (c.name, false);
+        button ("Save").onClick();
+
+        EXPECT_TRUE (isOpen()) << c.message;
+        EXPECT_NE (label (c.message), nullptr) << c.message;
+        EXPECT_EQ (processor.presets.presetName.toString(), shown);
+        EXPECT_EQ (folder.folder.findChildFiles (juce::File::findFiles, true, "*.quorvalis").size(), 0);
+        browser.close();
+    }
 }
 
 TEST_F (PresetBrowser, SavingAnExistingNameAsksFirst)

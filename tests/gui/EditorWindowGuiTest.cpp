@@ -41,33 +41,6 @@ namespace
         return countChangedPixels (image.getClippedImage (a), image.getClippedImage (b), a.withZeroOrigin(), a.getWidth());
     }
 
-    // A parameter's value as a preset file stores it, or NaN when it is not there.
-    double presetValue (const juce::File& preset, const juce::String& id)
-    {
-        if (const auto xml = juce::parseXML (preset))
-            if (const auto* parameter = xml->getChildByAttribute ("id", id))
-                return parameter->getDoubleAttribute ("value");
-
-        return std::nan ("");
-    }
-
-    // Polls until the condition holds, for at most the time given.
-    template <typename Condition>
-    bool eventually (Condition&& condition, int timeoutMs = 15000)
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-        while (! condition())
-        {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-
-            std::this_thread::sleep_for (std::chrono::milliseconds (50));
-        }
-
-        return true;
-    }
-
     // The slot that routes a modulator to a parameter index, or 0 when none does.
     int slotRouting (const std::map<std::string, double>& values, int target, int modulator)
     {

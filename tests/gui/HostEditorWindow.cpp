@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -167,6 +168,15 @@ namespace qvl::guitest
         return changed;
     }
 
+    double presetValue (const juce::File& preset, const juce::String& id)
+    {
+        if (const auto xml = juce::parseXML (preset))
+            if (const auto* parameter = xml->getChildByAttribute ("id", id))
+                return parameter->getDoubleAttribute ("value");
+
+        return std::nan ("");
+    }
+
     HostEditorWindow::HostEditorWindow (std::string work, std::string homeFolder, int width)
         : workDir (std::move (work)), home (std::move (homeFolder)), editorWidth (width)
     {
@@ -214,15 +224,29 @@ namespace qvl::guitest
 
     bool HostEditorWindow::useWindow (const std::string& windowName)
     {
-        // Only this host's window: a window of an earlier run may still be going away.
-        const auto found = run ("xdotool search --sync --all --onlyvisible --pid " + std::to_string (pid)
-                                    + " --name " + shellQuote ("^" + windowName + "$"), 60);
-        windowId = found.out.substr (0, found.out.find ('\n'));
+        // Only this host's window: a window of an earlier run may still be going away. A search
+        // that meets a window just as it goes ends with an X error; it is asked again.
+        const auto searchUntil = std::chrono::steady_clock::now() + std::chrono::seconds (60);
+        Result found;
 
-        if (found.exitCode != 0 || windowId.empty())
+        for (;;)
         {
-            ADD_FAILURE() << "the window \"" << windowName << "\" did not show: " << found.out << readFile (errorFile);
-            return false;
+            found = run ("xdotool search --sync --all --onlyvisible --pid " + std::to_string (pid)
+                         + " --name " + shellQuote ("^" + windowName + "$"), 60);
+            windowId = found.out.substr (0, found.out.find ('\n'));
+
+            const bool isId = ! windowId.empty() && windowId.find_first_not_of ("0123456789") == std::string::npos;
+
+            if (found.exitCode == 0 && isId)
+                break;
+
+            if (std::chrono::steady_clock::now() > searchUntil)
+            {
+                ADD_FAILURE() << "the window \"" << windowName << "\" did not show: " << found.out << readFile (errorFile);
+                return false;
+            }
+
+            pause (100);
         }
 
         // Windows of one host overlap; clicks and photographs are for the one on top.

@@ -7,8 +7,10 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <chrono>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include <sys/types.h>
@@ -109,4 +111,24 @@ namespace qvl::guitest
         std::string work, home;
         std::unique_ptr<EditorLayout> layout;
     };
+
+    // A parameter's value as a preset file stores it, or NaN when it is not there.
+    double presetValue (const juce::File& preset, const juce::String& id);
+
+    // Polls until the condition holds, for at most the time given.
+    template <typename Condition>
+    bool eventually (Condition&& condition, int timeoutMs = 15000)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
+
+        while (! condition())
+        {
+            if (std::chrono::steady_clock::now() > deadline)
+                return false;
+
+            std::this_thread::sleep_for (std::chrono::milliseconds (50));
+        }
+
+        return true;
+    }
 }

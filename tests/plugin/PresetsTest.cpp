@@ -41,11 +41,16 @@ namespace
             root.deleteRecursively();
         }
 
+        // Never through a link: tests plant links to folders, and the framework's recursive
+        // setReadOnly follows them.
         static void makeWritable (const juce::File& f)
         {
-            if (f.isDirectory())
+            if (f.isDirectory() && ! f.isSymbolicLink())
             {
-                f.setReadOnly (false, true);
+                f.setReadOnly (false, false);
+
+                for (const auto& child : f.findChildFiles (juce::File::findDirectories, false, "*", juce::File::FollowSymlinks::no))
+                    makeWritable (child);
             }
         }
 
@@ -57,6 +62,7 @@ namespace
                 options.folder = folder;
                 options.extension = "quorvalis";
                 options.getState = [this] { return stateToSave; };
+                options.maximumListingEntries = listingEntries;
                 options.setState = [this] (juce::ValueTree tree)
                 {
                     applied.push_back (tree);
@@ -99,6 +105,7 @@ namespace
         juce::ValueTree stateToSave = presetTree (0.25f);
         std::vector<juce::ValueTree> applied;
         bool keepsLockedValue = false;
+        int listingEntries = 10000;
         std::unique_ptr<qvl::Presets> presets;
     };
 }
@@ -149,6 +156,54 @@ TEST_F (PresetLibraryTest, ListsPresetsRecursivelyWithNamesWithoutExtension)
 
     for (const auto& entry : library().getPresets ("Factory"))
         EXPECT_TRUE (entry.file.isAChildOf (folder.getChildFile ("Factory")));
+}
+
+// Links to folders are not followed (a link to "/" would walk the whole file system), and the walk
+// is bounded in depth and in entries, for the browser and for every MIDI preset change alike.
+TEST_F (PresetLibraryTest, ListingFollowsNoFolderLinkAndStaysWithinItsBounds)
+{
+    const auto outside = root.getChildFile ("outside");
+    const auto far = outside.getChildFile ("Far.quorvalis");
+    ASSERT_TRUE (outside.createDirectory().wasOk());
+    ASSERT_TRUE (far.replaceWithText (presetTree (1.0f).toXmlString()));
+    writePreset ("User/Mine.quorvalis");
+    ASSERT_TRUE (outside.createSymbolicLink (folder.getChildFile ("Linked"), true));
+    ASSERT_TRUE (outside.createSymbolicLink (folder.getChildFile ("User/Linked"), true));
+    ASSERT_TRUE (far.createSymbolicLink (folder.getChildFile ("User/Alias.quorvalis"), true)); // a link to a file counts
+
+    juce::String deepest ("Deep");
+    for (int depth = 1; depth < qvl::Presets::maximumListingDepth; ++depth)
+        deepest << "/d";
+    writePreset (deepest + "/Bottom.quorvalis");
+    writePreset (deepest + "/d/Below.quorvalis");
+
+    auto categories = library().getCategories();
+    categories.sort (false);
+    EXPECT_EQ (categories.joinIntoString ("|"), "Deep|User|[All]");
+    EXPECT_EQ (namesOf (library().getPresets ("[All]")), (std::vector<juce::String> { "Alias", "Bottom", "Mine" }));
+    EXPECT_TRUE (library().getPresets ("Linked").isEmpty());
+
+    // More entries than one listing looks at: the list stops there, and a MIDI index beyond it
+    // loads nothing although a preset lies there.
+    presets.reset();
+    listingEntries = 50;
+    const auto crowd = folder.getChildFile ("Crowd");
+    ASSERT_TRUE (crowd.createDirectory().wasOk());
+    const int total = listingEntries + 20;
+
+    for (int i = 0; i < total; ++i)
+        ASSERT_TRUE (far.createSymbolicLink (crowd.getChildFile ("P" + juce::String (i) + ".quorvalis"), false));
+
+    const auto listed = library().getPresets ("[All]").size();
+    EXPECT_GT (listed, 0);
+    EXPECT_LT (listed, listingEntries);
+
+    library().pendingPresetIndex = total;
+    library().timerCallback();
+    EXPECT_TRUE (applied.empty());
+
+    library().loadAdjacentPreset (+1);
+    EXPECT_EQ (applied.size(), 1u);
 }
 
 TEST_F (PresetLibraryTest, SteppingListHoldsCategorisedPresetsTwice)
@@ -247,15 +302,15 @@ TEST_F (PresetLibraryTest, SteppingMatchesTheCurrentPathIgnoringCase)
     EXPECT_EQ (library().currentPresetFile, all[2]);
 }
 
-TEST_F (PresetLibraryTest, SavingDropsTheLastDotAndWritesTheFrameworkText)
+TEST_F (PresetLibraryTest, SavingKeepsEveryDotAndWritesTheFrameworkText)
 {
-    library().savePreset ("Lush Pad.B");
+    EXPECT_TRUE (library().savePreset ("Lush Pad.B").wasOk());
 
-    const auto expected = folder.getChildFile ("User").getChildFile ("Lush Pad.quorvalis");
+    const auto expected = folder.getChildFile ("User").getChildFile ("Lush Pad.B.quorvalis");
     EXPECT_EQ (library().getPresetFileForName ("Lush Pad.B"), expected);
     ASSERT_TRUE (expected.existsAsFile());
     EXPECT_EQ (library().currentPresetFile, expected);
-    EXPECT_EQ (shownName(), "Lush Pad ");
+    EXPECT_EQ (shownName(), "Lush Pad.B ");
     EXPECT_EQ (folder.getChildFile ("User").getNumberOfChildFiles (juce::File::findFiles), 1);
 
     juce::MemoryBlock bytes;
@@ -267,6 +322,7 @@ TEST_F (PresetLibraryTest, SavingDropsTheLastDotAndWritesTheFrameworkText)
     EXPECT_EQ (text.replace ("\r\n", "").indexOfAnyOf ("\r\n"), -1); // every line ends in CR LF
     EXPECT_TRUE (text.contains ("<PARAMETERS>"));
     EXPECT_TRUE (text.contains ("<PARAM id=\"marker\" value=\"0.25\"/>"));
+    EXPECT_EQ (text, stateToSave.createXml()->toString()); // byte for byte what the framework writes
 
     // What was written loads back as the same tree.
     library().loadPreset (expected);
@@ -274,20 +330,72 @@ TEST_F (PresetLibraryTest, SavingDropsTheLastDotAndWritesTheFrameworkText)
     EXPECT_TRUE (applied[0].isEquivalentTo (stateToSave));
 }
 
-TEST_F (PresetLibraryTest, NamesThatLeadOutOfUserAreRefused)
+// A dot never cuts the name: "Pad v1.5" lands beside "Pad v1", which stays as it was. Names
+// that the framework would take for paths, and the longest name, are files in "User" too.
+TEST_F (PresetLibraryTest, EveryAcceptedNameGetsItsOwnFile)
+{
+    const auto longest = juce::String::repeatedString (juce::CharPointer_UTF8 ("\xc3\xa9"), library().getMaximumNameBytes() / 2)
+                         + juce::String::repeatedString ("x", library().getMaximumNameBytes() % 2);
+    ASSERT_EQ ((int) longest.getNumBytesAsUTF8(), library().getMaximumNameBytes());
+
+    const juce::String names[] = { "Pad v1", "Pad v1.5", "Pad v1.quorvalis", "~", "~user", "a..b", longest };
+    const auto user = folder.getChildFile ("User");
+
+    for (int i = 0; i < (int) std::size (names); ++i)
+    {
+        SCOPED_TRACE (names[i]);
+        stateToSave = presetTree ((float) i);
+        ASSERT_TRUE (library().savePreset (names[i]).wasOk());
+
+        const juce::File file (user.getFullPathName() + "/" + names[i] + ".quorvalis");
+        EXPECT_EQ (library().currentPresetFile, file);
+        EXPECT_EQ (shownName(), names[i] + " ");
+        EXPECT_EQ (library().getCurrentPresetFile().name, names[i]);
+    }
+
+    // Each file holds what was saved under its own name.
+    ASSERT_EQ (user.getNumberOfChildFiles (juce::File::findFiles), (int) std::size (names));
+
+    for (int i = 0; i < (int) std::size (names); ++i)
+    {
+        library().loadPreset (library().getPresetFileForName (names[i]));
+        EXPECT_FLOAT_EQ ((float) applied.back().getChild (0).getProperty ("value"), (float) i) << names[i];
+    }
+}
+
+TEST_F (PresetLibraryTest, RefusedNamesSayWhyAndWriteNothing)
 {
     const auto outside = root.getChildFile ("outside");
     ASSERT_TRUE (outside.createDirectory().wasOk());
 
-    library().savePreset ("Kept");
+    ASSERT_TRUE (library().savePreset ("Kept").wasOk());
     const auto kept = library().currentPresetFile;
+    const auto tooLong = juce::String::repeatedString ("x", library().getMaximumNameBytes() + 1);
+    const auto tooLongInBytes = juce::String::repeatedString (juce::CharPointer_UTF8 ("\xc3\xa9"), library().getMaximumNameBytes() / 2 + 1);
 
-    for (const auto& name : { juce::String ("../x"), juce::String ("../../outside/x"), outside.getChildFile ("x").getFullPathName(),
-                              juce::String ("~/x"), juce::String ("sub/x"), juce::String (".."), juce::String ("."), juce::String() })
+    struct Case { juce::String name; const char* message; };
+    const Case cases[] = {
+        { "../x", "A preset name cannot contain \"/\" or \"\\\"." },
+        { "../../outside/x", "A preset name cannot contain \"/\" or \"\\\"." },
+        { outside.getChildFile ("x").getFullPathName(), "A preset name cannot contain \"/\" or \"\\\"." },
+        { "~/x", "A preset name cannot contain \"/\" or \"\\\"." },
+        { "sub/x", "A preset name cannot contain \"/\" or \"\\\"." },
+        { "a\\b", "A preset name cannot contain \"/\" or \"\\\"." },
+        { ".hidden", "A preset name cannot start with a dot." },
+        { "..", "A preset name cannot start with a dot." },
+        { ".", "A preset name cannot start with a dot." },
+        { "...", "A preset name cannot start with a dot." },
+        { {}, "Please type a name for the preset." },
+        { "   ", "Please type a name for the preset." },
+        { tooLong, "The name is too long. Please shorten it." },
+        { tooLongInBytes, "The name is too long. Please shorten it." },  // fewer characters, more bytes
+    };
+
+    for (const auto& c : cases)
     {
-        SCOPED_TRACE (name);
-        EXPECT_EQ (library().getPresetFileForName (name), juce::File());
-        library().savePreset (name);
+        SCOPED_TRACE (c.name);
+        EXPECT_EQ (library().getPresetFileForName (c.name), juce::File());
+        EXPECT_EQ (library().savePreset (c.name).getErrorMessage(), c.message);
         EXPECT_EQ (library().currentPresetFile, kept);
         EXPECT_EQ (shownName(), "Kept ");
     }
@@ -295,9 +403,6 @@ TEST_F (PresetLibraryTest, NamesThatLeadOutOfUserAreRefused)
     // Nothing was written anywhere but the one preset.
     EXPECT_EQ (root.findChildFiles (juce::File::findFiles, true).size(), 1);
     EXPECT_FALSE (qvl::test::testHomeFolder().getChildFile ("x.quorvalis").exists());
-
-    // A name made of dots beyond ".." stays a file name inside "User".
-    EXPECT_EQ (library().getPresetFileForName ("..."), folder.getChildFile ("User").getChildFile ("...quorvalis"));
 }
 
 TEST_F (PresetLibraryTest, SaveFailuresChangeNothing)
@@ -314,21 +419,21 @@ TEST_F (PresetLibraryTest, SaveFailuresChangeNothing)
 
     // The target name is taken by a folder with content: the file cannot replace it.
     ASSERT_TRUE (user.getChildFile ("Busy.quorvalis").getChildFile ("inside").create().wasOk());
-    library().savePreset ("Busy");
+    EXPECT_EQ (library().savePreset ("Busy").getErrorMessage(), "A folder of that name is in the way.");
     expectUnchanged();
     EXPECT_TRUE (user.getChildFile ("Busy.quorvalis").isDirectory());
 
     // A file where the "User" folder should be.
     ASSERT_TRUE (user.deleteRecursively());
     ASSERT_TRUE (user.create().wasOk());
-    library().savePreset ("Other");
+    EXPECT_EQ (library().savePreset ("Other").getErrorMessage(), "The \"User\" preset folder cannot be written.");
     expectUnchanged();
     EXPECT_TRUE (user.existsAsFile());
 
     // A file where the preset folder itself should be.
     ASSERT_TRUE (folder.deleteRecursively());
     ASSERT_TRUE (folder.create().wasOk());
-    library().savePreset ("Other");
+    EXPECT_EQ (library().savePreset ("Other").getErrorMessage(), "The \"User\" preset folder cannot be written.");
     expectUnchanged();
 
     // No state getter: nothing to save.
@@ -337,7 +442,7 @@ TEST_F (PresetLibraryTest, SaveFailuresChangeNothing)
     options.folder = folder;
     options.extension = "quorvalis";
     qvl::Presets withoutState (options);
-    withoutState.savePreset ("Other");
+    EXPECT_TRUE (withoutState.savePreset ("Other").failed());
     EXPECT_EQ (withoutState.currentPresetFile, juce::File());
     EXPECT_FALSE (folder.exists());
 }
@@ -351,7 +456,7 @@ TEST_F (PresetLibraryTest, ReadOnlyUserFolderMakesSavingFail)
     if (user.hasWriteAccess())
         GTEST_SKIP() << "permissions are not enforced for this user";
 
-    library().savePreset ("Blocked");
+    EXPECT_EQ (library().savePreset ("Blocked").getErrorMessage(), "The \"User\" preset folder cannot be written.");
     EXPECT_EQ (library().currentPresetFile, juce::File());
     EXPECT_EQ (shownName(), "");
     EXPECT_EQ (user.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 0);

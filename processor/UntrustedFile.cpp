@@ -1,0 +1,207 @@
+#include "processor/UntrustedFile.h"
+
+#include <cmath>
+#include <cstring>
+
+#if ! JUCE_WINDOWS
+ #include <fcntl.h>
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
+
+namespace qvl
+{
+
+namespace
+{
+    bool startsWith (const char* text, const char* prefix)
+    {
+        return std::strncmp (text, prefix, std::strlen (prefix)) == 0;
+    }
+
+    // Checks the element nesting without building anything, and refuses document type
+    // declarations: the framework's parser expands entities defined there recursively, without a
+    // limit, and its parser and tree builders recurse once per level.
+    bool hasSafeXmlStructure (const juce::String& text, int maximumDepth)
+    {
+        const char* p = text.toRawUTF8();
+        int depth = 0;
+
+        const auto skipPast = [&p] (const char* from, const char* terminator)
+        {
+            p = std::strstr (from, terminator);
+            if (p == nullptr)
+                return false;
+            p += std::strlen (terminator);
+            return true;
+        };
+
+        while (*p != 0)
+        {
+            if (*p != '<')
+            {
+                ++p;
+                continue;
+            }
+
+            if (startsWith (p, "<!--"))
+            {
+                if (! skipPast (p + 4, "-->"))
+                    return false;
+            }
+            else if (startsWith (p, "<![CDATA["))
+            {
+                if (! skipPast (p + 9, "]]>"))
+                    return false;
+            }
+            else if (startsWith (p, "<?"))
+            {
+                if (! skipPast (p + 2, "?>"))
+                    return false;
+            }
+            else if (p[1] == '!')
+            {
+                return false;
+            }
+            else if (p[1] == '/')
+            {
+                --depth;
+                if (! skipPast (p + 2, ">"))
+                    return false;
+            }
+            else
+            {
+                char quote = 0;
+
+                for (++p; *p != 0; ++p)
+                {
+                    if (quote != 0)
+                    {
+                        if (*p == quote)
+                            quote = 0;
+                    }
+                    else if (*p == '"' || *p == '\'')
+                    {
+                        quote = *p;
+                    }
+                    else if (*p == '>')
+                    {
+                        break;
+                    }
+                }
+
+                if (*p == 0)
+                    return false;
+
+                if (p[-1] != '/' && ++depth > maximumDepth)
+                    return false;
+
+                ++p;
+            }
+        }
+
+        return true;
+    }
+
+    bool isDigit (char c) { return c >= '0' && c <= '9'; }
+}
+
+bool isRegularFile (const juce::File& file)
+{
+   #if JUCE_WINDOWS
+    return file.existsAsFile();
+   #else
+    struct stat info;
+    return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
+   #endif
+}
+
+juce::String readBoundedText (const juce::File& file, juce::int64 maximumBytes)
+{
+    // Checked first so that a device or FIFO is never opened at all where that can be avoided.
+    if (! isRegularFile (file))
+        return {};
+
+    juce::MemoryBlock bytes;
+
+   #if JUCE_WINDOWS
+    juce::FileInputStream stream (file);
+    if (stream.failedToOpen() || stream.readIntoMemoryBlock (bytes, (juce::ssize_t) maximumBytes + 1) > (size_t) maximumBytes)
+        return {};
+   #else
+    // Non-blocking, so a FIFO swapped in after the check cannot hang the open.
+    const int fd = ::open (file.getFullPathName().toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0)
+        return {};
+
+    struct stat info;
+    bool good = ::fstat (fd, &info) == 0 && S_ISREG (info.st_mode);
+    char chunk[65536];
+
+    while (good)
+    {
+        const auto n = ::read (fd, chunk, sizeof (chunk));
+
+        if (n == 0)
+            break;
+
+        if (n < 0 || (juce::int64) bytes.getSize() + n > maximumBytes)
+            good = false;
+        else
+            bytes.append (chunk, (size_t) n);
+    }
+
+    ::close (fd);
+
+    if (! good)
+        return {};
+   #endif
+
+    return juce::String::createStringFromData (bytes.getData(), (int) bytes.getSize());
+}
+
+std::unique_ptr<juce::XmlElement> parseUntrustedXml (const juce::String& text, int maximumDepth)
+{
+    if (text.isEmpty() || ! hasSafeXmlStructure (text, maximumDepth))
+        return {};
+
+    return juce::parseXML (text);
+}
+
+bool isPlainNumber (const juce::String& untrimmed)
+{
+    const auto text = untrimmed.trim();
+    const char* s = text.toRawUTF8();
+
+    if (*s == '+' || *s == '-')
+        ++s;
+
+    int digits = 0;
+    for (; isDigit (*s); ++s)
+        ++digits;
+
+    if (*s == '.')
+        for (++s; isDigit (*s); ++s)
+            ++digits;
+
+    if (digits == 0)
+        return false;
+
+    if (*s == 'e' || *s == 'E')
+    {
+        ++s;
+        if (*s == '+' || *s == '-')
+            ++s;
+
+        int exponentDigits = 0;
+        for (; isDigit (*s); ++s)
+            ++exponentDigits;
+
+        if (exponentDigits == 0)
+            return false;
+    }
+
+    return *s == 0 && std::isfinite ((float) text.getDoubleValue());
+}
+
+} // namespace qvl
