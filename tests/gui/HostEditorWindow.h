@@ -7,10 +7,10 @@
 #include <gtest/gtest.h>
 #include <juce_gui_basics/juce_gui_basics.h>
 
-#include <chrono>
+#include "tests/support/MessagePump.h"
+
 #include <memory>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include <sys/types.h>
@@ -53,10 +53,10 @@ namespace qvl::guitest
         void captureScreen (const std::string& name);
 
         // Polls until the area (editor coordinates) looks different from `before`.
-        bool waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs = 15000);
+        bool waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs = 30000);
 
         // Polls until two captures in a row agree on the area, and returns the last.
-        juce::Image settled (juce::Rectangle<int> area, int timeoutMs = 15000);
+        juce::Image settled (juce::Rectangle<int> area, int timeoutMs = 30000);
 
         // Asks the host to close (SIGTERM: it still writes its output and state) and waits for it.
         // Returns its exit code, or -1 when it had to be killed.
@@ -115,20 +115,10 @@ namespace qvl::guitest
     // A parameter's value as a preset file stores it, or NaN when it is not there.
     double presetValue (const juce::File& preset, const juce::String& id);
 
-    // Polls until the condition holds, for at most the time given.
+    // Polls until the condition holds; the limit only ends a broken test.
     template <typename Condition>
-    bool eventually (Condition&& condition, int timeoutMs = 15000)
+    bool eventually (Condition&& condition, int timeoutMs = 60000)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-        while (! condition())
-        {
-            if (std::chrono::steady_clock::now() > deadline)
-                return false;
-
-            std::this_thread::sleep_for (std::chrono::milliseconds (50));
-        }
-
-        return true;
+        return qvl::test::waitFor (condition, timeoutMs, 50);
     }
 }

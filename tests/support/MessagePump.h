@@ -38,10 +38,10 @@ namespace qvl::test
         pumpMessagesUntil ([] { return false; }, milliseconds);
     }
 
-    // Calls the predicate until it holds, with a short sleep between calls; as above, the
-    // deadline only ends a broken test.
+    // Calls the predicate until it holds, sleeping between calls; as above, the deadline only
+    // ends a broken test.
     template <typename Predicate>
-    bool waitFor (Predicate done, int milliseconds = 60000)
+    bool waitFor (Predicate done, int milliseconds = 60000, int pollMilliseconds = 1)
     {
         const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (milliseconds);
 
@@ -50,7 +50,7 @@ namespace qvl::test
             if (std::chrono::steady_clock::now() > deadline)
                 return false;
 
-            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+            std::this_thread::sleep_for (std::chrono::milliseconds (pollMilliseconds));
         }
 
         return true;
