@@ -53,6 +53,7 @@ QuorvalisPluginAudioProcessorEditor::QuorvalisPluginAudioProcessorEditor (Quorva
       processor (p),
       rootContainer (rootColumn),
       presetBrowser (p.presets),
+      macroNameLabels (p.programProperties),
       modulationState (p.modulationSlotParameters, p.parameterState.undoManager)
 {
     setLookAndFeel (&lookAndFeel);
@@ -475,7 +476,7 @@ void QuorvalisPluginAudioProcessorEditor::buildModulatorSections()
 
                 // The name label shows and edits the macro's stored name.
                 macro->nameLabel.setEditable (true, false, false);
-                macro->nameLabel.getTextValue().referTo (processor.programProperties.getMacroNameValue (k));
+                macro->nameLabel.getTextValue().referTo (macroNameLabels.getValue (k));
 
                 macro->extraButton.setButtonText ("E");
                 macro->extraButton.setVisible (true);

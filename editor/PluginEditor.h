@@ -7,6 +7,7 @@
 #include "editor/components/DisplayComponent.h"
 #include "editor/components/HelpComponent.h"
 #include "editor/components/KnobBuilder.h"
+#include "editor/components/MacroNameLabels.h"
 #include "editor/components/ModulationState.h"
 #include "editor/components/NoteQuantizeComponent.h"
 #include "editor/components/PresetBrowserComponent.h"
@@ -93,6 +94,7 @@ public:
     DisplayComponent* display = nullptr;
     qvl::HelpComponent* help = nullptr;
     qvl::PresetBrowserComponent presetBrowser;
+    MacroNameLabels macroNameLabels;
     int copySourceStream = -1;
     juce::HashMap<juce::Component*, juce::AudioProcessorParameter*> lockRegistry;
     juce::Array<qvl::Knob*> knobsByParameter;

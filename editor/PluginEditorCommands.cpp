@@ -117,6 +117,7 @@ void QuorvalisPluginAudioProcessorEditor::resetAllParameters()
             parameter->setValueNotifyingHost (parameter->getDefaultValue());
 
     processor.programProperties.resetNames();
+    macroNameLabels.refresh();
 
     processor.presets.currentPresetFile = juce::File();
     processor.presets.updatePresetName (false);

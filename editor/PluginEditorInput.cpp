@@ -154,6 +154,7 @@ void QuorvalisPluginAudioProcessorEditor::setLockMode (bool on)
 void QuorvalisPluginAudioProcessorEditor::timerCallback()
 {
     display->repaint();
+    macroNameLabels.refresh();
 
     const juce::SpinLock::ScopedLockType lock (processor.snapshotLock);
     const auto& values = processor.readSnapshot->modulatedValues;

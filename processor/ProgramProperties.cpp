@@ -8,47 +8,6 @@ namespace
     juce::String macroDefaultName (int k) { return "Macro " + juce::String (k); }
 }
 
-// What a macro name label shows: a copy of the stored name that only the message thread reads and
-// writes, so the label never reads the tree while a host thread restores it.
-class ProgramProperties::NameSource : public juce::Value::ValueSource
-{
-public:
-    NameSource (ProgramProperties& ownerToUse, int indexToUse, const juce::String& stored)
-        : owner (&ownerToUse), index (indexToUse), name (stored)
-    {
-    }
-
-    juce::var getValue() const override { return name; }
-
-    void setValue (const juce::var& newValue) override
-    {
-        // The label hands back every name it is shown; only a new one is stored, or a shown name
-        // could overwrite one that a host restored meanwhile.
-        const auto text = newValue.toString();
-        if (text == name)
-            return;
-
-        name = text;
-        if (owner != nullptr)
-            owner->storeName (index, text);
-    }
-
-    void show (const juce::String& stored)
-    {
-        if (stored != name)
-        {
-            name = stored;
-            sendChangeMessage (true);
-        }
-    }
-
-    ProgramProperties* owner;
-
-private:
-    const int index;
-    juce::String name;
-};
-
 ProgramProperties::ProgramProperties (juce::ValueTree& state)
     : stateTree (state)
 {
@@ -61,17 +20,12 @@ ProgramProperties::ProgramProperties (juce::ValueTree& state)
         auto* name = macroNames.add (new juce::ValueTreePropertyWithDefault (programPropertiesTree, macroPropertyName (k),
                                                                               nullptr, macroDefaultName (k)));
         name->setValue (macroDefaultName (k), nullptr);
-        nameSources.add (new NameSource (*this, k - 1, macroDefaultName (k)));
     }
 }
 
 ProgramProperties::~ProgramProperties()
 {
     stateTree.removeListener (this);
-    cancelPendingUpdate();
-
-    for (auto* source : nameSources)
-        source->owner = nullptr;
 }
 
 void ProgramProperties::valueTreePropertyChanged (juce::ValueTree& tree, const juce::Identifier& property)
@@ -81,9 +35,6 @@ void ProgramProperties::valueTreePropertyChanged (juce::ValueTree& tree, const j
 
     if (programPropertiesTree.hasProperty (property))
         fillEmptyNames();
-
-    // Any thread may get here; the labels hear of it on the message thread.
-    triggerAsyncUpdate();
 }
 
 void ProgramProperties::valueTreeChildAdded (juce::ValueTree& parent, juce::ValueTree& child)
@@ -118,7 +69,6 @@ void ProgramProperties::valueTreeRedirected (juce::ValueTree& newState)
         previousParent.removeChild (programPropertiesTree, nullptr);
 
     newState.appendChild (programPropertiesTree, nullptr);
-    triggerAsyncUpdate();
 }
 
 void ProgramProperties::fillEmptyNames()
@@ -132,31 +82,15 @@ void ProgramProperties::fillEmptyNames()
     }
 }
 
-juce::Value ProgramProperties::getMacroNameValue (int index)
+juce::StringArray ProgramProperties::getMacroNames()
 {
-    // A new label starts from the stored name, even before a pending update arrives.
-    showStoredNames();
-    return juce::Value (nameSources[index]);
-}
+    const juce::ScopedLock lock (stateLock);
+    juce::StringArray names;
 
-void ProgramProperties::handleAsyncUpdate()
-{
-    showStoredNames();
-}
+    for (int k = 1; k <= numMacros; ++k)
+        names.add (programPropertiesTree.getProperty (macroPropertyName (k)).toString());
 
-void ProgramProperties::showStoredNames()
-{
-    JUCE_ASSERT_MESSAGE_THREAD
-
-    juce::StringArray stored;
-    {
-        const juce::ScopedLock lock (stateLock);
-        for (int k = 1; k <= numMacros; ++k)
-            stored.add (programPropertiesTree.getProperty (macroPropertyName (k)).toString());
-    }
-
-    for (int k = 0; k < numMacros; ++k)
-        nameSources[k]->show (stored[k]);
+    return names;
 }
 
 void ProgramProperties::resetNames()
@@ -169,7 +103,7 @@ void ProgramProperties::resetNames()
     fillEmptyNames();
 }
 
-void ProgramProperties::storeName (int index, const juce::String& name)
+void ProgramProperties::setMacroName (int index, const juce::String& name)
 {
     const juce::ScopedLock lock (stateLock);
     programPropertiesTree.setProperty (macroPropertyName (index + 1), name, nullptr);

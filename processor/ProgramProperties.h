@@ -4,8 +4,7 @@
 
 // Keeps the four macro names in one "PROGRAM_PROPERTIES" node that moves from state tree to
 // state tree, so the editor's bindings to it survive every state replacement.
-class ProgramProperties : public juce::ValueTree::Listener,
-                          private juce::AsyncUpdater
+class ProgramProperties : public juce::ValueTree::Listener
 {
 public:
     static constexpr int numMacros = 4;
@@ -23,9 +22,9 @@ public:
     // Every name back to its default; from the message thread, while hosts may save or restore.
     void resetNames();
 
-    // The name of macro `index` (0 to 3) for the editor's label: message thread only. Names that a
-    // host thread restores reach it asynchronously; a name set through it is stored at once.
-    juce::Value getMacroNameValue (int index);
+    // The four names as stored now, and one name (index 0 to 3) stored; from any thread.
+    juce::StringArray getMacroNames();
+    void setMacroName (int index, const juce::String& name);
 
     juce::ValueTree programPropertiesTree;
     juce::OwnedArray<juce::ValueTreePropertyWithDefault> macroNames;
@@ -36,14 +35,7 @@ public:
     juce::CriticalSection stateLock;
 
 private:
-    class NameSource;
-
-    void handleAsyncUpdate() override;
-    void showStoredNames();
-    void storeName (int index, const juce::String& name);
-
     juce::ValueTree& stateTree; // the parameter state's own handle, which carries the listener
-    juce::ReferenceCountedArray<NameSource> nameSources;
 
     JUCE_DECLARE_NON_COPYABLE (ProgramProperties)
 };
