@@ -30,10 +30,7 @@ ProgramProperties::~ProgramProperties()
 
 void ProgramProperties::valueTreePropertyChanged (juce::ValueTree& tree, const juce::Identifier& property)
 {
-    if (tree != programPropertiesTree)
-        return;
-
-    if (programPropertiesTree.hasProperty (property))
+    if (tree == programPropertiesTree && programPropertiesTree.hasProperty (property))
         fillEmptyNames();
 }
 
@@ -98,9 +95,7 @@ void ProgramProperties::resetNames()
     const juce::ScopedLock lock (stateLock);
 
     for (int k = 1; k <= numMacros; ++k)
-        programPropertiesTree.removeProperty (macroPropertyName (k), nullptr);
-
-    fillEmptyNames();
+        programPropertiesTree.setProperty (macroPropertyName (k), macroDefaultName (k), nullptr);
 }
 
 void ProgramProperties::setMacroName (int index, const juce::String& name)

@@ -226,42 +226,28 @@ namespace qvl::guitest
     {
         // Only this host's window: a window of an earlier run may still be going away. A search
         // that meets a window just as it goes ends with an X error; it is asked again.
-        const auto searchUntil = std::chrono::steady_clock::now() + std::chrono::seconds (60);
         Result found;
-
-        for (;;)
+        const bool shown = qvl::test::waitFor ([&]
         {
             found = run ("xdotool search --sync --all --onlyvisible --pid " + std::to_string (pid)
                          + " --name " + shellQuote ("^" + windowName + "$"), 60);
             windowId = found.out.substr (0, found.out.find ('\n'));
+            return found.exitCode == 0 && ! windowId.empty() && windowId.find_first_not_of ("0123456789") == std::string::npos;
+        }, 60000, 100);
 
-            const bool isId = ! windowId.empty() && windowId.find_first_not_of ("0123456789") == std::string::npos;
-
-            if (found.exitCode == 0 && isId)
-                break;
-
-            if (std::chrono::steady_clock::now() > searchUntil)
-            {
-                ADD_FAILURE() << "the window \"" << windowName << "\" did not show: " << found.out << readFile (errorFile);
-                return false;
-            }
-
-            pause (100);
+        if (! shown)
+        {
+            ADD_FAILURE() << "the window \"" << windowName << "\" did not show: " << found.out << readFile (errorFile);
+            return false;
         }
 
         // Windows of one host overlap; clicks and photographs are for the one on top.
         run ("xdotool windowraise " + windowId);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds (30);
 
-        while (! windowIsPainted())
+        if (! qvl::test::waitFor ([this] { return windowIsPainted(); }, 30000, 100))
         {
-            if (std::chrono::steady_clock::now() > deadline)
-            {
-                ADD_FAILURE() << "the editor window was never painted";
-                return false;
-            }
-
-            pause (100);
+            ADD_FAILURE() << "the editor window was never painted";
+            return false;
         }
 
         return true;

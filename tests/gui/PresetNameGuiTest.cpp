@@ -14,8 +14,8 @@ protected:
         if (IsSkipped())
             return;
 
-        window = std::make_unique<HostEditorWindow> (work, home, layout->width());
-        ASSERT_TRUE (window->open ({ "--seconds", "120" }));
+        window = open ("preset-names");
+        ASSERT_TRUE (window);
     }
 
     void TearDown() override

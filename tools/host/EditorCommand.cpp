@@ -39,7 +39,7 @@ namespace
         timespec t {};
 
         if (pthread_getcpuclockid (thread, &clock) != 0 || clock_gettime (clock, &t) != 0)
-            return 0.0;
+            return -1.0;
 
         return (double) t.tv_sec * 1000.0 + (double) t.tv_nsec / 1.0e6;
     }
@@ -116,11 +116,22 @@ namespace
                     if (paced && wait > 0.0)
                         std::this_thread::sleep_for (std::chrono::microseconds ((juce::int64) (wait * 1000.0)));
                 }
+
+                // Its clock goes with it: kept for a reading after the input ran out.
+                cpuAtEnd = threadCpuMs (pthread_self());
             });
         }
 
-        // The audio thread's own processor time so far (valid while it runs).
-        double audioCpuMs() { return audioThread.joinable() ? threadCpuMs (audioThread.native_handle()) : 0.0; }
+        // The audio thread's own processor time so far.
+        double audioCpuMs()
+        {
+            if (const auto ended = cpuAtEnd.load(); ended >= 0.0)
+                return ended;
+
+            // A failed reading means the thread ended in between, its time already kept.
+            const auto running = threadCpuMs (audioThread.native_handle());
+            return running >= 0.0 ? running : cpuAtEnd.load();
+        }
 
         bool openEditor()
         {
@@ -181,7 +192,7 @@ namespace
         std::unique_ptr<juce::AudioProcessorEditor> editor;
         std::thread audioThread;
         std::atomic<bool> stop { false }, draining { false }, realtime { false };
-        std::atomic<double> largestGap { 0.0 };
+        std::atomic<double> largestGap { 0.0 }, cpuAtEnd { -1.0 };
         std::atomic<int> lateBlocks { 0 };
         double started = 0.0;
     };
