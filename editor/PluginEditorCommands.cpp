@@ -1,5 +1,6 @@
 #include "editor/PluginEditor.h"
 
+#include "processor/StateNames.h"
 #include "processor/Timebase.h"
 
 #if JUCE_LINUX || JUCE_BSD
@@ -105,7 +106,8 @@ void QuorvalisPluginAudioProcessorEditor::resetAllParameters()
 
     // Without their stored values every parameter returns to its default; the program properties
     // and anything else in the state stay.
-    for (auto child = state.getChildWithName ("PARAM"); child.isValid(); child = state.getChildWithName ("PARAM"))
+    for (auto child = state.getChildWithName (qvl::stateNames::parameter); child.isValid();
+         child = state.getChildWithName (qvl::stateNames::parameter))
         state.removeChild (child, nullptr);
 
     processor.replaceParameterState (state);

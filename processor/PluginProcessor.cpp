@@ -1,6 +1,7 @@
 #include "processor/PluginProcessor.h"
 
 #include "editor/PluginEditor.h"
+#include "processor/StateNames.h"
 
 #include <cmath>
 #include <limits>
@@ -14,7 +15,7 @@ juce::AudioProcessor::BusesProperties QuorvalisPluginAudioProcessor::makeBuses()
 
 QuorvalisPluginAudioProcessor::QuorvalisPluginAudioProcessor()
     : juce::AudioProcessor (makeBuses()),
-      parameterState (*this, nullptr, "PARAMETERS", createParameterLayout()),
+      parameterState (*this, nullptr, qvl::stateNames::root.toString(), createParameterLayout()),
       presets (makePresetOptions()),
       programProperties (parameterState.state)
 {

@@ -1,15 +1,12 @@
 #include "processor/PluginProcessor.h"
 #include "processor/StateChunk.h"
+#include "processor/StateNames.h"
 
 #include <cmath>
 #include <limits>
 
 namespace
 {
-    const juce::Identifier lockTreeType ("PARAMETER_LOCK");
-    const juce::Identifier lockFlagsProperty ("parameter_lock_flags");
-    const juce::Identifier valueProperty ("value");
-
     // The framework's own text parser wraps around past int's range (and overflows on its lowest
     // value), so "4294967298" would read as 2, a lock.
     int leadingInteger (const juce::String& text)
@@ -55,7 +52,7 @@ namespace
             const auto name = tree.getPropertyName (i);
             const auto& property = tree.getProperty (name);
 
-            if ((property.isDouble() || name == valueProperty) && ! std::isfinite ((double) property))
+            if ((property.isDouble() || name == qvl::stateNames::value) && ! std::isfinite ((double) property))
                 tree.removeProperty (name, nullptr);
         }
 
@@ -100,8 +97,8 @@ void QuorvalisPluginAudioProcessor::getStateInformation (juce::MemoryBlock& dest
     for (int i = 0; i < parameterLockFlags.size(); ++i)
         flags.add (juce::String (parameterLockFlags[i]));
 
-    juce::ValueTree lockTree (lockTreeType);
-    lockTree.setProperty (lockFlagsProperty, flags, nullptr);
+    juce::ValueTree lockTree (qvl::stateNames::lockTree);
+    lockTree.setProperty (qvl::stateNames::lockFlags, flags, nullptr);
 
     if (copy.isValid())
     {
@@ -126,16 +123,16 @@ void QuorvalisPluginAudioProcessor::setStateInformation (const void* data, int s
 
     auto tree = juce::ValueTree::readFromData (data, (size_t) sizeInBytes);
 
-    if (! tree.hasType (parameterState.state.getType()))
+    if (! tree.hasType (qvl::stateNames::root))
         return;
 
     // The first lock child counts; any other must not stay in the live state either, or the next
     // save would carry a stale list ahead of the real one.
-    const auto lock = tree.getChildWithName (lockTreeType);
-    for (auto extra = lock; extra.isValid(); extra = tree.getChildWithName (lockTreeType))
+    const auto lock = tree.getChildWithName (qvl::stateNames::lockTree);
+    for (auto extra = lock; extra.isValid(); extra = tree.getChildWithName (qvl::stateNames::lockTree))
         tree.removeChild (extra, nullptr);
 
-    if (const auto* list = lock.getProperty (lockFlagsProperty).getArray())
+    if (const auto* list = lock.getProperty (qvl::stateNames::lockFlags).getArray())
     {
         for (int i = 0; i < parameterLockFlags.size(); ++i)
             parameterLockFlags.set (i, i < list->size() ? flagFromVar (list->getReference (i)) : 0);

@@ -1,4 +1,5 @@
 #include "processor/PluginProcessor.h"
+#include "processor/StateNames.h"
 
 #include <vector>
 
@@ -24,7 +25,7 @@ qvl::Presets::Options QuorvalisPluginAudioProcessor::makePresetOptions()
 bool QuorvalisPluginAudioProcessor::applyPresetState (juce::ValueTree tree)
 {
     // The library only hands over checked trees; anything else must not replace a valid state.
-    if (! tree.hasType (parameterState.state.getType()))
+    if (! tree.hasType (qvl::stateNames::root))
         return false;
 
     const auto& parameters = getParameters();

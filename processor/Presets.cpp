@@ -1,5 +1,6 @@
 #include "processor/Presets.h"
 
+#include "processor/StateNames.h"
 #include "processor/UntrustedFile.h"
 
 #include <cmath>
@@ -14,10 +15,6 @@ namespace
     const juce::String factoryCategory ("Factory");
     const juce::String userCategory ("User");
 
-    const juce::Identifier parameterType ("PARAM");
-    const juce::Identifier programPropertiesType ("PROGRAM_PROPERTIES");
-    const juce::Identifier idProperty ("id");
-    const juce::Identifier valueProperty ("value");
 
     // A preset is some tens of kilobytes; anything far larger is not one of ours.
     constexpr juce::int64 maximumPresetFileBytes = 16 * 1024 * 1024;
@@ -66,21 +63,21 @@ namespace
 
         for (const auto& child : tree)
         {
-            if (child.hasType (programPropertiesType))
+            if (child.hasType (stateNames::programProperties))
             {
                 kept.add (child);
                 continue;
             }
 
-            if (! child.hasType (parameterType))
+            if (! child.hasType (stateNames::parameter))
                 continue;
 
-            const auto id = child.getProperty (idProperty).toString();
+            const auto id = child.getProperty (stateNames::id).toString();
 
             if (id.isEmpty() || (processor != nullptr && known.count (id) == 0) || ! seen.insert (id).second)
                 continue;
 
-            if (child.hasProperty (valueProperty) && ! isFiniteNumber (child.getProperty (valueProperty)))
+            if (child.hasProperty (stateNames::value) && ! isFiniteNumber (child.getProperty (stateNames::value)))
                 return false;
 
             kept.add (child);
@@ -239,13 +236,8 @@ juce::ValueTree Presets::readPresetFile (const juce::File& file) const
     if (! tree.isValid())
         return {};
 
-    if (options.getState)
-    {
-        const auto expectedType = options.getState().getType();
-
-        if (expectedType.isValid() && ! tree.hasType (expectedType))
-            return {};
-    }
+    if (! tree.hasType (stateNames::root))
+        return {};
 
     if (! checkAndTidyParameters (tree, options.processor))
         return {};

@@ -1,8 +1,9 @@
 #include "processor/ProgramProperties.h"
 
+#include "processor/StateNames.h"
+
 namespace
 {
-    const juce::Identifier programPropertiesType ("PROGRAM_PROPERTIES");
 
     juce::Identifier macroPropertyName (int k) { return "macro_" + juce::String (k); }
     juce::String macroDefaultName (int k) { return "Macro " + juce::String (k); }
@@ -13,7 +14,7 @@ ProgramProperties::ProgramProperties (juce::ValueTree& state)
 {
     // Listen on the parameter state's own handle so every replaceState reaches valueTreeRedirected.
     state.addListener (this);
-    programPropertiesTree = state.getOrCreateChildWithName (programPropertiesType, nullptr);
+    programPropertiesTree = state.getOrCreateChildWithName (qvl::stateNames::programProperties, nullptr);
 
     for (int k = 1; k <= numMacros; ++k)
     {
@@ -50,12 +51,12 @@ void ProgramProperties::valueTreeChildAdded (juce::ValueTree& parent, juce::Valu
 
 void ProgramProperties::valueTreeRedirected (juce::ValueTree& newState)
 {
-    auto incoming = newState.getOrCreateChildWithName (programPropertiesType, nullptr);
+    auto incoming = newState.getOrCreateChildWithName (qvl::stateNames::programProperties, nullptr);
     newState.removeChild (incoming, nullptr);
 
     // Only the first counts; another left behind would come back on the next restore.
-    for (auto extra = newState.getChildWithName (programPropertiesType); extra.isValid();
-         extra = newState.getChildWithName (programPropertiesType))
+    for (auto extra = newState.getChildWithName (qvl::stateNames::programProperties); extra.isValid();
+         extra = newState.getChildWithName (qvl::stateNames::programProperties))
         newState.removeChild (extra, nullptr);
 
     programPropertiesTree.copyPropertiesAndChildrenFrom (incoming, nullptr);
