@@ -1,6 +1,5 @@
 #include "editor/PluginEditor.h"
 
-#include "processor/StateNames.h"
 #include "processor/Timebase.h"
 
 #if JUCE_LINUX || JUCE_BSD
@@ -102,28 +101,11 @@ void QuorvalisPluginAudioProcessorEditor::randomizeParameters()
 
 void QuorvalisPluginAudioProcessorEditor::resetAllParameters()
 {
-    auto state = processor.copyParameterState();
-
-    // Without their stored values every parameter returns to its default; the program properties
-    // and anything else in the state stay.
-    for (auto child = state.getChildWithName (qvl::stateNames::parameter); child.isValid();
-         child = state.getChildWithName (qvl::stateNames::parameter))
-        state.removeChild (child, nullptr);
-
-    processor.replaceParameterState (state);
-
-    // The state compares values in their own units, so a switch that "Random" left at, say, 0.2
-    // would keep that: it reads as off, but a slot modulating it starts from 0.2, not 0.
-    for (auto* parameter : processor.getParameters())
-        if (parameter->getValue() != parameter->getDefaultValue())
-            parameter->setValueNotifyingHost (parameter->getDefaultValue());
-
-    processor.programProperties.resetNames();
+    processor.resetState();
     macroNameLabels.refresh();
 
     processor.presets.currentPresetFile = juce::File();
     processor.presets.updatePresetName (false);
-    processor.resetParameterLockFlags();
     repaint();
 }
 

@@ -41,7 +41,7 @@ namespace
         fresh.parameterLockFlags.set (129, 3);
         fresh.streamParameters[1].isEnabled->setValueNotifyingHost (1.0f);
         fresh.modulationSlotParameters.getReference (0).target->setValueNotifyingHost (0.5f);
-        fresh.programProperties.macroNames[1]->setValue ("Width", nullptr);
+        fresh.programProperties.setMacroName (1, "Width");
         writeSeed (folder, "edited.state", fresh);
     }
 }

@@ -17,7 +17,7 @@ QuorvalisPluginAudioProcessor::QuorvalisPluginAudioProcessor()
     : juce::AudioProcessor (makeBuses()),
       parameterState (*this, nullptr, qvl::stateNames::root.toString(), createParameterLayout()),
       presets (makePresetOptions()),
-      programProperties (parameterState.state)
+      programProperties (parameterState.state, stateLock)
 {
     for (int i = 0; i < 6; ++i)
         sectionExpanded.add (juce::Value (true));

@@ -54,20 +54,26 @@ public:
     // Clears every lock and marks the 128 routing parameters with bit 0.
     void resetParameterLockFlags();
 
-    // The parameter state's copyState and replaceState, for every caller from any thread: they
-    // also hold the program properties' lock, which the editor holds while it edits a name.
-    juce::ValueTree copyParameterState();
-    void replaceParameterState (const juce::ValueTree& tree);
+    // Hosts save and restore from their own threads while the message thread loads presets and
+    // resets, so each of these is one step under the state lock, with the lock flags and macro
+    // names that belong to it. No handle to the live state tree leaves them.
+
+    // A deep copy of the state with the version properties, and with the lock flags as its last
+    // child when asked for.
+    juce::ValueTree copyStateForSaving (bool withLockFlags);
+
+    // Replaces the state with a preset's tree, keeping locked parameters; true when a locked
+    // parameter kept a value that differs from the preset's.
+    bool applyPresetState (const juce::ValueTree& tree);
+
+    // Every parameter to its default, every lock off, the macro names to their defaults.
+    void resetState();
 
     // Sets the product version on a tree about to be saved.
     static void setVersionProperties (juce::ValueTree tree);
 
     // The preset library's folder and its access to the parameter state.
     qvl::Presets::Options makePresetOptions();
-
-    // Replaces the state with a preset's tree, keeping locked parameters; true when a locked
-    // parameter kept a value that differs from the preset's.
-    bool applyPresetState (juce::ValueTree tree);
 
     //==============================================================================
     // Parameter handles, filled by createParameterLayout.
@@ -94,6 +100,12 @@ public:
 
     juce::HashMap<juce::AudioParameterInt*, const TimebaseRangeTable*> timebaseRanges;
 
+private:
+    // Held around every copy and replacement of the parameter state and every edit of a macro
+    // name; taken before the parameter state's own lock, never after it.
+    juce::CriticalSection stateLock;
+
+public:
     juce::AudioProcessorValueTreeState parameterState;
 
     juce::Array<juce::Value> sectionExpanded;
@@ -152,6 +164,10 @@ private:
     void updateAudioFollower (const juce::AudioBuffer<float>& audio, bool isInput);
     void spawnGrain (size_t stream, int shortestGrain);
     void fillAndPublishSnapshot (int blockSamples);
+
+    // With the state lock held: installs a private deep copy of tree, so the caller's handle never
+    // becomes part of the live state (and the replaced root is freed under the lock).
+    void installState (const juce::ValueTree& tree);
     int getTickLength() const;
 
     static constexpr float controlTicksPerSecond = 350.0f;

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <limits>
+#include <vector>
 
 namespace
 {
@@ -71,38 +72,52 @@ void QuorvalisPluginAudioProcessor::setVersionProperties (juce::ValueTree tree)
     tree.setProperty ("version_patch", 2, nullptr);
 }
 
-// Both hold the parameter state's tree lock only while copying or replacing, and the names' lock
-// around it, so a name typed in the editor never meets a host thread's save or restore.
-juce::ValueTree QuorvalisPluginAudioProcessor::copyParameterState()
+void QuorvalisPluginAudioProcessor::installState (const juce::ValueTree& tree)
 {
-    const juce::ScopedLock names (programProperties.stateLock);
-    return parameterState.copyState();
+    parameterState.replaceState (tree.createCopy());
 }
 
-void QuorvalisPluginAudioProcessor::replaceParameterState (const juce::ValueTree& tree)
+juce::ValueTree QuorvalisPluginAudioProcessor::copyStateForSaving (bool withLockFlags)
 {
-    const juce::ScopedLock names (programProperties.stateLock);
-    parameterState.replaceState (tree);
+    juce::ValueTree copy;
+    std::vector<int> flags;
+
+    {
+        const juce::ScopedLock lock (stateLock);
+        copy = parameterState.copyState(); // flushed values, deep copy
+
+        if (withLockFlags)
+            for (int i = 0; i < parameterLockFlags.size(); ++i)
+                flags.push_back (parameterLockFlags[i]);
+    }
+
+    if (! copy.isValid())
+        return copy;
+
+    setVersionProperties (copy);
+
+    if (withLockFlags)
+    {
+        juce::Array<juce::var> list;
+        for (const int flag : flags)
+            list.add (juce::String (flag));
+
+        juce::ValueTree lockTree (qvl::stateNames::lockTree);
+        lockTree.setProperty (qvl::stateNames::lockFlags, list, nullptr);
+        copy.appendChild (lockTree, nullptr);
+    }
+
+    return copy;
 }
 
 void QuorvalisPluginAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     juce::MemoryOutputStream stream (destData, true);
 
-    auto copy = copyParameterState();
-
-    setVersionProperties (copy);
-
-    juce::Array<juce::var> flags;
-    for (int i = 0; i < parameterLockFlags.size(); ++i)
-        flags.add (juce::String (parameterLockFlags[i]));
-
-    juce::ValueTree lockTree (qvl::stateNames::lockTree);
-    lockTree.setProperty (qvl::stateNames::lockFlags, flags, nullptr);
+    const auto copy = copyStateForSaving (true);
 
     if (copy.isValid())
     {
-        copy.appendChild (lockTree, nullptr);
         copy.writeToStream (stream);
     }
     else
@@ -128,19 +143,28 @@ void QuorvalisPluginAudioProcessor::setStateInformation (const void* data, int s
 
     // The first lock child counts; any other must not stay in the live state either, or the next
     // save would carry a stale list ahead of the real one.
-    const auto lock = tree.getChildWithName (qvl::stateNames::lockTree);
-    for (auto extra = lock; extra.isValid(); extra = tree.getChildWithName (qvl::stateNames::lockTree))
+    const auto lockChild = tree.getChildWithName (qvl::stateNames::lockTree);
+    for (auto extra = lockChild; extra.isValid(); extra = tree.getChildWithName (qvl::stateNames::lockTree))
         tree.removeChild (extra, nullptr);
 
-    if (const auto* list = lock.getProperty (qvl::stateNames::lockFlags).getArray())
-    {
+    std::vector<int> flags;
+    const auto* list = lockChild.getProperty (qvl::stateNames::lockFlags).getArray();
+
+    if (list != nullptr)
         for (int i = 0; i < parameterLockFlags.size(); ++i)
-            parameterLockFlags.set (i, i < list->size() ? flagFromVar (list->getReference (i)) : 0);
-    }
+            flags.push_back (i < list->size() ? flagFromVar (list->getReference (i)) : 0);
 
     removeNonFiniteValues (tree);
 
-    replaceParameterState (tree);
+    {
+        const juce::ScopedLock lock (stateLock);
+
+        if (list != nullptr)
+            for (int i = 0; i < (int) flags.size(); ++i)
+                parameterLockFlags.set (i, flags[(size_t) i]);
+
+        installState (tree);
+    }
 
     changeBroadcaster.sendChangeMessage();
 }

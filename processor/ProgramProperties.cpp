@@ -4,28 +4,26 @@
 
 namespace
 {
-
     juce::Identifier macroPropertyName (int k) { return "macro_" + juce::String (k); }
     juce::String macroDefaultName (int k) { return "Macro " + juce::String (k); }
 }
 
-ProgramProperties::ProgramProperties (juce::ValueTree& state)
-    : stateTree (state)
+ProgramProperties::ProgramProperties (juce::ValueTree& state, juce::CriticalSection& stateLock)
+    : stateTree (state), lock (stateLock)
 {
+    const juce::ScopedLock scope (lock);
+
     // Listen on the parameter state's own handle so every replaceState reaches valueTreeRedirected.
     state.addListener (this);
     programPropertiesTree = state.getOrCreateChildWithName (qvl::stateNames::programProperties, nullptr);
 
     for (int k = 1; k <= numMacros; ++k)
-    {
-        auto* name = macroNames.add (new juce::ValueTreePropertyWithDefault (programPropertiesTree, macroPropertyName (k),
-                                                                              nullptr, macroDefaultName (k)));
-        name->setValue (macroDefaultName (k), nullptr);
-    }
+        programPropertiesTree.setProperty (macroPropertyName (k), macroDefaultName (k), nullptr);
 }
 
 ProgramProperties::~ProgramProperties()
 {
+    const juce::ScopedLock scope (lock);
     stateTree.removeListener (this);
 }
 
@@ -82,7 +80,7 @@ void ProgramProperties::fillEmptyNames()
 
 juce::StringArray ProgramProperties::getMacroNames()
 {
-    const juce::ScopedLock lock (stateLock);
+    const juce::ScopedLock scope (lock);
     juce::StringArray names;
 
     for (int k = 1; k <= numMacros; ++k)
@@ -93,7 +91,7 @@ juce::StringArray ProgramProperties::getMacroNames()
 
 void ProgramProperties::resetNames()
 {
-    const juce::ScopedLock lock (stateLock);
+    const juce::ScopedLock scope (lock);
 
     for (int k = 1; k <= numMacros; ++k)
         programPropertiesTree.setProperty (macroPropertyName (k), macroDefaultName (k), nullptr);
@@ -101,6 +99,9 @@ void ProgramProperties::resetNames()
 
 void ProgramProperties::setMacroName (int index, const juce::String& name)
 {
-    const juce::ScopedLock lock (stateLock);
+    if (! juce::isPositiveAndBelow (index, numMacros))
+        return;
+
+    const juce::ScopedLock scope (lock);
     programPropertiesTree.setProperty (macroPropertyName (index + 1), name, nullptr);
 }

@@ -192,8 +192,8 @@ TEST_F (EditorWindow, RandomSkipsLockedAndRoutingParametersAndResetRestoresDefau
         changed += p->getValue() != p->getDefaultValue() ? 1 : 0;
     EXPECT_GT (changed, 300);
 
-    processor.programProperties.macroNames[1]->setValue ("Wobble", nullptr);
-    processor.programProperties.programPropertiesTree.setProperty ("other", 7, nullptr);
+    processor.programProperties.setMacroName (1, "Wobble");
+    processor.parameterState.state.getChildWithName ("PROGRAM_PROPERTIES").setProperty ("other", 7, nullptr);
     processor.presets.presetName = "Something";
     button ("Reset").triggerClick();
     pumpMessages();
@@ -203,7 +203,7 @@ TEST_F (EditorWindow, RandomSkipsLockedAndRoutingParametersAndResetRestoresDefau
     EXPECT_EQ (processor.parameterLockFlags[param ("buffer_feedback").getParameterIndex()], 0);
     EXPECT_EQ (processor.parameterLockFlags[param ("modulation_3_target").getParameterIndex()], 1);
     EXPECT_EQ (knob ("modulator_macro_2").nameLabel.getText(), "Macro 2");
-    EXPECT_EQ ((int) processor.programProperties.programPropertiesTree["other"], 7);
+    EXPECT_EQ ((int) processor.parameterState.state.getChildWithName ("PROGRAM_PROPERTIES")["other"], 7);
     EXPECT_EQ (processor.presets.presetName.toString(), " ");
 }
 
@@ -320,7 +320,7 @@ TEST_F (EditorWindow, RevealPassesThePathWithoutAShell)
 TEST_F (EditorWindow, MacroNamesReachTheLabelsOnTheMessageThreadAndTypedNamesTheState)
 {
     auto& label = knob ("modulator_macro_2").nameLabel;
-    const auto stored = [this] { return processor.programProperties.programPropertiesTree["macro_2"].toString(); };
+    const auto stored = [this] { return processor.programProperties.getMacroNames()[1]; };
     const auto type = [&label] (const juce::String& text)
     {
         label.showEditor();

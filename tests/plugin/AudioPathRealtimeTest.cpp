@@ -369,7 +369,7 @@ TEST (AudioPathThreads, HostThreadsRestoreAndPrepareWhileTheEditorPaints)
     std::array<juce::MemoryBlock, 2> states;
     for (size_t i = 0; i < states.size(); ++i)
     {
-        p.programProperties.macroNames[0]->setValue ("Name " + juce::String ((int) i), nullptr);
+        p.programProperties.setMacroName (0, "Name " + juce::String ((int) i));
         p.getStateInformation (states[i]);
     }
 
@@ -453,8 +453,106 @@ TEST (AudioPathThreads, HostThreadsRestoreAndPrepareWhileTheEditorPaints)
 
     // The last restore wins, in the state and in a newly opened editor.
     const auto last = "Name " + juce::String ((restores.load() - 1) % 2);
-    EXPECT_EQ (p.programProperties.macroNames[0]->get().toString(), last);
+    EXPECT_EQ (p.programProperties.getMacroNames()[0], last);
     EditorPtr reopened (p.createEditorIfNeeded());
     auto& macro = *dynamic_cast<QuorvalisPluginAudioProcessorEditor&> (*reopened).knobsByParameter[p.macroParameters[0]->getParameterIndex()];
     EXPECT_TRUE (qvl::test::pumpMessagesUntil ([&] { return macro.nameLabel.getText() == last; })) << macro.nameLabel.getText();
+}
+
+// What a host and a musician do at once: two host threads save and restore the state in turn
+// while the message thread loads presets, takes MIDI preset changes and presses "Reset", with the
+// editor open and audio running. Under the sanitizers this must stay silent; every save must
+// still be a whole state.
+TEST (AudioPathThreads, PresetsAndResetWhileHostThreadsSaveAndRestore)
+{
+    QuorvalisPluginAudioProcessor p;
+    prepare (p, 48000.0, 256);
+    ScopedPresetFolder folder (p.presets);
+    const auto presets = makeNumberedPresets (p, 4);
+    ASSERT_EQ (presets.size(), 4);
+
+    std::array<juce::MemoryBlock, 2> states;
+    for (size_t i = 0; i < states.size(); ++i)
+    {
+        p.programProperties.setMacroName (0, "Host " + juce::String ((int) i));
+        p.parameterLockFlags.set (3, (int) i * 2);
+        p.getStateInformation (states[i]);
+    }
+
+    EditorPtr editor (p.createEditorIfNeeded());
+    auto* window = dynamic_cast<QuorvalisPluginAudioProcessorEditor*> (editor.get());
+    ASSERT_NE (window, nullptr);
+
+    std::atomic<bool> stop { false };
+    std::atomic<int> blocks { 0 }, restores { 0 }, badSaves { 0 };
+
+    std::thread audio ([&]
+    {
+        juce::AudioBuffer<float> block (2, 256);
+        juce::MidiBuffer midi;
+        for (juce::int64 position = 0; ! stop.load(); position += 256, ++blocks)
+        {
+            midi.clear();
+            if (blocks % 8 == 0)
+                midi.addEvent (juce::MidiMessage::controllerEvent (1, 102, (blocks / 8) % 4), 0);
+            fill (block, position, sine);
+            p.processBlock (block, midi);
+        }
+    });
+
+    const auto host = [&] (size_t first)
+    {
+        for (size_t i = first; ! stop.load(); ++i, ++restores)
+        {
+            juce::MemoryBlock saved;
+            p.getStateInformation (saved);
+            const auto tree = juce::ValueTree::readFromData (saved.getData(), saved.getSize());
+            const auto* flags = tree.getChildWithName ("PARAMETER_LOCK").getProperty ("parameter_lock_flags").getArray();
+            if (! tree.hasType ("PARAMETERS") || flags == nullptr || flags->size() != p.parameterLockFlags.size()
+                || tree.getChildWithName ("PROGRAM_PROPERTIES").getNumProperties() != 4)
+                ++badSaves;
+
+            p.setStateInformation (states[i % 2].getData(), (int) states[i % 2].getSize());
+        }
+    };
+
+    std::thread hostA (host, 0), hostB (host, 1);
+
+    int rounds = 0, midiLoads = 0, resets = 0;
+    const bool done = waitFor ([&]
+    {
+        window->timerCallback();
+        window->display->createComponentSnapshot (window->display->getLocalBounds());
+
+        p.presets.loadPreset (presets.getReference (rounds % presets.size()).file);
+
+        if (p.presets.pendingPresetIndex.load() >= 0)
+            ++midiLoads;
+        p.presets.timerCallback();
+
+        if (rounds % 5 == 4)
+        {
+            window->resetAllParameters();
+            ++resets;
+        }
+
+        pumpMessages (1);
+        ++rounds;
+        return rounds >= 60 && midiLoads >= 10 && resets >= 10 && restores >= 100 && blocks >= 200;
+    }, 120000);
+
+    stop = true;
+    for (auto* thread : { &audio, &hostA, &hostB })
+        thread->join();
+
+    EXPECT_TRUE (done) << rounds << " rounds, " << midiLoads << " MIDI loads, " << restores.load() << " restores, "
+                       << blocks.load() << " blocks";
+    EXPECT_EQ (badSaves.load(), 0);
+
+    // Still whole and working afterwards.
+    editor.reset();
+    p.setStateInformation (states[1].getData(), (int) states[1].getSize());
+    EXPECT_EQ (p.programProperties.getMacroNames()[0], "Host 1");
+    EXPECT_EQ (p.parameterLockFlags[3], 2);
+    EXPECT_TRUE (allFinite (run (p, 4096, 256)));
 }

@@ -157,7 +157,7 @@ TEST_F (ProcessorPresetTest, HostSaveAfterLoadingHoldsThePresetAndTheUntouchedLo
     setRealValue (processor, "stream_3_grain_pitch", 7.0f);
     setRealValue (processor, "grain_count_limit", 250.0f);
     setRealValue (processor, "freeze", 1.0f);
-    processor.programProperties.macroNames[1]->setValue ("Wobble", nullptr);
+    processor.programProperties.setMacroName (1, "Wobble");
     lockParameter (processor, "gain_db_dry"); // locked, and the preset agrees with it
     presets.savePreset ("Round Trip");
 
@@ -182,7 +182,7 @@ TEST_F (ProcessorPresetTest, HostSaveAfterLoadingHoldsThePresetAndTheUntouchedLo
     setRealValue (processor, "grain_count_limit", 12.0f);
     setRealValue (processor, "freeze", 0.0f);
     setRealValue (processor, "stream_2_position", 0.75f);
-    processor.programProperties.macroNames[1]->setValue ("Other", nullptr);
+    processor.programProperties.setMacroName (1, "Other");
     processor.parameterLockFlags.set (300, processor.parameterLockFlags[300] | 2);
     const auto flagsBefore = processor.parameterLockFlags;
 

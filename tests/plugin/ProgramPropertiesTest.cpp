@@ -20,28 +20,30 @@ namespace
         return state;
     }
 
-    juce::String name (const ProgramProperties& properties, int n)
+    juce::ValueTree nodeOf (const juce::ValueTree& state)
     {
-        return properties.programPropertiesTree.getProperty ("macro_" + juce::String (n)).toString();
+        return state.getChildWithName ("PROGRAM_PROPERTIES");
     }
+
+    juce::String name (ProgramProperties& properties, int n)
+    {
+        return properties.getMacroNames()[n - 1];
+    }
+
+    juce::CriticalSection stateLock;
 }
 
 TEST (ProgramPropertiesNode, ConstructionAppendsTheNodeWithDefaultNames)
 {
     auto state = makeState (3);
-    ProgramProperties properties (state);
+    ProgramProperties properties (state, stateLock);
 
     ASSERT_EQ (state.getNumChildren(), 4);
-    EXPECT_EQ (state.getChild (3), properties.programPropertiesTree);
-    EXPECT_TRUE (properties.programPropertiesTree.hasType ("PROGRAM_PROPERTIES"));
-    EXPECT_EQ (properties.programPropertiesTree.getNumProperties(), 4);
+    EXPECT_TRUE (state.getChild (3).hasType ("PROGRAM_PROPERTIES"));
+    EXPECT_EQ (state.getChild (3).getNumProperties(), 4);
 
-    ASSERT_EQ (properties.macroNames.size(), 4);
     for (int n = 1; n <= 4; ++n)
-    {
         EXPECT_EQ (name (properties, n), "Macro " + juce::String (n));
-        EXPECT_EQ (properties.macroNames[n - 1]->getDefault().toString(), "Macro " + juce::String (n));
-    }
 }
 
 TEST (ProgramPropertiesNode, ConstructionTakesOverAnExistingNodeAndResetsItsNames)
@@ -51,9 +53,9 @@ TEST (ProgramPropertiesNode, ConstructionTakesOverAnExistingNodeAndResetsItsName
     existing.setProperty ("macro_1", "Old", nullptr);
     state.appendChild (existing, nullptr);
 
-    ProgramProperties properties (state);
+    ProgramProperties properties (state, stateLock);
 
-    EXPECT_EQ (properties.programPropertiesTree, existing);
+    EXPECT_EQ (nodeOf (state), existing);
     EXPECT_EQ (state.getNumChildren(), 3);
     EXPECT_EQ (name (properties, 1), "Macro 1");
 }
@@ -62,8 +64,8 @@ TEST (ProgramPropertiesNode, RedirectMovesTheSameNodeIntoTheNewTree)
 {
     auto state = makeState (2);
     const auto previous = state;
-    ProgramProperties properties (state);
-    const auto node = properties.programPropertiesTree;
+    ProgramProperties properties (state, stateLock);
+    const auto node = nodeOf (state);
 
     auto incoming = makeState (5);
     juce::ValueTree names ("PROGRAM_PROPERTIES");
@@ -75,7 +77,6 @@ TEST (ProgramPropertiesNode, RedirectMovesTheSameNodeIntoTheNewTree)
 
     state = incoming;
 
-    EXPECT_EQ (properties.programPropertiesTree, node);
     EXPECT_EQ (node.getParent(), incoming);
     EXPECT_EQ (incoming.getNumChildren(), 6); // the five "PARAM" children and the node, last
     EXPECT_EQ (incoming.getChild (5), node);
@@ -95,25 +96,26 @@ TEST (ProgramPropertiesNode, RedirectMovesTheSameNodeIntoTheNewTree)
 TEST (ProgramPropertiesNode, ChildrenAddedLaterGoBeforeTheNode)
 {
     auto state = makeState (2);
-    ProgramProperties properties (state);
+    ProgramProperties properties (state, stateLock);
+    auto node = nodeOf (state);
 
     state.appendChild (juce::ValueTree ("PARAM"), nullptr);
     state.appendChild (juce::ValueTree ("PARAM"), nullptr);
 
     ASSERT_EQ (state.getNumChildren(), 5);
-    EXPECT_EQ (state.getChild (4), properties.programPropertiesTree);
+    EXPECT_EQ (state.getChild (4), node);
 
     // Children of the node itself stay where they are put.
-    properties.programPropertiesTree.appendChild (juce::ValueTree ("NOTE"), nullptr);
-    EXPECT_EQ (state.getChild (4), properties.programPropertiesTree);
-    EXPECT_EQ (properties.programPropertiesTree.getNumChildren(), 1);
+    node.appendChild (juce::ValueTree ("NOTE"), nullptr);
+    EXPECT_EQ (state.getChild (4), node);
+    EXPECT_EQ (node.getNumChildren(), 1);
 }
 
 TEST (ProgramPropertiesNode, BlankNamesAreFilledWhenTheNodeChanges)
 {
     auto state = makeState (1);
-    ProgramProperties properties (state);
-    auto& node = properties.programPropertiesTree;
+    ProgramProperties properties (state, stateLock);
+    auto node = nodeOf (state);
 
     node.setProperty ("macro_2", " \t", nullptr);
     EXPECT_EQ (name (properties, 2), "Macro 2");
@@ -121,7 +123,6 @@ TEST (ProgramPropertiesNode, BlankNamesAreFilledWhenTheNodeChanges)
     // Removing a name does not refill it...
     node.removeProperty ("macro_4", nullptr);
     EXPECT_FALSE (node.hasProperty ("macro_4"));
-    EXPECT_EQ (properties.macroNames[3]->get().toString(), "Macro 4");
 
     // ...but the next change of any property on the node does.
     node.setProperty ("colour", "red", nullptr);
@@ -136,8 +137,8 @@ TEST (ProgramPropertiesNode, BlankNamesAreFilledWhenTheNodeChanges)
 TEST (ProgramPropertiesNode, DestroyedPropertiesStopListening)
 {
     auto state = makeState (1);
-    auto properties = std::make_unique<ProgramProperties> (state);
-    const auto node = properties->programPropertiesTree;
+    auto properties = std::make_unique<ProgramProperties> (state, stateLock);
+    const auto node = nodeOf (state);
     properties.reset();
 
     auto incoming = makeState (2);

@@ -85,12 +85,18 @@ namespace
 
     juce::String macroName (Processor& processor, int n)
     {
-        return processor.programProperties.programPropertiesTree.getProperty ("macro_" + juce::String (n)).toString();
+        return processor.programProperties.getMacroNames()[n - 1];
     }
 
     void setMacroName (Processor& processor, int n, const juce::String& name)
     {
-        processor.programProperties.macroNames[n - 1]->setValue (name, nullptr);
+        processor.programProperties.setMacroName (n - 1, name);
+    }
+
+    // The live node; only for tests that run on one thread.
+    juce::ValueTree macroNode (Processor& processor)
+    {
+        return processor.parameterState.state.getChildWithName ("PROGRAM_PROPERTIES");
     }
 
     juce::ValueTree findParam (const juce::ValueTree& tree, const juce::String& id)
@@ -168,7 +174,7 @@ namespace
         EXPECT_TRUE (live.hasType ("PARAMETERS"));
         EXPECT_FALSE (live.getChildWithName ("PARAMETER_LOCK").isValid());
         ASSERT_GT (live.getNumChildren(), 0);
-        EXPECT_EQ (live.getChild (live.getNumChildren() - 1), processor.programProperties.programPropertiesTree);
+        EXPECT_TRUE (live.getChild (live.getNumChildren() - 1).hasType ("PROGRAM_PROPERTIES"));
 
         for (int n = 1; n <= 4; ++n)
             EXPECT_TRUE (macroName (processor, n).trim().isNotEmpty()) << "macro " << n;
@@ -352,7 +358,6 @@ TEST (HostStateRoundTrip, AllParametersLockFlagsAndMacroNamesComeBack)
     EXPECT_EQ (macroName (target, 2), " Depth "); // non-blank names are stored as typed
     EXPECT_EQ (macroName (target, 3), juce::String (juce::CharPointer_UTF8 ("Gr\xc3\xb6\xc3\x9f" "e \xe2\x9c\x93")));
     EXPECT_EQ (macroName (target, 4), "Macro 4");
-    EXPECT_EQ (target.programProperties.macroNames[0]->get().toString(), "Wobble");
 
     // A second trip through the restored processor changes nothing.
     EXPECT_TRUE (saveChunk (target) == saveChunk (source));
@@ -454,7 +459,7 @@ TEST (HostStateRoundTrip, MissingParametersTakeDefaultsAndMacroNamesStayLast)
     // The parameter state adds the missing "PARAM" children; the macro names still come last.
     const auto& live = processor.parameterState.state;
     EXPECT_EQ (countChildren (live, "PARAM"), numParameters);
-    EXPECT_EQ (live.getChild (live.getNumChildren() - 1), processor.programProperties.programPropertiesTree);
+    EXPECT_TRUE (live.getChild (live.getNumChildren() - 1).hasType ("PROGRAM_PROPERTIES"));
     expectValidState (processor);
 }
 
@@ -477,7 +482,7 @@ TEST (HostStateRoundTrip, RestoredLiveStateHasVersionNoLockAndMacroNamesLast)
     EXPECT_EQ (countChildren (live, "PARAMETER_LOCK"), 0);
     EXPECT_EQ (countChildren (live, "PROGRAM_PROPERTIES"), 1);
     EXPECT_EQ (countChildren (live, "PARAM"), numParameters);
-    EXPECT_EQ (live.getChild (live.getNumChildren() - 1), target.programProperties.programPropertiesTree);
+    EXPECT_TRUE (live.getChild (live.getNumChildren() - 1).hasType ("PROGRAM_PROPERTIES"));
 
     const auto next = savedTree (target);
     const int count = next.getNumChildren();
@@ -692,7 +697,7 @@ TEST (HostStateMacroNames, TreeWithoutProgramPropertiesRestoresDefaultsAtTheEnd)
 
     Processor processor;
     customise (processor);
-    const auto node = processor.programProperties.programPropertiesTree;
+    const auto node = macroNode (processor);
 
     restore (processor, tree);
 
@@ -702,7 +707,6 @@ TEST (HostStateMacroNames, TreeWithoutProgramPropertiesRestoresDefaultsAtTheEnd)
     const auto& live = processor.parameterState.state;
     EXPECT_EQ (countChildren (live, "PROGRAM_PROPERTIES"), 1);
     EXPECT_EQ (live.getChild (live.getNumChildren() - 1), node);
-    EXPECT_EQ (processor.programProperties.programPropertiesTree, node);
 }
 
 TEST (HostStateMacroNames, MissingOrBlankNameFallsBackToItsDefault)
@@ -732,7 +736,6 @@ TEST (HostStateMacroNames, MissingOrBlankNameFallsBackToItsDefault)
         EXPECT_EQ (macroName (processor, 2), "Macro 2");
         EXPECT_EQ (macroName (processor, 3), " x ");
         EXPECT_EQ (macroName (processor, 4), "Delta");
-        EXPECT_EQ (processor.programProperties.macroNames[1]->get().toString(), "Macro 2");
     }
 }
 
@@ -746,38 +749,33 @@ TEST (HostStateMacroNames, EmptyNameTurnsIntoTheDefaultAtOnce)
     setMacroName (processor, 3, "");
     EXPECT_EQ (macroName (processor, 3), "Macro 3");
 
-    // The editor's label writes through a bound value.
-    auto label = processor.programProperties.macroNames[0]->getPropertyAsValue();
-    label = "   ";
+    setMacroName (processor, 1, "   ");
     EXPECT_EQ (macroName (processor, 1), "Macro 1");
-    EXPECT_EQ (label.toString(), "Macro 1");
 
-    label = "Named";
+    setMacroName (processor, 1, "Named");
     EXPECT_EQ (macroName (processor, 1), "Named");
 }
 
-TEST (HostStateMacroNames, BoundValueFollowsEveryRestore)
+TEST (HostStateMacroNames, NamesAndTheirNodeFollowEveryRestore)
 {
     Processor processor;
-    const auto node = processor.programProperties.programPropertiesTree;
-    auto label = processor.programProperties.macroNames[1]->getPropertyAsValue();
+    const auto node = macroNode (processor);
 
     Processor first;
     setMacroName (first, 2, "Width");
     restore (processor, saveChunk (first));
-    EXPECT_EQ (label.toString(), "Width");
+    EXPECT_EQ (macroName (processor, 2), "Width");
 
     Processor second;
     setMacroName (second, 2, "Height");
     restore (processor, saveChunk (second));
-    EXPECT_EQ (label.toString(), "Height");
+    EXPECT_EQ (macroName (processor, 2), "Height");
 
     Processor plain;
     restore (processor, saveChunk (plain));
-    EXPECT_EQ (label.toString(), "Macro 2");
+    EXPECT_EQ (macroName (processor, 2), "Macro 2");
 
-    EXPECT_EQ (processor.programProperties.programPropertiesTree, node);
-    EXPECT_EQ (processor.parameterState.state.getChildWithName ("PROGRAM_PROPERTIES"), node);
+    EXPECT_EQ (macroNode (processor), node);
 }
 
 TEST (HostStateMacroNames, SecondProgramPropertiesChildDoesNotOutliveTheRestore)
@@ -1363,14 +1361,14 @@ TEST (HostStateRegressions, EveryStoredFuzzInputLeavesAValidState)
         for (auto* p : processor.getParameters())
             values.push_back (p->getValue());
         const auto flags = processor.parameterLockFlags;
-        const auto names = processor.programProperties.programPropertiesTree.createCopy();
+        const auto names = macroNode (processor).createCopy();
 
         restore (processor, input);
 
         for (auto* p : processor.getParameters())
             EXPECT_EQ (p->getValue(), values[(size_t) p->getParameterIndex()]) << "parameter " << p->getParameterIndex();
         EXPECT_EQ (processor.parameterLockFlags, flags);
-        EXPECT_TRUE (processor.programProperties.programPropertiesTree.isEquivalentTo (names));
+        EXPECT_TRUE (macroNode (processor).isEquivalentTo (names));
     }
 }
 #endif
