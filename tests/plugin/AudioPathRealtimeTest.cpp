@@ -538,7 +538,7 @@ TEST (AudioPathThreads, PresetsAndResetWhileHostThreadsSaveAndRestore)
 
         pumpMessages (1);
         ++rounds;
-        return rounds >= 60 && midiLoads >= 10 && resets >= 10 && restores >= 100 && blocks >= 200;
+        return rounds >= 40 && midiLoads >= 8 && resets >= 8 && restores >= 100 && blocks >= 200;
     }, 120000);
 
     stop = true;
