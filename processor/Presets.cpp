@@ -133,11 +133,6 @@ namespace
     constexpr int maximumFileNameBytes = 255;
     constexpr int temporaryFileExtraBytes = 1 + 5 + 8;
 
-    int utf8Bytes (const juce::String& text)
-    {
-        return (int) text.getNumBytesAsUTF8();
-    }
-
     // Like the framework's replaceWithText (same text, same hidden temporary file moved over the
     // target), but a write that fails part way, on a full disk say, is noticed.
     bool replaceWithTextChecked (const juce::File& file, const juce::String& text)

@@ -1,11 +1,7 @@
 #include "editor/components/PresetBrowserComponent.h"
 
 #include "editor/components/ListBoxComponent.h"
-
-#if ! JUCE_WINDOWS
- #include <sys/stat.h>
- #include <cstdlib>
-#endif
+#include "processor/UntrustedFile.h"
 
 namespace qvl
 {
@@ -43,42 +39,6 @@ namespace
         return container.addOwnedItem (std::make_unique<ComponentType> (std::forward<Args> (args)...), width);
     }
 
-   #if ! JUCE_WINDOWS
-    // The path with every symbolic link resolved; an empty File when it does not exist.
-    juce::File resolvedPath (const juce::File& file)
-    {
-        char* resolved = ::realpath (file.getFullPathName().toRawUTF8(), nullptr);
-
-        if (resolved == nullptr)
-            return {};
-
-        const juce::File result (juce::String::fromUTF8 (resolved));
-        std::free (resolved);
-        return result;
-    }
-   #endif
-
-    // Only a plain file whose folder really lies in the preset folder may be deleted: never the
-    // folder itself, a sub-folder, a link, or anything a linked folder leads to outside.
-    bool isRegularFileInside (const juce::File& file, const juce::File& folder)
-    {
-        if (file.getFullPathName().isEmpty() || folder.getFullPathName().isEmpty())
-            return false;
-
-       #if JUCE_WINDOWS
-        return file.existsAsFile() && ! file.isSymbolicLink() && file.isAChildOf (folder);
-       #else
-        struct stat info;
-
-        if (::lstat (file.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
-            return false;
-
-        const auto parent = resolvedPath (file.getParentDirectory());
-        const auto root = resolvedPath (folder);
-
-        return parent != juce::File() && root != juce::File() && (parent == root || parent.isAChildOf (root));
-       #endif
-    }
 }
 
 PresetBrowserComponent::PresetBrowserComponent (Presets& presetsToUse)
@@ -94,8 +54,14 @@ PresetBrowserComponent::~PresetBrowserComponent()
 
 juce::File PresetBrowserComponent::getDeletableCurrentPreset() const
 {
+    // Only what could be listed as a preset: never a folder, a link (the file it leads to may
+    // lie anywhere) or any other kind of file. A "User" folder linked in from another disk
+    // holds presets like any other.
     const auto current = presets.getCurrentPresetFile().file;
-    return isRegularFileInside (current, presets.getOptions().folder) ? current : juce::File();
+    const auto& options = presets.getOptions();
+    const bool isPreset = current.getFileName().matchesWildcard ("*." + options.extension, ! juce::File::areFileNamesCaseSensitive());
+
+    return isPreset && isPlainFileUnder (current, options.folder) ? current : juce::File();
 }
 
 void PresetBrowserComponent::setMode (juce::Rectangle<int> area, int newMode, float scale)

@@ -230,18 +230,21 @@ TEST_F (PresetBrowser, SavingAnExistingNameAsksFirst)
     EXPECT_EQ (processor.presets.presetName.toString(), "Preset 1 ");
 }
 
-TEST_F (PresetBrowser, DeletesOnlyARegularFileInsideThePresetFolder)
+TEST_F (PresetBrowser, DeletesOnlyAPlainPresetFileBelowThePresetFolder)
 {
     const auto preset = makeNumberedPresets (processor, 1)[0].file;
     const auto outside = testHomeFolder().getChildFile ("outside/Keep.quorvalis");
+    const auto notes = folder.folder.getChildFile ("User/notes.txt");
+    const auto beside = folder.folder.getSiblingFile ("Beside.quorvalis");
     const auto link = folder.folder.getChildFile ("User/Link.quorvalis");
     const auto linkedFolder = folder.folder.getChildFile ("Linked");
-    ASSERT_TRUE (outside.create().wasOk());
+    ASSERT_TRUE (outside.create().wasOk() && notes.create().wasOk() && beside.create().wasOk());
     ASSERT_TRUE (outside.createSymbolicLink (link, true));
     ASSERT_TRUE (outside.getParentDirectory().createSymbolicLink (linkedFolder, true));
 
-    const juce::File refused[] = { juce::File(), folder.folder, folder.folder.getChildFile ("User"), outside, link,
-                                   linkedFolder.getChildFile ("Keep.quorvalis"), preset.getSiblingFile ("Gone.quorvalis") };
+    const juce::File refused[] = { juce::File(), folder.folder, folder.folder.getChildFile ("User"), outside, link, notes,
+                                   juce::File (folder.folder.getFullPathName() + "/User/../../Beside.quorvalis"),
+                                   preset.getSiblingFile ("Gone.quorvalis") };
 
     for (const auto& target : refused)
     {
@@ -255,7 +258,7 @@ TEST_F (PresetBrowser, DeletesOnlyARegularFileInsideThePresetFolder)
         processor.presets.currentPresetFile = target; // changed while the dialog is open
         button ("Delete").onClick();
         EXPECT_FALSE (isOpen());
-        EXPECT_TRUE (outside.existsAsFile() && link.existsAsFile() && preset.existsAsFile()
+        EXPECT_TRUE (outside.existsAsFile() && link.existsAsFile() && preset.existsAsFile() && notes.existsAsFile() && beside.existsAsFile()
                      && folder.folder.getChildFile ("User").isDirectory()) << target.getFullPathName();
     }
 
@@ -267,6 +270,13 @@ TEST_F (PresetBrowser, DeletesOnlyARegularFileInsideThePresetFolder)
     EXPECT_EQ (processor.presets.currentPresetFile, juce::File());
     EXPECT_EQ (processor.presets.presetName.toString(), " ");
     EXPECT_FALSE (isOpen());
+
+    // A preset in a folder linked in from elsewhere is deleted like any other, not the link.
+    processor.presets.currentPresetFile = linkedFolder.getChildFile ("Keep.quorvalis");
+    open (2);
+    button ("Delete").onClick();
+    EXPECT_FALSE (outside.exists());
+    EXPECT_TRUE (linkedFolder.isDirectory());
 }
 
 TEST_F (PresetBrowser, PaintsACentredPanelOnTheVeil)
