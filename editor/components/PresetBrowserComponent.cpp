@@ -22,6 +22,7 @@ namespace
     constexpr float panelCornerSize = 4.0f;
 
     const juce::String nameTooLongMessage ("The name is too long: no more characters fit.");
+    const juce::String incompleteListMessage ("Some presets are not shown: this folder holds too many files.");
 
     Container::Options dialogColumn()
     {
@@ -113,33 +114,40 @@ void PresetBrowserComponent::close()
 
 void PresetBrowserComponent::buildList (juce::Rectangle<int> area, float scale)
 {
-    auto categories = std::make_unique<ListBoxComponent>();
-    auto presetList = std::make_unique<ListBoxComponent>();
-    auto* presetRows = presetList.get();
-
-    for (const auto& category : presets.getCategories())
-    {
-        categories->addItem (category, [this, presetRows, category]
-        {
-            presetRows->clearItems();
-
-            for (const auto& entry : presets.getPresets (category))
-            {
-                const auto file = entry.file;
-                presetRows->addItem (entry.name, [this, file] { presets.loadPreset (file); });
-            }
-        });
-    }
-
-    auto* categoryRows = categories.get();
-    categoryRows->selectRow (0);
-
     const auto listScale = scale > 0.0f ? (double) scale : 1.0;
     const int height = juce::jmin (maximumListHeight, (int) (area.getHeight() * (listHeightShare / listScale)));
 
     auto* row = content->addContainer ({ false, panelSpacing, dialogItemWidth, height, 0, 0, 0, 0 });
-    row->addOwnedItem (std::move (categories), categoryListWidth);
-    row->addOwnedItem (std::move (presetList), presetListWidth);
+    auto* categories = row->addOwnedItem (std::make_unique<ListBoxComponent>(), categoryListWidth);
+    auto* presetRows = row->addOwnedItem (std::make_unique<ListBoxComponent>(), presetListWidth);
+
+    // Shown only under a list that a bound cut short.
+    auto* notice = content->addOwnedItem (std::make_unique<juce::Label> (juce::String(), incompleteListMessage),
+                                          categoryListWidth + panelSpacing + presetListWidth, dialogItemHeight);
+    notice->setVisible (false);
+
+    for (const auto& category : presets.getCategories())
+    {
+        categories->addItem (category, [this, presetRows, notice, category]
+        {
+            presetRows->clearItems();
+            const auto listing = presets.getPresetListing (category);
+
+            for (const auto& entry : listing.entries)
+            {
+                const auto file = entry.file;
+                presetRows->addItem (entry.name, [this, file] { presets.loadPreset (file); });
+            }
+
+            if (notice->isVisible() == listing.isComplete)
+            {
+                notice->setVisible (! listing.isComplete);
+                resized();
+            }
+        });
+    }
+
+    categories->selectRow (0);
 }
 
 void PresetBrowserComponent::buildSaveDialog()

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace
@@ -142,63 +144,106 @@ TEST_F (PresetLibraryTest, ListsPresetsRecursivelyWithNamesWithoutExtension)
 {
     writePreset ("Factory/Bass/Deep.quorvalis");
     writePreset ("Factory/Lush Pad.B.quorvalis");
-    writePreset ("Factory/.quorvalis");
+    writePreset ("Factory/.quorvalis");     // hidden
     writePreset ("Factory/readme.txt");
     writePreset ("User/Mine.quorvalis");
     writePreset ("Top.quorvalis");
 
     EXPECT_EQ (namesOf (library().getPresets ("Factory")),
-               (std::vector<juce::String> { ".quorvalis", "Deep", "Lush Pad.B" }));
+               (std::vector<juce::String> { "Deep", "Lush Pad.B" }));
     EXPECT_EQ (namesOf (library().getPresets ("User")), std::vector<juce::String> { "Mine" });
     EXPECT_EQ (namesOf (library().getPresets ("[All]")),
-               (std::vector<juce::String> { ".quorvalis", "Deep", "Lush Pad.B", "Mine", "Top" }));
+               (std::vector<juce::String> { "Deep", "Lush Pad.B", "Mine", "Top" }));
     EXPECT_TRUE (library().getPresets ("Missing").isEmpty());
 
     for (const auto& entry : library().getPresets ("Factory"))
         EXPECT_TRUE (entry.file.isAChildOf (folder.getChildFile ("Factory")));
 }
 
-// Links to folders are not followed (a link to "/" would walk the whole file system), and the walk
-// is bounded in depth and in entries, for the browser and for every MIDI preset change alike.
-TEST_F (PresetLibraryTest, ListingFollowsNoFolderLinkAndStaysWithinItsBounds)
+// Links are followed, each real folder is walked once per listing, and the walk is bounded in
+// depth and in entries per category, for the browser and for every MIDI preset change alike. A
+// listing that a bound cut says so.
+TEST_F (PresetLibraryTest, ListingFollowsLinksOnceAndWithinItsBounds)
 {
+    listingEntries = 50;
     const auto outside = root.getChildFile ("outside");
     const auto far = outside.getChildFile ("Far.quorvalis");
-    ASSERT_TRUE (outside.createDirectory().wasOk());
-    ASSERT_TRUE (far.replaceWithText (presetTree (1.0f).toXmlString()));
-    writePreset ("User/Mine.quorvalis");
-    ASSERT_TRUE (outside.createSymbolicLink (folder.getChildFile ("Linked"), true));
-    ASSERT_TRUE (outside.createSymbolicLink (folder.getChildFile ("User/Linked"), true));
-    ASSERT_TRUE (far.createSymbolicLink (folder.getChildFile ("User/Alias.quorvalis"), true)); // a link to a file counts
+
+    const auto link = [this] (const juce::File& target, const juce::String& at)
+    {
+        ASSERT_TRUE (folder.getChildFile (at).getParentDirectory().createDirectory().wasOk());
+        ASSERT_TRUE (target.createSymbolicLink (folder.getChildFile (at), true));
+    };
+
+    const auto crowd = [&] (const juce::String& category, int count)   // links to one file are cheap presets
+    {
+        for (int i = 0; i < count; ++i)
+            link (far, category + "/P" + juce::String (i) + ".quorvalis");
+    };
 
     juce::String deepest ("Deep");
-    for (int depth = 1; depth < qvl::Presets::maximumListingDepth; ++depth)
+    for (int depth = 0; depth < qvl::Presets::maximumListingDepth; ++depth)
         deepest << "/d";
-    writePreset (deepest + "/Bottom.quorvalis");
-    writePreset (deepest + "/d/Below.quorvalis");
 
-    auto categories = library().getCategories();
-    categories.sort (false);
-    EXPECT_EQ (categories.joinIntoString ("|"), "Deep|User|[All]");
-    EXPECT_EQ (namesOf (library().getPresets ("[All]")), (std::vector<juce::String> { "Alias", "Bottom", "Mine" }));
-    EXPECT_TRUE (library().getPresets ("Linked").isEmpty());
+    struct Case
+    {
+        const char* what;
+        std::function<void()> plant;
+        const char* category;
+        juce::StringArray listed;     // among the names
+        int least, most;              // how many entries
+        bool complete;
+    };
 
-    // More entries than one listing looks at: the list stops there, and a MIDI index beyond it
-    // loads nothing although a preset lies there.
-    presets.reset();
-    listingEntries = 50;
-    const auto crowd = folder.getChildFile ("Crowd");
-    ASSERT_TRUE (crowd.createDirectory().wasOk());
-    const int total = listingEntries + 20;
+    const Case cases[] = {
+        { "a \"User\" linked in from elsewhere", [&] { link (outside, "User"); }, "[All]", { "Far" }, 1, 1, true },
+        { "the linked \"User\" on its own", [&] { link (outside, "User"); }, "User", { "Far" }, 1, 1, true },
+        { "a link to a preset file", [&] { link (far, "User/Alias.quorvalis"); }, "[All]", { "Alias" }, 1, 1, true },
+        { "loops back to the folder and to the category",
+          [&] { writePreset ("User/Mine.quorvalis"); link (folder, "User/Up"); link (folder.getChildFile ("User"), "User/Self"); },
+          "[All]", { "Mine" }, 1, 1, true },
+        { "a folder reached through two categories", [&] { link (outside, "Factory/Far"); link (outside, "User"); },
+          "[All]", { "Far" }, 1, 1, true },
+        { "a link to the root of the file system", [&] { writePreset ("User/Mine.quorvalis"); link (juce::File ("/"), "Root"); },
+          "[All]", { "Mine" }, 1, qvl::Presets::maximumAllListingShare * listingEntries, false },
+        { "hidden files and folders",
+          [&] { writePreset ("User/.Mine_temp1a2b.quorvalis"); writePreset ("User/.old/Old.quorvalis");
+                writePreset (".Trash/Gone.quorvalis"); writePreset ("User/Mine.quorvalis"); },
+          "[All]", { "Mine" }, 1, 1, true },
+        { "the deepest folder walked and one below it", [&] { writePreset (deepest + "/Bottom.quorvalis"); writePreset (deepest + "/d/Below.quorvalis"); },
+          "[All]", { "Bottom" }, 1, 1, false },
+        { "a huge \"Factory\" beside \"User\"", [&] { crowd ("Factory", listingEntries + 20); writePreset ("User/Mine.quorvalis"); },
+          "[All]", { "Mine" }, listingEntries + 1, listingEntries + 1, false },
+        { "many huge categories", [&] { for (auto c : { "A", "B", "C", "D", "E", "F" }) crowd (c, listingEntries + 1); },
+          "[All]", {}, 1, qvl::Presets::maximumAllListingShare * listingEntries, false },
+    };
 
-    for (int i = 0; i < total; ++i)
-        ASSERT_TRUE (far.createSymbolicLink (crowd.getChildFile ("P" + juce::String (i) + ".quorvalis"), false));
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        presets.reset();
+        ASSERT_TRUE (root.deleteRecursively() && folder.createDirectory().wasOk() && outside.createDirectory().wasOk());
+        ASSERT_TRUE (far.replaceWithText (presetTree (1.0f).toXmlString()));
+        c.plant();
 
-    const auto listed = library().getPresets ("[All]").size();
-    EXPECT_GT (listed, 0);
-    EXPECT_LT (listed, listingEntries);
+        const auto listing = library().getPresetListing (c.category);
+        const auto names = namesOf (listing.entries);
+        EXPECT_GE ((int) names.size(), c.least);
+        EXPECT_LE ((int) names.size(), c.most);
+        EXPECT_EQ (listing.isComplete, c.complete);
 
-    library().pendingPresetIndex = total;
+        for (const auto& name : c.listed)
+            EXPECT_EQ (std::count (names.begin(), names.end(), name), 1) << name;
+
+        // Categories are the visible sub-folders, linked or not.
+        for (const auto& category : library().getCategories())
+            EXPECT_TRUE (category == "[All]" || folder.getChildFile (category).isDirectory()) << category;
+        EXPECT_FALSE (library().getCategories().contains (".Trash"));
+    }
+
+    // The crowd of many categories is still in place: a MIDI index beyond what "[All]" lists
+    // loads nothing although a preset lies there, and stepping still works.
+    library().pendingPresetIndex = 6 * (listingEntries + 1) - 1;
     library().timerCallback();
     EXPECT_TRUE (applied.empty());
 
