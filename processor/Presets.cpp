@@ -388,7 +388,7 @@ void Presets::loadAdjacentPreset (int delta)
 
     for (int i = 0; i < count; ++i)
     {
-        if (files.getReference (i).getFullPathName().equalsIgnoreCase (currentPath))
+        if (files.getReference (i).getFullPathName() == currentPath)
         {
             index = i;
             break;

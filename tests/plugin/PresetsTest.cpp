@@ -334,17 +334,29 @@ TEST_F (PresetLibraryTest, PresetsDirectlyInTheFolderStandOnceInTheSteppingList)
     EXPECT_EQ (library().currentPresetFile, all[1]);
 }
 
-TEST_F (PresetLibraryTest, SteppingMatchesTheCurrentPathIgnoringCase)
+// "Pad" and "PAD" are two presets: stepping must not mistake one for the other.
+TEST_F (PresetLibraryTest, SteppingComparesPathsExactly)
 {
-    writePreset ("Factory/A.quorvalis");
-    writePreset ("Factory/B.quorvalis");
-    writePreset ("User/C.quorvalis");
+    if (! juce::File::areFileNamesCaseSensitive())
+        GTEST_SKIP() << "names differing in case only are one file here";
+
+    for (auto name : { "Pad", "PAD", "Zed" })
+        writePreset ("User/" + juce::String (name) + ".quorvalis");
+
     const auto all = filesOf (library().getPresets ("[All]"));
     ASSERT_EQ (all.size(), 3u);
 
+    for (size_t i = 0; i + 1 < all.size(); ++i)
+    {
+        library().currentPresetFile = all[i];
+        library().loadAdjacentPreset (+1);
+        EXPECT_EQ (library().currentPresetFile, all[i + 1]);
+    }
+
+    // A path that differs in case only is no current preset: "next" starts from the top.
     library().currentPresetFile = juce::File (all[1].getFullPathName().toUpperCase());
     library().loadAdjacentPreset (+1);
-    EXPECT_EQ (library().currentPresetFile, all[2]);
+    EXPECT_EQ (library().currentPresetFile, all[0]);
 }
 
 TEST_F (PresetLibraryTest, SavingKeepsEveryDotAndWritesTheFrameworkText)
