@@ -310,6 +310,14 @@ juce::Result Presets::checkName (const juce::String& name) const
     if (name.trim().isEmpty())
         return juce::Result::fail ("Please type a name for the preset.");
 
+    for (auto p = name.getCharPointer(); ! p.isEmpty();)
+    {
+        const auto c = p.getAndAdvance();
+
+        if (c < 0x20 || c == 0x7f)
+            return juce::Result::fail ("A preset name cannot contain line breaks, tabs or other control characters.");
+    }
+
     if (name.containsAnyOf ("/\\"))
         return juce::Result::fail ("A preset name cannot contain \"/\" or \"\\\".");
 

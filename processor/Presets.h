@@ -71,8 +71,8 @@ public:
     juce::Result savePreset (const juce::String& name);
 
     // The file savePreset writes for a name: "User"/name + "." + extension. A name that savePreset
-    // refuses gives an empty File: blank, with a separator, starting with a dot (hidden, or
-    // leading out of "User"), or longer than getMaximumNameBytes.
+    // refuses gives an empty File: blank, with a separator or a control character, starting with
+    // a dot (hidden, or leading out of "User"), or longer than getMaximumNameBytes.
     juce::File getPresetFileForName (const juce::String& name) const;
 
     // The longest name, in bytes of UTF-8, whose file and temporary file the file system can take.

@@ -196,10 +196,8 @@ void PresetBrowserComponent::buildSaveDialog()
 
 void PresetBrowserComponent::saveClicked()
 {
+    // A blank name is refused by the library, which says why.
     const auto name = nameEditor->getText().trim();
-
-    if (name.isEmpty())
-        return;
 
     if (presets.getPresetFileForName (name).existsAsFile() && saveButton->isEnabled())
     {

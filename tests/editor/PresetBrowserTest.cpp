@@ -181,6 +181,8 @@ TEST_F (PresetBrowser, FailedSaveKeepsTheDialogOpenAndSaysWhy)
     const Case cases[] = {
         { ".hidden", [] {}, "A preset name cannot start with a dot." },
         { juce::String::repeatedString ("x", 240), [] {}, "The name is too long. Please shorten it." },  // set by the program
+        { "   ", [] {}, "Please type a name for the preset." },
+        { "Two\nLines", [] {}, "A preset name cannot contain line breaks, tabs or other control characters." },
         { "Fine", blockUser, "The \"User\" preset folder cannot be written." },
     };
 

@@ -444,6 +444,11 @@ TEST_F (PresetLibraryTest, RefusedNamesSayWhyAndWriteNothing)
         { "...", "A preset name cannot start with a dot." },
         { {}, "Please type a name for the preset." },
         { "   ", "Please type a name for the preset." },
+        { " \t\n", "Please type a name for the preset." },
+        { "Line\nBreak", "A preset name cannot contain line breaks, tabs or other control characters." },
+        { "\x01Start", "A preset name cannot contain line breaks, tabs or other control characters." },
+        { "Bell\x07", "A preset name cannot contain line breaks, tabs or other control characters." },
+        { "Del\x7f", "A preset name cannot contain line breaks, tabs or other control characters." },
         { tooLong, "The name is too long. Please shorten it." },
         { tooLongInBytes, "The name is too long. Please shorten it." },  // fewer characters, more bytes
     };
