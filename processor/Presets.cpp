@@ -102,28 +102,69 @@ namespace
         return file.getFileNameWithoutExtension();
     }
 
-    // Presets are listed without following links to folders, where a link to "/" would walk the
-    // whole file system, and within bounds, so that a huge real tree cannot stall the message
-    // thread, nor a MIDI preset change. Each entry looked at, preset or not, costs one.
-    void collectPresets (const juce::File& directory, const juce::String& wildcard, int depth,
-                         int& entriesLeft, juce::Array<PresetEntry>& entries)
+    bool isHidden (const juce::File& file)
     {
+        return file.getFileName().startsWithChar ('.');
+    }
+
+    // One listing in the making. Its total bounds the work of a listing made of several
+    // categories, each on a budget of its own.
+    struct Listing
+    {
+        juce::String wildcard;
+        int& totalEntriesLeft;
+        VisitedFolders visited;
+        PresetListing result;
+    };
+
+    // Depth first, in the file system's order. Links are followed, but each real folder is entered
+    // once, so that a loop or a link to "/" costs no more than the bounds; a huge tree cannot stall
+    // the message thread, nor a MIDI preset change. Each entry looked at, preset or not, costs one
+    // of entriesLeft and of the listing's total. With a categoryBudget, directory is the preset
+    // folder and each sub-folder below it is a category walked on that budget of its own, so that
+    // a huge "Factory" cannot hide "User".
+    void collectPresets (const juce::File& directory, int depth, int& entriesLeft, Listing& listing, int categoryBudget = 0)
+    {
+        if (! listing.visited.firstVisit (directory))
+            return;
+
         for (const auto& entry : juce::RangedDirectoryIterator (directory, false, "*", juce::File::findFilesAndDirectories))
         {
-            if (--entriesLeft < 0)
+            if (entriesLeft <= 0 || listing.totalEntriesLeft <= 0)
+            {
+                listing.result.isComplete = false;
                 return;
+            }
+
+            --entriesLeft;
+            --listing.totalEntriesLeft;
 
             const auto& file = entry.getFile();
 
+            // A crash's temporary file, and anything else hidden, is no preset.
+            if (isHidden (file))
+                continue;
+
             if (entry.isDirectory())
             {
-                if (depth < Presets::maximumListingDepth && ! file.isSymbolicLink())
-                    collectPresets (file, wildcard, depth + 1, entriesLeft, entries);
+                if (categoryBudget > 0)
+                {
+                    int categoryEntriesLeft = categoryBudget;
+                    collectPresets (file, 0, categoryEntriesLeft, listing);
+                }
+                else if (depth < Presets::maximumListingDepth)
+                {
+                    collectPresets (file, depth + 1, entriesLeft, listing);
+                }
+                else
+                {
+                    listing.result.isComplete = false;
+                }
             }
-            else if (file.getFileName().matchesWildcard (wildcard, ! juce::File::areFileNamesCaseSensitive())
+            else if (file.getFileName().matchesWildcard (listing.wildcard, ! juce::File::areFileNamesCaseSensitive())
                      && isRegularFile (file))
             {
-                entries.add ({ nameOf (file), file });
+                listing.result.entries.add ({ nameOf (file), file });
             }
         }
     }
@@ -132,11 +173,6 @@ namespace
     // preset: ".", the name, "_temp", up to 8 hex digits and the extension.
     constexpr int maximumFileNameBytes = 255;
     constexpr int temporaryFileExtraBytes = 1 + 5 + 8;
-
-    int utf8Bytes (const juce::String& text)
-    {
-        return (int) text.getNumBytesAsUTF8();
-    }
 
     // Like the framework's replaceWithText (same text, same hidden temporary file moved over the
     // target), but a write that fails part way, on a full disk say, is noticed.
@@ -177,24 +213,29 @@ Presets::~Presets()
         options.processor->removeListener (this);
 }
 
-juce::Array<PresetEntry> Presets::getPresets (const juce::String& category) const
+PresetListing Presets::getPresetListing (const juce::String& category) const
 {
-    int entriesLeft = options.maximumListingEntries;
-    return listPresets (category, entriesLeft);
+    int totalEntriesLeft = maximumAllListingShare * options.maximumListingEntries;
+    return listPresets (category, totalEntriesLeft);
 }
 
-juce::Array<PresetEntry> Presets::listPresets (const juce::String& category, int& entriesLeft) const
+juce::Array<PresetEntry> Presets::getPresets (const juce::String& category) const
 {
-    const auto directory = category == allCategory ? options.folder : options.folder.getChildFile (category);
+    return getPresetListing (category).entries;
+}
 
-    juce::Array<PresetEntry> entries;
+PresetListing Presets::listPresets (const juce::String& category, int& totalEntriesLeft) const
+{
+    Listing listing { "*." + options.extension, totalEntriesLeft, {}, {} };
+    int entriesLeft = options.maximumListingEntries;
 
-    // A category that is a link is not followed either; the preset folder itself may be one.
-    // Unsorted: the file system's own order.
-    if (directory == options.folder || ! directory.isSymbolicLink())
-        collectPresets (directory, "*." + options.extension, 0, entriesLeft, entries);
+    // Categories are the folder's own sub-folders, never a way out of it.
+    if (category == allCategory)
+        collectPresets (options.folder, 0, entriesLeft, listing, options.maximumListingEntries);
+    else if (category.isNotEmpty() && ! category.startsWithChar ('.') && ! category.containsAnyOf ("/\\"))
+        collectPresets (options.folder.getChildFile (category), 0, entriesLeft, listing);
 
-    return entries;
+    return listing.result;
 }
 
 juce::StringArray Presets::getCategories() const
@@ -207,7 +248,7 @@ juce::StringArray Presets::getCategories() const
         if (--entriesLeft < 0)
             break;
 
-        if (entry.isDirectory() && ! entry.getFile().isSymbolicLink())
+        if (entry.isDirectory() && ! isHidden (entry.getFile()))
             categories.add (entry.getFile().getFileName());
     }
 
@@ -269,6 +310,14 @@ juce::Result Presets::checkName (const juce::String& name) const
     if (name.trim().isEmpty())
         return juce::Result::fail ("Please type a name for the preset.");
 
+    for (auto p = name.getCharPointer(); ! p.isEmpty();)
+    {
+        const auto c = p.getAndAdvance();
+
+        if (c < 0x20 || c == 0x7f)
+            return juce::Result::fail ("A preset name cannot contain line breaks, tabs or other control characters.");
+    }
+
     if (name.containsAnyOf ("/\\"))
         return juce::Result::fail ("A preset name cannot contain \"/\" or \"\\\".");
 
@@ -328,13 +377,13 @@ juce::Result Presets::savePreset (const juce::String& name)
 void Presets::loadAdjacentPreset (int delta)
 {
     // "[All]" comes first and lists every categorised preset again, so most presets stand twice.
-    // One budget for all parts: a tree within one listing's bound is stepped through in full,
-    // since each entry is looked at most twice (under "[All]" and under its category).
+    // Each part is a listing of its own, on the category budgets; one total for all parts keeps
+    // the work within twice what an "[All]" listing may cost.
     juce::Array<juce::File> files;
-    int entriesLeft = 2 * options.maximumListingEntries;
+    int totalEntriesLeft = 2 * maximumAllListingShare * options.maximumListingEntries;
 
     for (const auto& category : getCategories())
-        for (const auto& entry : listPresets (category, entriesLeft))
+        for (const auto& entry : listPresets (category, totalEntriesLeft).entries)
             files.add (entry.file);
 
     const int count = files.size();
@@ -347,7 +396,7 @@ void Presets::loadAdjacentPreset (int delta)
 
     for (int i = 0; i < count; ++i)
     {
-        if (files.getReference (i).getFullPathName().equalsIgnoreCase (currentPath))
+        if (files.getReference (i).getFullPathName() == currentPath)
         {
             index = i;
             break;

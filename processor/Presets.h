@@ -16,6 +16,13 @@ struct PresetEntry
     juce::File file;
 };
 
+// A listing of presets, and whether a bound cut it short: then some presets are missing.
+struct PresetListing
+{
+    juce::Array<PresetEntry> entries;
+    bool isComplete = true;
+};
+
 // The preset library: lists preset files by category (sub-folder), loads them while keeping
 // locked parameters, saves into "User", steps through presets and loads the preset whose index
 // arrives by MIDI. Everything but audioProcessorParameterChanged runs on the message thread.
@@ -31,25 +38,29 @@ public:
         std::function<bool (juce::ValueTree)> setState; // true when a locked parameter kept a differing value
         juce::AudioProcessor* processor = nullptr;      // the library listens to its parameter changes
 
-        // How many directory entries, presets or not, one listing looks at: a huge tree below the
-        // folder must not stall the message thread, nor a MIDI preset change.
+        // How many directory entries, presets or not, the listing of one category looks at: a
+        // huge tree below the folder must not stall the message thread, nor a MIDI preset change.
         int maximumListingEntries = 10000;
     };
 
     explicit Presets (Options options);
     ~Presets() override;
 
-    // "[All]" lists every preset below the folder; any other category one sub-folder, recursively.
-    // Only regular files are listed (after following links to files); links to folders are not
-    // followed, and at most the options' maximumListingEntries entries, maximumListingDepth
-    // folders deep, are looked at.
+    // "[All]" lists the presets directly in the folder and every category's; any other category
+    // one sub-folder, recursively, in the file system's order. Links are followed, but no real
+    // folder is entered twice in one listing. Hidden entries (starting with a dot) and anything
+    // but regular files are left out. Each category looks at no more than the options'
+    // maximumListingEntries entries, maximumListingDepth folders deep, and "[All]" at no more
+    // than maximumAllListingShare times that in all; a listing cut short says so.
+    PresetListing getPresetListing (const juce::String& category) const;
     juce::Array<PresetEntry> getPresets (const juce::String& category) const;
 
-    // "[All]", then "Factory" and "User" when they exist, then the other sub-folders (not links
-    // to folders; among the first maximumListingEntries entries).
+    // "[All]", then "Factory" and "User" when they exist, then the other sub-folders that are
+    // not hidden (among the first maximumListingEntries entries).
     juce::StringArray getCategories() const;
 
     static constexpr int maximumListingDepth = 8;
+    static constexpr int maximumAllListingShare = 3;
 
     // A file that cannot be used as a preset is refused: the state, the current preset and its
     // name stay as they are.
@@ -60,8 +71,8 @@ public:
     juce::Result savePreset (const juce::String& name);
 
     // The file savePreset writes for a name: "User"/name + "." + extension. A name that savePreset
-    // refuses gives an empty File: blank, with a separator, starting with a dot (hidden, or
-    // leading out of "User"), or longer than getMaximumNameBytes.
+    // refuses gives an empty File: blank, with a separator or a control character, starting with
+    // a dot (hidden, or leading out of "User"), or longer than getMaximumNameBytes.
     juce::File getPresetFileForName (const juce::String& name) const;
 
     // The longest name, in bytes of UTF-8, whose file and temporary file the file system can take.
@@ -94,7 +105,7 @@ public:
 
 private:
     juce::Result checkName (const juce::String& name) const;
-    juce::Array<PresetEntry> listPresets (const juce::String& category, int& entriesLeft) const;
+    PresetListing listPresets (const juce::String& category, int& totalEntriesLeft) const;
 
     Options options;
 

@@ -205,3 +205,47 @@ bool isPlainNumber (const juce::String& untrimmed)
 }
 
 } // namespace qvl
+
+namespace qvl
+{
+
+bool VisitedFolders::firstVisit (const juce::File& folder)
+{
+   #if JUCE_WINDOWS
+    if (! folder.isDirectory())
+        return false;
+
+    auto real = folder;
+    for (int i = 0; i < 32 && real.isSymbolicLink(); ++i)
+        real = real.getLinkedTarget();
+
+    return seen.insert (real.getFullPathName().toLowerCase()).second;
+   #else
+    struct stat info;
+
+    if (::stat (folder.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISDIR (info.st_mode))
+        return false;
+
+    return seen.insert ({ (juce::uint64) info.st_dev, (juce::uint64) info.st_ino }).second;
+   #endif
+}
+
+bool isPlainFileUnder (const juce::File& file, const juce::File& folder)
+{
+    if (file.getFullPathName().isEmpty() || folder.getFullPathName().isEmpty() || ! file.isAChildOf (folder))
+        return false;
+
+    const auto relative = file.getFullPathName().substring (folder.getFullPathName().length());
+
+    if (juce::StringArray::fromTokens (relative, "/\\", {}).contains (".."))
+        return false;
+
+   #if JUCE_WINDOWS
+    return file.existsAsFile() && ! file.isSymbolicLink();
+   #else
+    struct stat info;
+    return ::lstat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
+   #endif
+}
+
+} // namespace qvl

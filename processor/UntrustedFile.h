@@ -24,3 +24,33 @@ namespace qvl
     // "inf", hex or trailing text.
     bool isPlainNumber (const juce::String& text);
 }
+
+#include <set>
+#include <utility>
+
+// Walking folders that anyone could have filled or linked.
+namespace qvl
+{
+    // Bytes of the text as UTF-8, the measure file names are limited by.
+    inline int utf8Bytes (const juce::String& text) { return (int) text.getNumBytesAsUTF8(); }
+
+    // The real folders one walk has entered, known by what they are on disk rather than by the
+    // path that led there: a folder reached again through a link, or a loop, is entered once.
+    class VisitedFolders
+    {
+    public:
+        // True the first time a folder is met; false when it was met before or is no folder.
+        bool firstVisit (const juce::File& folder);
+
+    private:
+       #if JUCE_WINDOWS
+        std::set<juce::String> seen;                            // the path with links resolved
+       #else
+        std::set<std::pair<juce::uint64, juce::uint64>> seen;   // device, inode
+       #endif
+    };
+
+    // A plain file (not a link, not a folder) whose path, taken as written, lies below folder
+    // with no ".." leading out. Where the folders on the way lead on disk does not matter.
+    bool isPlainFileUnder (const juce::File& file, const juce::File& folder);
+}

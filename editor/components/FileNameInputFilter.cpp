@@ -1,12 +1,9 @@
 #include "editor/components/FileNameInputFilter.h"
 
+#include "processor/UntrustedFile.h"
+
 namespace qvl
 {
-
-namespace
-{
-    int utf8Bytes (const juce::String& text) { return (int) text.getNumBytesAsUTF8(); }
-}
 
 FileNameInputFilter::FileNameInputFilter (int maximumBytesToUse)
     : maximumBytes (maximumBytesToUse)

@@ -1,11 +1,7 @@
 #include "editor/components/PresetBrowserComponent.h"
 
 #include "editor/components/ListBoxComponent.h"
-
-#if ! JUCE_WINDOWS
- #include <sys/stat.h>
- #include <cstdlib>
-#endif
+#include "processor/UntrustedFile.h"
 
 namespace qvl
 {
@@ -26,6 +22,7 @@ namespace
     constexpr float panelCornerSize = 4.0f;
 
     const juce::String nameTooLongMessage ("The name is too long: no more characters fit.");
+    const juce::String incompleteListMessage ("Some presets are not shown: this folder holds too many files.");
 
     Container::Options dialogColumn()
     {
@@ -43,42 +40,6 @@ namespace
         return container.addOwnedItem (std::make_unique<ComponentType> (std::forward<Args> (args)...), width);
     }
 
-   #if ! JUCE_WINDOWS
-    // The path with every symbolic link resolved; an empty File when it does not exist.
-    juce::File resolvedPath (const juce::File& file)
-    {
-        char* resolved = ::realpath (file.getFullPathName().toRawUTF8(), nullptr);
-
-        if (resolved == nullptr)
-            return {};
-
-        const juce::File result (juce::String::fromUTF8 (resolved));
-        std::free (resolved);
-        return result;
-    }
-   #endif
-
-    // Only a plain file whose folder really lies in the preset folder may be deleted: never the
-    // folder itself, a sub-folder, a link, or anything a linked folder leads to outside.
-    bool isRegularFileInside (const juce::File& file, const juce::File& folder)
-    {
-        if (file.getFullPathName().isEmpty() || folder.getFullPathName().isEmpty())
-            return false;
-
-       #if JUCE_WINDOWS
-        return file.existsAsFile() && ! file.isSymbolicLink() && file.isAChildOf (folder);
-       #else
-        struct stat info;
-
-        if (::lstat (file.getFullPathName().toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode))
-            return false;
-
-        const auto parent = resolvedPath (file.getParentDirectory());
-        const auto root = resolvedPath (folder);
-
-        return parent != juce::File() && root != juce::File() && (parent == root || parent.isAChildOf (root));
-       #endif
-    }
 }
 
 PresetBrowserComponent::PresetBrowserComponent (Presets& presetsToUse)
@@ -94,8 +55,14 @@ PresetBrowserComponent::~PresetBrowserComponent()
 
 juce::File PresetBrowserComponent::getDeletableCurrentPreset() const
 {
+    // Only what could be listed as a preset: never a folder, a link (the file it leads to may
+    // lie anywhere) or any other kind of file. A "User" folder linked in from another disk
+    // holds presets like any other.
     const auto current = presets.getCurrentPresetFile().file;
-    return isRegularFileInside (current, presets.getOptions().folder) ? current : juce::File();
+    const auto& options = presets.getOptions();
+    const bool isPreset = current.getFileName().matchesWildcard ("*." + options.extension, ! juce::File::areFileNamesCaseSensitive());
+
+    return isPreset && isPlainFileUnder (current, options.folder) ? current : juce::File();
 }
 
 void PresetBrowserComponent::setMode (juce::Rectangle<int> area, int newMode, float scale)
@@ -147,33 +114,40 @@ void PresetBrowserComponent::close()
 
 void PresetBrowserComponent::buildList (juce::Rectangle<int> area, float scale)
 {
-    auto categories = std::make_unique<ListBoxComponent>();
-    auto presetList = std::make_unique<ListBoxComponent>();
-    auto* presetRows = presetList.get();
-
-    for (const auto& category : presets.getCategories())
-    {
-        categories->addItem (category, [this, presetRows, category]
-        {
-            presetRows->clearItems();
-
-            for (const auto& entry : presets.getPresets (category))
-            {
-                const auto file = entry.file;
-                presetRows->addItem (entry.name, [this, file] { presets.loadPreset (file); });
-            }
-        });
-    }
-
-    auto* categoryRows = categories.get();
-    categoryRows->selectRow (0);
-
     const auto listScale = scale > 0.0f ? (double) scale : 1.0;
     const int height = juce::jmin (maximumListHeight, (int) (area.getHeight() * (listHeightShare / listScale)));
 
     auto* row = content->addContainer ({ false, panelSpacing, dialogItemWidth, height, 0, 0, 0, 0 });
-    row->addOwnedItem (std::move (categories), categoryListWidth);
-    row->addOwnedItem (std::move (presetList), presetListWidth);
+    auto* categories = row->addOwnedItem (std::make_unique<ListBoxComponent>(), categoryListWidth);
+    auto* presetRows = row->addOwnedItem (std::make_unique<ListBoxComponent>(), presetListWidth);
+
+    // Shown only under a list that a bound cut short.
+    auto* notice = content->addOwnedItem (std::make_unique<juce::Label> (juce::String(), incompleteListMessage),
+                                          categoryListWidth + panelSpacing + presetListWidth, dialogItemHeight);
+    notice->setVisible (false);
+
+    for (const auto& category : presets.getCategories())
+    {
+        categories->addItem (category, [this, presetRows, notice, category]
+        {
+            presetRows->clearItems();
+            const auto listing = presets.getPresetListing (category);
+
+            for (const auto& entry : listing.entries)
+            {
+                const auto file = entry.file;
+                presetRows->addItem (entry.name, [this, file] { presets.loadPreset (file); });
+            }
+
+            if (notice->isVisible() == listing.isComplete)
+            {
+                notice->setVisible (! listing.isComplete);
+                resized();
+            }
+        });
+    }
+
+    categories->selectRow (0);
 }
 
 void PresetBrowserComponent::buildSaveDialog()
@@ -222,10 +196,8 @@ void PresetBrowserComponent::buildSaveDialog()
 
 void PresetBrowserComponent::saveClicked()
 {
+    // A blank name is refused by the library, which says why.
     const auto name = nameEditor->getText().trim();
-
-    if (name.isEmpty())
-        return;
 
     if (presets.getPresetFileForName (name).existsAsFile() && saveButton->isEnabled())
     {

@@ -36,8 +36,8 @@ public:
 
     int getMode() const noexcept { return mode; }
 
-    // The file "Delete" would remove: the current preset when it is a regular file inside the
-    // preset folder, otherwise an empty File.
+    // The file "Delete" would remove: the current preset when it is a plain preset file listed
+    // below the preset folder (on whatever disk a linked folder leads to), otherwise an empty File.
     juce::File getDeletableCurrentPreset() const;
 
     void mouseDown (const juce::MouseEvent&) override;

@@ -181,6 +181,8 @@ TEST_F (PresetBrowser, FailedSaveKeepsTheDialogOpenAndSaysWhy)
     const Case cases[] = {
         { ".hidden", [] {}, "A preset name cannot start with a dot." },
         { juce::String::repeatedString ("x", 240), [] {}, "The name is too long. Please shorten it." },  // set by the program
+        { "   ", [] {}, "Please type a name for the preset." },
+        { "Two\nLines", [] {}, "A preset name cannot contain line breaks, tabs or other control characters." },
         { "Fine", blockUser, "The \"User\" preset folder cannot be written." },
     };
 
@@ -230,18 +232,21 @@ TEST_F (PresetBrowser, SavingAnExistingNameAsksFirst)
     EXPECT_EQ (processor.presets.presetName.toString(), "Preset 1 ");
 }
 
-TEST_F (PresetBrowser, DeletesOnlyARegularFileInsideThePresetFolder)
+TEST_F (PresetBrowser, DeletesOnlyAPlainPresetFileBelowThePresetFolder)
 {
     const auto preset = makeNumberedPresets (processor, 1)[0].file;
     const auto outside = testHomeFolder().getChildFile ("outside/Keep.quorvalis");
+    const auto notes = folder.folder.getChildFile ("User/notes.txt");
+    const auto beside = folder.folder.getSiblingFile ("Beside.quorvalis");
     const auto link = folder.folder.getChildFile ("User/Link.quorvalis");
     const auto linkedFolder = folder.folder.getChildFile ("Linked");
-    ASSERT_TRUE (outside.create().wasOk());
+    ASSERT_TRUE (outside.create().wasOk() && notes.create().wasOk() && beside.create().wasOk());
     ASSERT_TRUE (outside.createSymbolicLink (link, true));
     ASSERT_TRUE (outside.getParentDirectory().createSymbolicLink (linkedFolder, true));
 
-    const juce::File refused[] = { juce::File(), folder.folder, folder.folder.getChildFile ("User"), outside, link,
-                                   linkedFolder.getChildFile ("Keep.quorvalis"), preset.getSiblingFile ("Gone.quorvalis") };
+    const juce::File refused[] = { juce::File(), folder.folder, folder.folder.getChildFile ("User"), outside, link, notes,
+                                   juce::File (folder.folder.getFullPathName() + "/User/../../Beside.quorvalis"),
+                                   preset.getSiblingFile ("Gone.quorvalis") };
 
     for (const auto& target : refused)
     {
@@ -255,7 +260,7 @@ TEST_F (PresetBrowser, DeletesOnlyARegularFileInsideThePresetFolder)
         processor.presets.currentPresetFile = target; // changed while the dialog is open
         button ("Delete").onClick();
         EXPECT_FALSE (isOpen());
-        EXPECT_TRUE (outside.existsAsFile() && link.existsAsFile() && preset.existsAsFile()
+        EXPECT_TRUE (outside.existsAsFile() && link.existsAsFile() && preset.existsAsFile() && notes.existsAsFile() && beside.existsAsFile()
                      && folder.folder.getChildFile ("User").isDirectory()) << target.getFullPathName();
     }
 
@@ -267,6 +272,30 @@ TEST_F (PresetBrowser, DeletesOnlyARegularFileInsideThePresetFolder)
     EXPECT_EQ (processor.presets.currentPresetFile, juce::File());
     EXPECT_EQ (processor.presets.presetName.toString(), " ");
     EXPECT_FALSE (isOpen());
+
+    // A preset in a folder linked in from elsewhere is deleted like any other, not the link.
+    processor.presets.currentPresetFile = linkedFolder.getChildFile ("Keep.quorvalis");
+    open (2);
+    button ("Delete").onClick();
+    EXPECT_FALSE (outside.exists());
+    EXPECT_TRUE (linkedFolder.isDirectory());
+}
+
+// A category that the listing bound cut says so in one line under the lists; "User" still shows.
+TEST_F (PresetBrowser, ListSaysWhenSomePresetsAreNotShown)
+{
+    makeNumberedPresets (processor, 1);
+
+    for (int i = 0; i <= processor.presets.getOptions().maximumListingEntries; ++i)
+        ASSERT_TRUE (folder.folder.getChildFile ("Factory/F" + juce::String (i) + ".quorvalis").create().wasOk());
+
+    open (0);
+    auto* notice = label ("Some presets are not shown: this folder holds too many files.");
+    ASSERT_TRUE (notice != nullptr && notice->isVisible());
+    EXPECT_TRUE (list (1).getTexts().contains ("Preset 0"));
+
+    list (0).selectRow (list (0).getTexts().indexOf ("User"));
+    EXPECT_FALSE (notice->isVisible());
 }
 
 TEST_F (PresetBrowser, PaintsACentredPanelOnTheVeil)

@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <functional>
 #include <vector>
 
 namespace
@@ -142,66 +144,82 @@ TEST_F (PresetLibraryTest, ListsPresetsRecursivelyWithNamesWithoutExtension)
 {
     writePreset ("Factory/Bass/Deep.quorvalis");
     writePreset ("Factory/Lush Pad.B.quorvalis");
-    writePreset ("Factory/.quorvalis");
+    writePreset ("Factory/.quorvalis");     // hidden
     writePreset ("Factory/readme.txt");
     writePreset ("User/Mine.quorvalis");
     writePreset ("Top.quorvalis");
 
     EXPECT_EQ (namesOf (library().getPresets ("Factory")),
-               (std::vector<juce::String> { ".quorvalis", "Deep", "Lush Pad.B" }));
+               (std::vector<juce::String> { "Deep", "Lush Pad.B" }));
     EXPECT_EQ (namesOf (library().getPresets ("User")), std::vector<juce::String> { "Mine" });
     EXPECT_EQ (namesOf (library().getPresets ("[All]")),
-               (std::vector<juce::String> { ".quorvalis", "Deep", "Lush Pad.B", "Mine", "Top" }));
+               (std::vector<juce::String> { "Deep", "Lush Pad.B", "Mine", "Top" }));
     EXPECT_TRUE (library().getPresets ("Missing").isEmpty());
 
     for (const auto& entry : library().getPresets ("Factory"))
         EXPECT_TRUE (entry.file.isAChildOf (folder.getChildFile ("Factory")));
 }
 
-// Links to folders are not followed (a link to "/" would walk the whole file system), and the walk
-// is bounded in depth and in entries, for the browser and for every MIDI preset change alike.
-TEST_F (PresetLibraryTest, ListingFollowsNoFolderLinkAndStaysWithinItsBounds)
+// Links are followed, but each real folder is walked once per listing; each category is walked
+// within bounds of its own, for the browser and every MIDI preset change alike, and a listing
+// that a bound cut says so.
+TEST_F (PresetLibraryTest, ListingFollowsLinksOnceAndWithinItsBounds)
 {
-    const auto outside = root.getChildFile ("outside");
-    const auto far = outside.getChildFile ("Far.quorvalis");
-    ASSERT_TRUE (outside.createDirectory().wasOk());
-    ASSERT_TRUE (far.replaceWithText (presetTree (1.0f).toXmlString()));
-    writePreset ("User/Mine.quorvalis");
-    ASSERT_TRUE (outside.createSymbolicLink (folder.getChildFile ("Linked"), true));
-    ASSERT_TRUE (outside.createSymbolicLink (folder.getChildFile ("User/Linked"), true));
-    ASSERT_TRUE (far.createSymbolicLink (folder.getChildFile ("User/Alias.quorvalis"), true)); // a link to a file counts
-
-    juce::String deepest ("Deep");
-    for (int depth = 1; depth < qvl::Presets::maximumListingDepth; ++depth)
-        deepest << "/d";
-    writePreset (deepest + "/Bottom.quorvalis");
-    writePreset (deepest + "/d/Below.quorvalis");
-
-    auto categories = library().getCategories();
-    categories.sort (false);
-    EXPECT_EQ (categories.joinIntoString ("|"), "Deep|User|[All]");
-    EXPECT_EQ (namesOf (library().getPresets ("[All]")), (std::vector<juce::String> { "Alias", "Bottom", "Mine" }));
-    EXPECT_TRUE (library().getPresets ("Linked").isEmpty());
-
-    // More entries than one listing looks at: the list stops there, and a MIDI index beyond it
-    // loads nothing although a preset lies there.
-    presets.reset();
     listingEntries = 50;
-    const auto crowd = folder.getChildFile ("Crowd");
-    ASSERT_TRUE (crowd.createDirectory().wasOk());
-    const int total = listingEntries + 20;
+    const int allBound = qvl::Presets::maximumAllListingShare * listingEntries;
+    const auto outside = root.getChildFile ("outside"), far = outside.getChildFile ("Far.quorvalis");
+    const auto link = [this] (const juce::File& target, const juce::String& at)
+    {
+        folder.getChildFile (at).getParentDirectory().createDirectory();
+        ASSERT_TRUE (target.createSymbolicLink (folder.getChildFile (at), true));
+    };
+    const auto crowd = [&] (const juce::String& category, int count)   // links to one file: cheap presets
+    {
+        for (int i = 0; i < count; ++i)
+            link (far, category + "/P" + juce::String (i) + ".quorvalis");
+    };
+    juce::String deepest ("Deep");
+    for (int depth = 0; depth < qvl::Presets::maximumListingDepth; ++depth)
+        deepest << "/d";
 
-    for (int i = 0; i < total; ++i)
-        ASSERT_TRUE (far.createSymbolicLink (crowd.getChildFile ("P" + juce::String (i) + ".quorvalis"), false));
+    struct Case { const char* what; std::function<void()> plant; const char* category; const char* listedOnce; int least, most; bool complete; };
+    const Case cases[] = {
+        { "\"User\" linked in", [&] { link (outside, "User"); }, "[All]", "Far", 1, 1, true },
+        { "\"User\" linked in, alone", [&] { link (outside, "User"); }, "User", "Far", 1, 1, true },
+        { "a link to a file", [&] { link (far, "User/Alias.quorvalis"); }, "[All]", "Alias", 1, 1, true },
+        { "loops", [&] { writePreset ("User/Mine.quorvalis"); link (folder, "User/Up"); link (folder.getChildFile ("User"), "User/Self"); },
+          "[All]", "Mine", 1, 1, true },
+        { "one folder through two categories", [&] { link (outside, "Factory/Far"); link (outside, "User"); }, "[All]", "Far", 1, 1, true },
+        { "a link to \"/\"", [&] { writePreset ("User/Mine.quorvalis"); link (juce::File ("/"), "Root"); }, "[All]", "Mine", 1, allBound, false },
+        { "hidden", [&] { for (auto p : { "User/.Mine_temp1a2b", "User/.old/Old", ".Trash/Gone", "User/Mine" }) writePreset (p + juce::String (".quorvalis")); },
+          "[All]", "Mine", 1, 1, true },
+        { "too deep", [&] { writePreset (deepest + "/Bottom.quorvalis"); writePreset (deepest + "/d/Below.quorvalis"); }, "[All]", "Bottom", 1, 1, false },
+        { "a huge \"Factory\"", [&] { crowd ("Factory", listingEntries + 20); writePreset ("User/Mine.quorvalis"); },
+          "[All]", "Mine", listingEntries + 1, listingEntries + 1, false },
+        { "many huge categories", [&] { for (auto c : { "A", "B", "C", "D", "E", "F" }) crowd (c, listingEntries + 1); }, "[All]", "", 1, allBound, false },
+    };
 
-    const auto listed = library().getPresets ("[All]").size();
-    EXPECT_GT (listed, 0);
-    EXPECT_LT (listed, listingEntries);
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        presets.reset();
+        ASSERT_TRUE (root.deleteRecursively() && outside.createDirectory().wasOk() && folder.createDirectory().wasOk());
+        ASSERT_TRUE (far.replaceWithText (presetTree (1.0f).toXmlString()));
+        c.plant();
 
-    library().pendingPresetIndex = total;
+        const auto listing = library().getPresetListing (c.category);
+        const auto names = namesOf (listing.entries);
+        EXPECT_TRUE ((int) names.size() >= c.least && (int) names.size() <= c.most) << names.size();
+        EXPECT_EQ (std::count (names.begin(), names.end(), c.listedOnce), *c.listedOnce != 0 ? 1 : 0);
+        EXPECT_EQ (listing.isComplete, c.complete);
+        EXPECT_EQ (library().getCategories().contains ("User"), folder.getChildFile ("User").isDirectory());
+        EXPECT_FALSE (library().getCategories().contains (".Trash"));
+    }
+
+    // Still many huge categories: a MIDI index beyond what "[All]" lists loads nothing, stepping works.
+    library().pendingPresetIndex = allBound + 10;
     library().timerCallback();
     EXPECT_TRUE (applied.empty());
-
     library().loadAdjacentPreset (+1);
     EXPECT_EQ (applied.size(), 1u);
 }
@@ -289,17 +307,27 @@ TEST_F (PresetLibraryTest, PresetsDirectlyInTheFolderStandOnceInTheSteppingList)
     EXPECT_EQ (library().currentPresetFile, all[1]);
 }
 
-TEST_F (PresetLibraryTest, SteppingMatchesTheCurrentPathIgnoringCase)
+// "Pad" and "PAD" are two presets: "next" from either goes on to the following entry. A path that
+// differs in case only is no current preset: "next" starts from the top.
+TEST_F (PresetLibraryTest, SteppingComparesPathsExactly)
 {
-    writePreset ("Factory/A.quorvalis");
-    writePreset ("Factory/B.quorvalis");
-    writePreset ("User/C.quorvalis");
+    if (! juce::File::areFileNamesCaseSensitive())
+        GTEST_SKIP() << "names differing in case only are one file here";
+
+    for (auto name : { "Pad", "PAD", "Zed" })
+        writePreset ("User/" + juce::String (name) + ".quorvalis");
+
     const auto all = filesOf (library().getPresets ("[All]"));
     ASSERT_EQ (all.size(), 3u);
+    const std::pair<juce::File, juce::File> steps[] = { { all[0], all[1] }, { all[1], all[2] },
+                                                        { juce::File (all[1].getFullPathName().toUpperCase()), all[0] } };
 
-    library().currentPresetFile = juce::File (all[1].getFullPathName().toUpperCase());
-    library().loadAdjacentPreset (+1);
-    EXPECT_EQ (library().currentPresetFile, all[2]);
+    for (const auto& [from, to] : steps)
+    {
+        library().currentPresetFile = from;
+        library().loadAdjacentPreset (+1);
+        EXPECT_EQ (library().currentPresetFile, to) << from.getFullPathName();
+    }
 }
 
 TEST_F (PresetLibraryTest, SavingKeepsEveryDotAndWritesTheFrameworkText)
@@ -387,6 +415,11 @@ TEST_F (PresetLibraryTest, RefusedNamesSayWhyAndWriteNothing)
         { "...", "A preset name cannot start with a dot." },
         { {}, "Please type a name for the preset." },
         { "   ", "Please type a name for the preset." },
+        { " \t\n", "Please type a name for the preset." },
+        { "Line\nBreak", "A preset name cannot contain line breaks, tabs or other control characters." },
+        { "\x01Start", "A preset name cannot contain line breaks, tabs or other control characters." },
+        { "Bell\x07", "A preset name cannot contain line breaks, tabs or other control characters." },
+        { "Del\x7f", "A preset name cannot contain line breaks, tabs or other control characters." },
         { tooLong, "The name is too long. Please shorten it." },
         { tooLongInBytes, "The name is too long. Please shorten it." },  // fewer characters, more bytes
     };
