@@ -402,6 +402,7 @@ namespace qvl::guitest
                 ::kill (pid, SIGKILL);
                 ::waitpid (pid, &status, 0);
                 pid = -1;
+                qvl::hosttest::expectNoBrokenPipe (readFile (errorFile));
                 return -1;
             }
 
@@ -409,6 +410,7 @@ namespace qvl::guitest
         }
 
         pid = -1;
+        qvl::hosttest::expectNoBrokenPipe (readFile (errorFile));
         return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
     }
 

@@ -59,7 +59,7 @@ namespace qvl::guitest
         juce::Image settled (juce::Rectangle<int> area, int timeoutMs = 30000);
 
         // Asks the host to close (SIGTERM: it still writes its output and state) and waits for it.
-        // Returns its exit code, or -1 when it had to be killed.
+        // Returns its exit code, or -1 when it had to be killed; a SIGPIPE it reported fails the test.
         int close();
 
         // The host's console output (valid after close).
