@@ -386,6 +386,30 @@ namespace qvl::guitest
         }
     }
 
+    long long HostEditorWindow::played()
+    {
+        if (pid <= 0)
+            return -1;
+
+        // How many answers the output holds, and the last one (a line still being written is not one).
+        const auto answers = [this]
+        {
+            std::pair<int, long long> found { 0, -1 };
+            std::istringstream in (output());
+
+            for (std::string line; std::getline (in, line) && ! in.eof();)
+                if (line.rfind ("played: ", 0) == 0)
+                    found = { found.first + 1, std::atoll (line.c_str() + 8) };
+
+            return found;
+        };
+
+        const int asked = answers().first;
+        ::kill (pid, SIGUSR1);
+        std::pair<int, long long> answer;
+        return eventually ([&] { return (answer = answers()).first > asked; }) ? answer.second : -1;
+    }
+
     int HostEditorWindow::close()
     {
         if (pid <= 0)
