@@ -349,41 +349,23 @@ namespace qvl::guitest
 
     bool HostEditorWindow::waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-        do
-        {
-            if (countChangedPixels (before, capture(), area, editorWidth) >= 6)
-                return true;
-
-            pause (50);
-        }
-        while (std::chrono::steady_clock::now() < deadline);
-
-        return false;
+        return qvl::test::waitFor ([&] { return countChangedPixels (before, capture(), area, editorWidth) >= 6; }, timeoutMs, 50);
     }
 
     juce::Image HostEditorWindow::settled (juce::Rectangle<int> area, int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-        auto previous = capture();
-
-        for (;;)
+        auto current = capture();
+        const bool agreed = qvl::test::waitFor ([&]
         {
-            pause (50);
-            auto current = capture();
+            auto next = capture();
+            std::swap (current, next);
+            return countChangedPixels (next, current, area, editorWidth) == 0;
+        }, timeoutMs, 0);
 
-            if (countChangedPixels (previous, current, area, editorWidth) == 0)
-                return current;
+        if (! agreed)
+            ADD_FAILURE() << "the window kept changing in " << area.toString();
 
-            if (std::chrono::steady_clock::now() > deadline)
-            {
-                ADD_FAILURE() << "the window kept changing in " << area.toString();
-                return current;
-            }
-
-            previous = current;
-        }
+        return current;
     }
 
     long long HostEditorWindow::played()

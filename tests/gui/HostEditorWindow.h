@@ -55,7 +55,7 @@ namespace qvl::guitest
         // Polls until the area (editor coordinates) looks different from `before`.
         bool waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs = 30000);
 
-        // Polls until two captures in a row agree on the area, and returns the last.
+        // Captures until two in a row agree on the area, and returns the last.
         juce::Image settled (juce::Rectangle<int> area, int timeoutMs = 30000);
 
         // Samples the host's first instance has played so far (it answers SIGUSR1 in its output),
