@@ -38,7 +38,6 @@ target_link_libraries(Quorvalis1
     PRIVATE
         juce::juce_audio_processors
         juce::juce_dsp
-        juce::juce_opengl
     PUBLIC
         qvl_engine
         juce::juce_recommended_config_flags

@@ -98,9 +98,6 @@ QuorvalisPluginAudioProcessorEditor::QuorvalisPluginAudioProcessorEditor (Quorva
         attachment->sendInitialUpdate();
 
     startTimer (timerIntervalMs);
-
-    if (attachesOpenGLContext)
-        openGLContext.attachTo (*this);
     processor.changeBroadcaster.addChangeListener (this);
 
     addAndMakeVisible (content);
@@ -116,7 +113,6 @@ QuorvalisPluginAudioProcessorEditor::~QuorvalisPluginAudioProcessorEditor()
     juce::PopupMenu::dismissAllActiveMenus();
     setLookAndFeel (nullptr);
     processor.changeBroadcaster.removeChangeListener (this);
-    openGLContext.detach();
     stopTimer();
 }
 

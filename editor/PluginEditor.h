@@ -14,8 +14,6 @@
 #include "editor/components/ValueTextButton.h"
 #include "processor/PluginProcessor.h"
 
-#include <juce_opengl/juce_opengl.h>
-
 #include <functional>
 #include <initializer_list>
 #include <memory>
@@ -24,7 +22,8 @@
 // The plug-in's window: a header with the presets and the global commands, the global section
 // with the live display, four stream sections, two modulator sections and a bottom row with the
 // help strip, the scale buttons and "Bypass". Built once in the constructor; afterwards only
-// visibility and values change.
+// visibility and values change. Painted by the framework's software renderer: an OpenGL context
+// crashed the host when one of two open editors closed, and software GL cost about a core.
 class QuorvalisPluginAudioProcessorEditor : public juce::AudioProcessorEditor,
                                             public juce::Timer,
                                             public juce::ChangeListener
@@ -60,17 +59,6 @@ public:
     // The timebase (and sync mode, where the knob has one) menu of a "T" button.
     juce::PopupMenu createTimebaseMenu (juce::AudioParameterInt& timebase, juce::AudioParameterInt* sync) const;
 
-    // Not on Linux: the framework renders every context of the module on one shared thread and
-    // tears a context down from the message thread while that thread makes another current on the
-    // same X display, which crashes the host when one of two open editors closes. Without a GPU,
-    // Mesa's software GL also costs about two cores and delays the host's audio blocks; the
-    // software renderer paints the same pictures at a fraction of that.
-   #if JUCE_LINUX
-    static constexpr bool attachesOpenGLContext = false;
-   #else
-    static constexpr bool attachesOpenGLContext = false;
-   #endif
-
     static constexpr int timerIntervalMs = 16;
     static constexpr float dimmedAlpha = 0.35f;
 
@@ -84,7 +72,6 @@ public:
 
 private:
     qvl::QuorvalisLookAndFeel lookAndFeel;
-    juce::OpenGLContext openGLContext;
     juce::SharedResourcePointer<EditorSettings> settings;
 
 public:

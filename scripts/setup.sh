@@ -9,7 +9,6 @@ packages=(
     juce-modules-source juce-tools
     libxinerama-dev libxrandr-dev libxcursor-dev libx11-dev libxext-dev
     libfontconfig1-dev libfreetype-dev libasound2-dev
-    libgl-dev libgl1-mesa-dev libgl1-mesa-dri libglx-mesa0
     xvfb xauth xdotool imagemagick
     clang libclang-rt-14-dev
 )

@@ -1,6 +1,8 @@
 #include "editor/PluginEditor.h"
 #include "tests/editor/EditorTestSupport.h"
 
+#include <cmath>
+#include <limits>
 #include <thread>
 
 using namespace qvl::test;
@@ -51,6 +53,15 @@ namespace
         void click (juce::Component& c, juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier, bool dragged = false)
         {
             editor->mouseUp (mouseEvent (c, { 2.0f, 2.0f }, mods, 1, dragged));
+        }
+
+        // Runs the message loop until both refresh timers, the editor's and the routing view's, have
+        // fired: each overwrites a value set aside here.
+        bool refreshTimersFired (qvl::Knob& shown)
+        {
+            processor.displayRequest = 0;
+            shown.knobSlider.pendingModulationDepth = std::numeric_limits<float>::quiet_NaN();
+            return pumpMessagesUntil ([&] { return processor.displayRequest.load() == 1 && ! std::isnan (shown.knobSlider.pendingModulationDepth); });
         }
 
         // As the component stores it: in 255ths.
@@ -368,7 +379,7 @@ TEST_F (EditorWindow, ClosingMidDragEndsTheOpenGesture)
         auto& slider = row.start();
         slider.mouseDown (mouseEvent (slider, { 5.0f, 5.0f }));
         slider.mouseDrag (mouseEvent (slider, { 5.0f, 0.0f }, juce::ModifierKeys::leftButtonModifier, 1, true));
-        pumpMessages (100);   // the refresh timers run meanwhile
+        ASSERT_TRUE (refreshTimersFired (knob ("stream_1_grain_pan"))) << row.what;
         EXPECT_EQ (std::pair (host.begins.load(), host.ends.load()), std::pair (1, 0)) << row.what;
 
         close();

@@ -349,41 +349,47 @@ namespace qvl::guitest
 
     bool HostEditorWindow::waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-
-        do
-        {
-            if (countChangedPixels (before, capture(), area, editorWidth) >= 6)
-                return true;
-
-            pause (50);
-        }
-        while (std::chrono::steady_clock::now() < deadline);
-
-        return false;
+        return qvl::test::waitFor ([&] { return countChangedPixels (before, capture(), area, editorWidth) >= 6; }, timeoutMs, 50);
     }
 
     juce::Image HostEditorWindow::settled (juce::Rectangle<int> area, int timeoutMs)
     {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds (timeoutMs);
-        auto previous = capture();
-
-        for (;;)
+        auto current = capture();
+        const bool agreed = qvl::test::waitFor ([&]
         {
-            pause (50);
-            auto current = capture();
+            auto next = capture();
+            std::swap (current, next);
+            return countChangedPixels (next, current, area, editorWidth) == 0;
+        }, timeoutMs, 0);
 
-            if (countChangedPixels (previous, current, area, editorWidth) == 0)
-                return current;
+        if (! agreed)
+            ADD_FAILURE() << "the window kept changing in " << area.toString();
 
-            if (std::chrono::steady_clock::now() > deadline)
-            {
-                ADD_FAILURE() << "the window kept changing in " << area.toString();
-                return current;
-            }
+        return current;
+    }
 
-            previous = current;
-        }
+    long long HostEditorWindow::played()
+    {
+        if (pid <= 0)
+            return -1;
+
+        // How many answers the output holds, and the last one (a line still being written is not one).
+        const auto answers = [this]
+        {
+            std::pair<int, long long> found { 0, -1 };
+            std::istringstream in (output());
+
+            for (std::string line; std::getline (in, line) && ! in.eof();)
+                if (line.rfind ("played: ", 0) == 0)
+                    found = { found.first + 1, std::atoll (line.c_str() + 8) };
+
+            return found;
+        };
+
+        const int asked = answers().first;
+        ::kill (pid, SIGUSR1);
+        std::pair<int, long long> answer;
+        return eventually ([&] { return (answer = answers()).first > asked; }) ? answer.second : -1;
     }
 
     int HostEditorWindow::close()
@@ -402,6 +408,7 @@ namespace qvl::guitest
                 ::kill (pid, SIGKILL);
                 ::waitpid (pid, &status, 0);
                 pid = -1;
+                qvl::hosttest::expectNoBrokenPipe (readFile (errorFile));
                 return -1;
             }
 
@@ -409,6 +416,7 @@ namespace qvl::guitest
         }
 
         pid = -1;
+        qvl::hosttest::expectNoBrokenPipe (readFile (errorFile));
         return WIFEXITED (status) ? WEXITSTATUS (status) : -1;
     }
 

@@ -55,11 +55,15 @@ namespace qvl::guitest
         // Polls until the area (editor coordinates) looks different from `before`.
         bool waitForChange (juce::Rectangle<int> area, const juce::Image& before, int timeoutMs = 30000);
 
-        // Polls until two captures in a row agree on the area, and returns the last.
+        // Captures until two in a row agree on the area, and returns the last.
         juce::Image settled (juce::Rectangle<int> area, int timeoutMs = 30000);
 
+        // Samples the host's first instance has played so far (it answers SIGUSR1 in its output),
+        // or -1 when it does not answer.
+        long long played();
+
         // Asks the host to close (SIGTERM: it still writes its output and state) and waits for it.
-        // Returns its exit code, or -1 when it had to be killed.
+        // Returns its exit code, or -1 when it had to be killed; a SIGPIPE it reported fails the test.
         int close();
 
         // The host's console output (valid after close).

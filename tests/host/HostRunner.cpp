@@ -121,7 +121,13 @@ namespace qvl::hosttest
         result.exitCode = WIFEXITED (status) ? WEXITSTATUS (status) : 128 + (WIFSIGNALED (status) ? WTERMSIG (status) : 0);
         result.err = readWholeFile (errFile);
         std::remove (errFile.c_str());
+        expectNoBrokenPipe (result.err);
         return result;
+    }
+
+    void expectNoBrokenPipe (const std::string& err)
+    {
+        EXPECT_EQ (err.find ("qvl_host: SIGPIPE ignored"), std::string::npos) << "qvl_host met a SIGPIPE:\n" << err;
     }
 
     std::vector<std::string> splitTabs (const std::string& line)

@@ -24,6 +24,10 @@ namespace qvl::hosttest
     // Runs qvl_host with the given arguments (the bundle is not added automatically).
     RunResult runHost (const std::vector<std::string>& arguments);
 
+    // qvl_host goes on after a SIGPIPE and only says so on stderr: a run whose stderr holds that
+    // line failed, whatever its exit code. Every run of the tool is checked here.
+    void expectNoBrokenPipe (const std::string& err);
+
     const std::string& bundlePath();
 
     // A fresh, empty folder for the current test's files.

@@ -22,6 +22,12 @@ namespace
 
     extern "C" void requestEnd (int) { endRequested.store (true); }
 
+    // Set by SIGUSR1: the session then says how far each instance has played, so that a caller
+    // can wait for the audio rather than for the clock.
+    std::atomic<bool> reportRequested { false };
+
+    extern "C" void requestReport (int) { reportRequested.store (true); }
+
     double now() { return juce::Time::getMillisecondCounterHiRes(); }
 
     // Lets the message loop run for a while in short slices, so a SIGTERM ends the wait soon.
@@ -110,6 +116,8 @@ namespace
                     if (! audio.processNextBlock())
                         break;
 
+                    played = audio.getPosition();
+
                     const double due = started + (double) audio.getPosition() / audio.getSampleRate() * 1000.0;
                     const double wait = due - now();
 
@@ -121,6 +129,8 @@ namespace
                 cpuAtEnd = threadCpuMs (pthread_self());
             });
         }
+
+        juce::int64 getPlayed() const { return played.load(); }
 
         // The audio thread's own processor time so far.
         double audioCpuMs()
@@ -194,6 +204,7 @@ namespace
         std::atomic<bool> stop { false }, draining { false }, realtime { false };
         std::atomic<double> largestGap { 0.0 }, cpuAtEnd { -1.0 };
         std::atomic<int> lateBlocks { 0 };
+        std::atomic<juce::int64> played { 0 };
         double started = 0.0;
     };
 
@@ -333,6 +344,9 @@ int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& o
     if (options.reopenCount > 0 && (automation = makeAutomation (sessions)) == nullptr)
         return ExitCode::failed;
 
+    // Before any window shows: whoever sees one may ask at once.
+    std::signal (SIGUSR1, requestReport);
+
     for (auto& instance : live)
         instance->startAudio();
 
@@ -365,6 +379,14 @@ int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& o
 
     while (! endRequested.load() && result == ExitCode::ok)
     {
+        if (reportRequested.exchange (false))
+        {
+            std::cout << "played:";
+            for (auto& instance : live)
+                std::cout << ' ' << instance->getPlayed();
+            std::cout << std::endl;
+        }
+
         const auto elapsed = now() - openedAt;
 
         if (elapsed >= length && reopened >= options.reopenCount)
@@ -406,6 +428,7 @@ int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& o
     const auto cpuOutsideAudio = (processCpuMs() - cpuAtOpen - audioCpu) / juce::jmax (1.0, openMs);
 
     std::signal (SIGTERM, SIG_DFL);
+    std::signal (SIGUSR1, SIG_IGN);
 
     if (automation != nullptr)
     {

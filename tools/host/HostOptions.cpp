@@ -61,7 +61,9 @@ commands:
                                      instance the largest gap between audio blocks and the late blocks
                                      (gaps over 1.5 block periods); input the clock did not reach in
                                      time is processed at the end (exit 77 without a display);
-                                     SIGTERM closes it early, cleanly, where the audio is
+                                     SIGTERM closes it early, cleanly, where the audio is;
+                                     SIGUSR1 prints "played:" and the samples each instance
+                                     has played so far
 
 options for every command that loads the plug-in (applied in this order):
   --load-state FILE                  restore a state saved by this tool
