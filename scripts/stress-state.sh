@@ -2,7 +2,7 @@
 # Host threads saving and restoring the state while the message thread loads presets, takes MIDI
 # preset changes and presses "Reset", with the editor open and audio running: the Release build's
 # thread test run RUNS times (default 50), each in its own process repeating the test REPEAT
-# times (default 10), while every core is kept busy. Prints how many runs ended by a signal,
+# times (default 3), while every core is kept busy. Prints how many runs ended by a signal,
 # failed or hung, and passes only when none did. Not part of CI. Needs a build (scripts/test.sh).
 #
 #   bash scripts/stress-state.sh              # 50 runs
@@ -11,7 +11,7 @@ set -uo pipefail
 cd "$(dirname "$0")/.."
 
 runs="${RUNS:-50}"
-repeat="${REPEAT:-10}"
+repeat="${REPEAT:-3}"
 tests="${TESTS:-build/tests/qvl_plugin_tests}"
 filter="${FILTER:-AudioPathThreads.PresetsAndResetWhileHostThreadsSaveAndRestore}"
 logs=build/stress-state
