@@ -110,9 +110,10 @@ TEST (UntrustedXml, RefusesWhatItDoesNotFullyUnderstandAndReadsTheRestAsTheFrame
     {
         SCOPED_TRACE (c.what);
         const auto xml = qvl::parseUntrustedXml (c.text, c.bounds);
-        ASSERT_EQ (xml != nullptr, c.accepted);
+        EXPECT_EQ (xml != nullptr, c.accepted);
 
-        if (xml != nullptr)
+        // Only where it should read: the framework's parser crashes on some of the others.
+        if (xml != nullptr && c.accepted)
         {
             const auto expected = juce::parseXML (c.text);
             ASSERT_NE (expected, nullptr);
