@@ -442,8 +442,7 @@ namespace
                 for (int i = 0; i < element.numAttributes; ++i)
                 {
                     const auto& attribute = attributes[element.firstAttribute + (std::size_t) i];
-                    xml->setAttribute (juce::Identifier (toString (attribute.name)),
-                                       juce::String::fromUTF8 (attribute.value.data(), (int) attribute.value.size()));
+                    xml->setAttribute (juce::Identifier (toString (attribute.name)), toString (attribute.value));
                 }
 
                 built.push_back (std::move (xml));
