@@ -28,12 +28,9 @@ namespace
     }
    #endif
 
-    // A settings file nests two levels deep.
-    constexpr int maximumXmlDepth = 8;
-
     std::optional<int> readScalePercent (const juce::File& file)
     {
-        const auto xml = qvl::parseUntrustedXml (qvl::readBoundedText (file, EditorSettings::maximumFileBytes), maximumXmlDepth);
+        const auto xml = qvl::parseUntrustedXml (qvl::readBoundedText (file, EditorSettings::maximumFileBytes), EditorSettings::xmlBounds);
 
         if (xml == nullptr || ! xml->hasTagName ("PROPERTIES"))
             return {};

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processor/UntrustedXml.h"
+
 #include <juce_data_structures/juce_data_structures.h>
 #include <juce_events/juce_events.h>
 #include <juce_graphics/juce_graphics.h>
@@ -26,6 +28,10 @@ public:
 
     // The file holds one short line; a few kilobytes leave room for hand edits.
     static constexpr juce::int64 maximumFileBytes = 16 * 1024;
+
+    // The file nests two levels, a value per key with two attributes; room for a hundred or two
+    // keys written by hand.
+    static constexpr qvl::XmlBounds xmlBounds { 4, 256, 8, 512 };
 
     // Name, folder, format and write delay of the file. On Linux it lies in
     // $XDG_CONFIG_HOME/quorvalis (~/.config/quorvalis when unset); elsewhere in the framework's

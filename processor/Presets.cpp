@@ -3,8 +3,8 @@
 #include "processor/StateNames.h"
 #include "processor/UntrustedFile.h"
 
-#include <cmath>
 #include <set>
+#include <utility>
 
 namespace qvl
 {
@@ -19,24 +19,8 @@ namespace
     // A preset is some tens of kilobytes; anything far larger is not one of ours.
     constexpr juce::int64 maximumPresetFileBytes = 16 * 1024 * 1024;
 
-    // A preset holds one child per parameter (449) and the macro names.
-    constexpr int maximumPresetChildren = 4096;
-
-    // A preset nests two levels deep.
-    constexpr int maximumXmlDepth = 32;
-
-    // Only a plain decimal number is a parameter value, and it must stay finite once the
-    // framework turns it into a float.
-    bool isFiniteNumber (const juce::var& value)
-    {
-        if (value.isInt() || value.isInt64() || value.isBool())
-            return true;
-
-        if (value.isDouble())
-            return std::isfinite ((float) (double) value);
-
-        return value.isString() && isPlainNumber (value.toString());
-    }
+    const char* const versionProperties[] = { "version_major", "version_minor", "version_patch" };
+    const char* const macroProperties[] = { "macro_1", "macro_2", "macro_3", "macro_4" };
 
     std::set<juce::String> parameterIds (const juce::AudioProcessor& processor)
     {
@@ -49,52 +33,69 @@ namespace
         return ids;
     }
 
-    // Refuses a tree that names none of the processor's parameters or gives one a value that is
-    // not a finite number. Keeps only what a preset may carry: each known parameter once and the
-    // macro names; parameters of another version, repeats, lock data and unknown children would
-    // otherwise linger in the state and travel into every later save. Rebuilt in one pass, since
-    // removing children one by one is quadratic in a crafted file's child count.
-    bool checkAndTidyParameters (juce::ValueTree& tree, const juce::AudioProcessor* processor)
+    // Copies the named attributes that are present, as strings, the way ValueTree::fromXml would.
+    template <typename Names>
+    juce::ValueTree copyAttributes (const juce::XmlElement& xml, const juce::Identifier& type, const Names& names)
+    {
+        juce::ValueTree tree (type);
+
+        for (const char* name : names)
+            if (xml.hasAttribute (name))
+                tree.setProperty (name, xml.getStringAttribute (name), nullptr);
+
+        return tree;
+    }
+
+    // Builds the tree from what a preset may carry: the version properties, each known parameter
+    // once with its id and value, and the first macro names node. Anything else (parameters of
+    // another version, repeats, lock data, unknown nodes and properties) would linger in the state
+    // and travel into every later save. Refuses a document that names none of the processor's
+    // parameters or gives one a value that is not a finite number.
+    juce::ValueTree tidyPreset (const juce::XmlElement& xml, const juce::AudioProcessor* processor)
     {
         const auto known = processor != nullptr ? parameterIds (*processor) : std::set<juce::String>();
         std::set<juce::String> seen;
-        juce::Array<juce::ValueTree> kept;
-        bool hasParameter = false;
+        auto tree = copyAttributes (xml, stateNames::root, versionProperties);
+        bool hasParameter = false, hasMacroNames = false;
 
-        for (const auto& child : tree)
+        for (const auto* child : xml.getChildIterator())
         {
-            if (child.hasType (stateNames::programProperties))
+            if (child->hasTagName (stateNames::programProperties.toString()))
             {
-                kept.add (child);
+                if (! std::exchange (hasMacroNames, true))
+                    tree.appendChild (copyAttributes (*child, stateNames::programProperties, macroProperties), nullptr);
+
                 continue;
             }
 
-            if (! child.hasType (stateNames::parameter))
+            if (! child->hasTagName (stateNames::parameter.toString()))
                 continue;
 
-            const auto id = child.getProperty (stateNames::id).toString();
+            const auto id = child->getStringAttribute (stateNames::id);
 
             if (id.isEmpty() || (processor != nullptr && known.count (id) == 0) || ! seen.insert (id).second)
                 continue;
 
-            if (child.hasProperty (stateNames::value) && ! isFiniteNumber (child.getProperty (stateNames::value)))
-                return false;
+            juce::ValueTree parameter (stateNames::parameter);
+            parameter.setProperty (stateNames::id, id, nullptr);
 
-            kept.add (child);
+            if (child->hasAttribute (stateNames::value))
+            {
+                const auto value = child->getStringAttribute (stateNames::value);
+
+                // Only a plain decimal number is a parameter value, and it must stay finite once
+                // the framework turns it into a float.
+                if (! isPlainNumber (value))
+                    return {};
+
+                parameter.setProperty (stateNames::value, value, nullptr);
+            }
+
+            tree.appendChild (parameter, nullptr);
             hasParameter = true;
         }
 
-        if (! hasParameter)
-            return false;
-
-        if (kept.size() != tree.getNumChildren())
-        {
-            tree.removeAllChildren (nullptr);
-            for (auto& child : kept)
-                tree.appendChild (child, nullptr);
-        }
-
-        return true;
+        return hasParameter ? tree : juce::ValueTree();
     }
 
     juce::String nameOf (const juce::File& file)
@@ -267,23 +268,17 @@ juce::StringArray Presets::getCategories() const
 
 juce::ValueTree Presets::readPresetFile (const juce::File& file) const
 {
-    const auto xml = parseUntrustedXml (readBoundedText (file, maximumPresetFileBytes), maximumXmlDepth);
+    return readPresetText (readBoundedText (file, maximumPresetFileBytes));
+}
 
-    if (xml == nullptr || xml->getNumChildElements() > maximumPresetChildren)
+juce::ValueTree Presets::readPresetText (const juce::String& text) const
+{
+    const auto xml = parseUntrustedXml (text, xmlBounds);
+
+    if (xml == nullptr || ! xml->hasTagName (stateNames::root.toString()))
         return {};
 
-    auto tree = juce::ValueTree::fromXml (*xml);
-
-    if (! tree.isValid())
-        return {};
-
-    if (! tree.hasType (stateNames::root))
-        return {};
-
-    if (! checkAndTidyParameters (tree, options.processor))
-        return {};
-
-    return tree;
+    return tidyPreset (*xml, options.processor);
 }
 
 void Presets::loadPreset (const juce::File& file)

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "processor/UntrustedXml.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <atomic>
@@ -87,10 +89,18 @@ public:
     void updatePresetName (bool isModified);
 
     // Reads and checks a preset file. Returns an invalid tree when the file is missing, not a
-    // regular file, empty, too large, not XML, has far more children than any preset, is of another
-    // root type, holds a parameter value that is not a finite number or names none of the
-    // processor's parameters. Only known parameters (once each) and the macro names are kept.
+    // regular file, empty, larger than 16 MB, not XML within xmlBounds, is of another root type,
+    // holds a parameter value that is not a finite number or names none of the processor's
+    // parameters. Only what a preset holds is kept: the version properties, each known parameter
+    // once with its id and value, and the first macro name node with the four names.
     juce::ValueTree readPresetFile (const juce::File& file) const;
+
+    // The same for the file's text.
+    juce::ValueTree readPresetText (const juce::String& text) const;
+
+    // A preset nests two levels: the root, then 449 parameters with two attributes each and the
+    // macro names. Far beyond that is not a preset, and is refused before anything is built.
+    static constexpr XmlBounds xmlBounds { 8, 2048, 64, 4096 };
 
     const Options& getOptions() const noexcept { return options; }
 

@@ -1,7 +1,6 @@
 #include "processor/UntrustedFile.h"
 
 #include <cmath>
-#include <cstring>
 
 #if ! JUCE_WINDOWS
  #include <fcntl.h>
@@ -14,95 +13,6 @@ namespace qvl
 
 namespace
 {
-    bool startsWith (const char* text, const char* prefix)
-    {
-        return std::strncmp (text, prefix, std::strlen (prefix)) == 0;
-    }
-
-    // Checks the element nesting without building anything, and refuses document type
-    // declarations: the framework's parser expands entities defined there recursively, without a
-    // limit, and its parser and tree builders recurse once per level.
-    bool hasSafeXmlStructure (const juce::String& text, int maximumDepth)
-    {
-        const char* p = text.toRawUTF8();
-        int depth = 0;
-
-        const auto skipPast = [&p] (const char* from, const char* terminator)
-        {
-            p = std::strstr (from, terminator);
-            if (p == nullptr)
-                return false;
-            p += std::strlen (terminator);
-            return true;
-        };
-
-        while (*p != 0)
-        {
-            if (*p != '<')
-            {
-                ++p;
-                continue;
-            }
-
-            if (startsWith (p, "<!--"))
-            {
-                if (! skipPast (p + 4, "-->"))
-                    return false;
-            }
-            else if (startsWith (p, "<![CDATA["))
-            {
-                if (! skipPast (p + 9, "]]>"))
-                    return false;
-            }
-            else if (startsWith (p, "<?"))
-            {
-                if (! skipPast (p + 2, "?>"))
-                    return false;
-            }
-            else if (p[1] == '!')
-            {
-                return false;
-            }
-            else if (p[1] == '/')
-            {
-                --depth;
-                if (! skipPast (p + 2, ">"))
-                    return false;
-            }
-            else
-            {
-                char quote = 0;
-
-                for (++p; *p != 0; ++p)
-                {
-                    if (quote != 0)
-                    {
-                        if (*p == quote)
-                            quote = 0;
-                    }
-                    else if (*p == '"' || *p == '\'')
-                    {
-                        quote = *p;
-                    }
-                    else if (*p == '>')
-                    {
-                        break;
-                    }
-                }
-
-                if (*p == 0)
-                    return false;
-
-                if (p[-1] != '/' && ++depth > maximumDepth)
-                    return false;
-
-                ++p;
-            }
-        }
-
-        return true;
-    }
-
     bool isDigit (char c) { return c >= '0' && c <= '9'; }
 }
 
@@ -158,14 +68,6 @@ juce::String readBoundedText (const juce::File& file, juce::int64 maximumBytes)
    #endif
 
     return juce::String::createStringFromData (bytes.getData(), (int) bytes.getSize());
-}
-
-std::unique_ptr<juce::XmlElement> parseUntrustedXml (const juce::String& text, int maximumDepth)
-{
-    if (text.isEmpty() || ! hasSafeXmlStructure (text, maximumDepth))
-        return {};
-
-    return juce::parseXML (text);
 }
 
 bool isPlainNumber (const juce::String& untrimmed)

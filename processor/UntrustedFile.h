@@ -16,10 +16,6 @@ namespace qvl
     // anything else (missing, a device, a FIFO, a folder, too long, unreadable).
     juce::String readBoundedText (const juce::File&, juce::int64 maximumBytes);
 
-    // Parses XML that nests at most maximumDepth elements and declares no document type; nullptr
-    // for anything else.
-    std::unique_ptr<juce::XmlElement> parseUntrustedXml (const juce::String& text, int maximumDepth);
-
     // A plain decimal number, optionally with an exponent, that stays finite as a float: no "nan",
     // "inf", hex or trailing text.
     bool isPlainNumber (const juce::String& text);

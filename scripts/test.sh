@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything (plug-in, tools, tests, benchmarks) in ./build
-# and runs every test under a private virtual display; then the fuzzer for 30 seconds.
+# and runs every test under a private virtual display; then the two fuzzers, 30 seconds each.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 

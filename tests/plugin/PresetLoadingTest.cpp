@@ -2,6 +2,7 @@
 // stream resets and random clears, the host state after a load, damaged files and MIDI selection.
 
 #include "tests/plugin/PresetTestSupport.h"
+#include "tests/support/CraftedXml.h"
 
 #include <gtest/gtest.h>
 
@@ -248,7 +249,13 @@ TEST_F (ProcessorPresetTest, UnusableFilesAreRefusedAndChangeNothing)
         { "hexadecimal", withFeedback ("0x10") },
         { "recursive entity", "<!DOCTYPE PARAMETERS [<!ENTITY a \"1&a;\">]><PARAMETERS><PARAM id=\"buffer_feedback\" value=\"&a;\"/></PARAMETERS>" },
         { "deep nesting", "<PARAMETERS><PARAM id=\"buffer_feedback\" value=\"0.1\"/>" + deep + "</PARAMETERS>" },
+        { "nesting after a comment in a tag", qvl::test::craftedXml::nestingAfterCommentInTag() },
+        { "nesting after instructions in tags", qvl::test::craftedXml::nestingAfterInstructionInTag() },
+        { "a million attribute names", qvl::test::craftedXml::distinctAttributeNames (1000000) },
     };
+
+    juce::MemoryBlock hostStateBefore;
+    processor.getStateInformation (hostStateBefore);
 
     const auto expectUnchanged = [&]
     {
@@ -257,6 +264,10 @@ TEST_F (ProcessorPresetTest, UnusableFilesAreRefusedAndChangeNothing)
         EXPECT_NEAR (realValue (processor, "buffer_feedback"), 0.4f, 1e-6);
         EXPECT_NEAR (realValue (processor, "stream_1_balance"), 0.5f, 1e-6);
         EXPECT_EQ (countRequests(), 0);
+
+        juce::MemoryBlock hostState;
+        processor.getStateInformation (hostState);
+        EXPECT_EQ (hostState, hostStateBefore);
 
         const auto host = savedHostState (processor);
         EXPECT_TRUE (host.hasType ("PARAMETERS"));
@@ -303,8 +314,8 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
     const auto flagsBefore = processor.parameterLockFlags;
 
     const auto file = writeUserFile ("Odd",
-        "<PARAMETERS>"
-        "<PARAM id=\"buffer_feedback\" value=\"0.3\"/>"
+        "<PARAMETERS version_major=\"1\" junk=\"x\">"
+        "<PARAM id=\"buffer_feedback\" value=\"0.3\" junk=\"x\"><X/><PARAM id=\"stream_1_pan\" value=\"1\"/></PARAM>"
         "<PARAM id=\"cutoff\" value=\"0.9\"/>"
         "<PARAM id=\"buffer_feedback\" value=\"0.9\"/>"
         "<PARAM value=\"0.9\"/>"
@@ -312,7 +323,7 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
         "<PARAM id=\"stream_1_position\"/>"
         "<PARAMETER_LOCK parameter_lock_flags=\"2\"/>"
         "<X/><X><PARAM id=\"stream_1_pan\" value=\"1\"/></X>"
-        "<PROGRAM_PROPERTIES macro_1=\"First\"/>"
+        "<PROGRAM_PROPERTIES macro_1=\"First\" base64:macro_2=\"AAAA\" junk=\"x\"><X/></PROGRAM_PROPERTIES>"
         "<PROGRAM_PROPERTIES macro_1=\"Second\"/>"
         "</PARAMETERS>");
 
@@ -336,7 +347,17 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
     {
         parameters += child.hasType ("PARAM") ? 1 : 0;
         programProperties += child.hasType ("PROGRAM_PROPERTIES") ? 1 : 0;
+
+        // Nothing but what a preset holds, nested or not, is carried into the state.
+        EXPECT_EQ (child.getNumChildren(), 0);
+        for (int i = 0; i < child.getNumProperties(); ++i)
+        {
+            const auto name = child.getPropertyName (i).toString();
+            EXPECT_TRUE (child.hasType ("PARAM") ? (name == "id" || name == "value") : name.startsWith ("macro_")) << name;
+        }
     }
+
+    EXPECT_FALSE (state.hasProperty ("junk"));
 
     EXPECT_EQ (parameters, 449);
     EXPECT_EQ (programProperties, 1);
