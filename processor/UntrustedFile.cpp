@@ -106,10 +106,6 @@ bool isPlainNumber (const juce::String& untrimmed)
     return *s == 0 && std::isfinite ((float) text.getDoubleValue());
 }
 
-} // namespace qvl
-
-namespace qvl
-{
 
 bool VisitedFolders::firstVisit (const juce::File& folder)
 {

@@ -2,7 +2,8 @@
 
 #include <juce_core/juce_core.h>
 
-#include <memory>
+#include <set>
+#include <utility>
 
 // Reading files that anyone could have put in place: preset folders are shared and settings
 // files are edited by hand. Nothing here blocks on a device or a FIFO, reads without bound or
@@ -19,18 +20,11 @@ namespace qvl
     // A plain decimal number, optionally with an exponent, that stays finite as a float: no "nan",
     // "inf", hex or trailing text.
     bool isPlainNumber (const juce::String& text);
-}
 
-#include <set>
-#include <utility>
-
-// Walking folders that anyone could have filled or linked.
-namespace qvl
-{
     // Bytes of the text as UTF-8, the measure file names are limited by.
     inline int utf8Bytes (const juce::String& text) { return (int) text.getNumBytesAsUTF8(); }
 
-    // The real folders one walk has entered, known by what they are on disk rather than by the
+    // Walking folders that anyone could have filled or linked: the real folders one walk has entered, known by what they are on disk rather than by the
     // path that led there: a folder reached again through a link, or a loop, is entered once.
     class VisitedFolders
     {
