@@ -15,12 +15,14 @@ namespace
     const juce::String factoryCategory ("Factory");
     const juce::String userCategory ("User");
 
-
     // A preset is some tens of kilobytes; anything far larger is not one of ours.
     constexpr juce::int64 maximumPresetFileBytes = 16 * 1024 * 1024;
 
     const char* const versionProperties[] = { "version_major", "version_minor", "version_patch" };
     const char* const macroProperties[] = { "macro_1", "macro_2", "macro_3", "macro_4" };
+
+    // Far more than a macro's label shows; a longer name would only travel into every later save.
+    constexpr int maximumMacroNameLength = 1024;
 
     std::set<juce::String> parameterIds (const juce::AudioProcessor& processor)
     {
@@ -33,15 +35,17 @@ namespace
         return ids;
     }
 
-    // Copies the named attributes that are present, as strings, the way ValueTree::fromXml would.
-    template <typename Names>
-    juce::ValueTree copyAttributes (const juce::XmlElement& xml, const juce::Identifier& type, const Names& names)
+    // Copies the named attributes that are present and pass keep, as strings, the way
+    // ValueTree::fromXml would.
+    template <typename Names, typename Keep>
+    juce::ValueTree copyAttributes (const juce::XmlElement& xml, const juce::Identifier& type, const Names& names, Keep keep)
     {
         juce::ValueTree tree (type);
 
         for (const char* name : names)
             if (xml.hasAttribute (name))
-                tree.setProperty (name, xml.getStringAttribute (name), nullptr);
+                if (const auto value = xml.getStringAttribute (name); keep (value))
+                    tree.setProperty (name, value, nullptr);
 
         return tree;
     }
@@ -55,7 +59,7 @@ namespace
     {
         const auto known = processor != nullptr ? parameterIds (*processor) : std::set<juce::String>();
         std::set<juce::String> seen;
-        auto tree = copyAttributes (xml, stateNames::root, versionProperties);
+        auto tree = copyAttributes (xml, stateNames::root, versionProperties, isPlainNumber);
         bool hasParameter = false, hasMacroNames = false;
 
         for (const auto* child : xml.getChildIterator())
@@ -63,7 +67,9 @@ namespace
             if (child->hasTagName (stateNames::programProperties.toString()))
             {
                 if (! std::exchange (hasMacroNames, true))
-                    tree.appendChild (copyAttributes (*child, stateNames::programProperties, macroProperties), nullptr);
+                    tree.appendChild (copyAttributes (*child, stateNames::programProperties, macroProperties,
+                                                      [] (const juce::String& name) { return name.length() <= maximumMacroNameLength; }),
+                                      nullptr);
 
                 continue;
             }

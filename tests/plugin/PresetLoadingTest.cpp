@@ -314,7 +314,7 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
     const auto flagsBefore = processor.parameterLockFlags;
 
     const auto file = writeUserFile ("Odd",
-        "<PARAMETERS version_major=\"1\" junk=\"x\">"
+        "<PARAMETERS version_major=\"1\" version_minor=\"zero\" junk=\"x\">"
         "<PARAM id=\"buffer_feedback\" value=\"0.3\" junk=\"x\"><X/><PARAM id=\"stream_1_pan\" value=\"1\"/></PARAM>"
         "<PARAM id=\"cutoff\" value=\"0.9\"/>"
         "<PARAM id=\"buffer_feedback\" value=\"0.9\"/>"
@@ -323,7 +323,8 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
         "<PARAM id=\"stream_1_position\"/>"
         "<PARAMETER_LOCK parameter_lock_flags=\"2\"/>"
         "<X/><X><PARAM id=\"stream_1_pan\" value=\"1\"/></X>"
-        "<PROGRAM_PROPERTIES macro_1=\"First\" base64:macro_2=\"AAAA\" junk=\"x\"><X/></PROGRAM_PROPERTIES>"
+        "<PROGRAM_PROPERTIES macro_1=\"First\" base64:macro_2=\"AAAA\" junk=\"x\" macro_3=\""
+        + juce::String::repeatedString ("y", 2000) + "\"><X/></PROGRAM_PROPERTIES>"
         "<PROGRAM_PROPERTIES macro_1=\"Second\"/>"
         "</PARAMETERS>");
 
@@ -358,11 +359,14 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
     }
 
     EXPECT_FALSE (state.hasProperty ("junk"));
+    EXPECT_EQ ((int) state["version_major"], 1);
+    EXPECT_FALSE (state.hasProperty ("version_minor"));
 
     EXPECT_EQ (parameters, 449);
     EXPECT_EQ (programProperties, 1);
     EXPECT_EQ (macroName (state, 1), "First");
     EXPECT_EQ (macroName (state, 2), "Macro 2");
+    EXPECT_EQ (macroName (state, 3), "Macro 3"); // too long for a name
 }
 
 TEST_F (ProcessorPresetTest, NameIsMarkedAfterParameterChangesFromTheSecondTick)
