@@ -147,10 +147,10 @@ void QuorvalisPluginAudioProcessor::setStateInformation (const void* data, int s
     for (auto extra = lockChild; extra.isValid(); extra = tree.getChildWithName (qvl::stateNames::lockTree))
         tree.removeChild (extra, nullptr);
 
+    // Without a list the flags stay as they are.
     std::vector<int> flags;
-    const auto* list = lockChild.getProperty (qvl::stateNames::lockFlags).getArray();
 
-    if (list != nullptr)
+    if (const auto* list = lockChild.getProperty (qvl::stateNames::lockFlags).getArray())
         for (int i = 0; i < parameterLockFlags.size(); ++i)
             flags.push_back (i < list->size() ? flagFromVar (list->getReference (i)) : 0);
 
@@ -159,9 +159,8 @@ void QuorvalisPluginAudioProcessor::setStateInformation (const void* data, int s
     {
         const juce::ScopedLock lock (stateLock);
 
-        if (list != nullptr)
-            for (int i = 0; i < (int) flags.size(); ++i)
-                parameterLockFlags.set (i, flags[(size_t) i]);
+        for (int i = 0; i < (int) flags.size(); ++i)
+            parameterLockFlags.set (i, flags[(size_t) i]);
 
         installState (tree);
     }

@@ -118,7 +118,7 @@ namespace
     // categories, each on a budget of its own.
     struct Listing
     {
-        juce::String wildcard;
+        const Presets& presets;
         int& totalEntriesLeft;
         VisitedFolders visited;
         PresetListing result;
@@ -168,8 +168,7 @@ namespace
                     listing.result.isComplete = false;
                 }
             }
-            else if (file.getFileName().matchesWildcard (listing.wildcard, ! juce::File::areFileNamesCaseSensitive())
-                     && isRegularFile (file))
+            else if (listing.presets.hasPresetExtension (file) && isRegularFile (file))
             {
                 listing.result.entries.add ({ nameOf (file), file });
             }
@@ -233,7 +232,7 @@ juce::Array<PresetEntry> Presets::getPresets (const juce::String& category) cons
 
 PresetListing Presets::listPresets (const juce::String& category, int& totalEntriesLeft) const
 {
-    Listing listing { "*." + options.extension, totalEntriesLeft, {}, {} };
+    Listing listing { *this, totalEntriesLeft, {}, {} };
     int entriesLeft = options.maximumListingEntries;
 
     // Categories are the folder's own sub-folders, never a way out of it.
@@ -243,6 +242,11 @@ PresetListing Presets::listPresets (const juce::String& category, int& totalEntr
         collectPresets (options.folder.getChildFile (category), 0, entriesLeft, listing);
 
     return listing.result;
+}
+
+bool Presets::hasPresetExtension (const juce::File& file) const
+{
+    return file.getFileName().matchesWildcard ("*." + options.extension, ! juce::File::areFileNamesCaseSensitive());
 }
 
 juce::StringArray Presets::getCategories() const

@@ -61,6 +61,9 @@ public:
     // not hidden (among the first maximumListingEntries entries).
     juce::StringArray getCategories() const;
 
+    // Whether the file's name ends in "." + extension, as every listed preset's does.
+    bool hasPresetExtension (const juce::File& file) const;
+
     static constexpr int maximumListingDepth = 8;
     static constexpr int maximumAllListingShare = 3;
 

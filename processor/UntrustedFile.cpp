@@ -106,7 +106,6 @@ bool isPlainNumber (const juce::String& untrimmed)
     return *s == 0 && std::isfinite ((float) text.getDoubleValue());
 }
 
-
 bool VisitedFolders::firstVisit (const juce::File& folder)
 {
    #if JUCE_WINDOWS

@@ -24,8 +24,9 @@ namespace qvl
     // Bytes of the text as UTF-8, the measure file names are limited by.
     inline int utf8Bytes (const juce::String& text) { return (int) text.getNumBytesAsUTF8(); }
 
-    // Walking folders that anyone could have filled or linked: the real folders one walk has entered, known by what they are on disk rather than by the
-    // path that led there: a folder reached again through a link, or a loop, is entered once.
+    // Walking folders that anyone could have filled or linked: the real folders one walk has
+    // entered, known by what they are on disk rather than by the path that led there. A folder
+    // reached again through a link, or a loop, is entered once.
     class VisitedFolders
     {
     public:

@@ -11,6 +11,7 @@
 #                                             # QVL_HOST=path/to/qvl_host another host
 set -uo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stress-common.sh
 
 runs="${RUNS:-50}"
 seconds="${SECONDS_PER_RUN:-8}"
@@ -44,11 +45,7 @@ for _ in $(seq 100); do
     sleep 0.1
 done
 
-# One busy loop per core, at the same priority as the host.
-for _ in $(seq "$(nproc)"); do
-    (while :; do :; done) &
-    pids+=("$!")
-done
+keep_cores_busy
 
 bad=0
 printf '%-10s %6s %18s %8s %8s %6s\n' instances runs "ended by a signal" failed SIGPIPE hung
@@ -60,20 +57,8 @@ for instances in 4 2 1; do
         log="$logs/$instances-$run"
         timeout -k 10 300 "$host" editor "$bundle" --instances "$instances" --reopen 20 --seconds "$seconds" \
             --signal sine --check-finite >"$log.out" 2>"$log.err"
-        code=$?
-
-        problem=""
-
-        if [ "$code" -eq 124 ]; then
-            hung=$((hung + 1))
-            problem="hung"
-        elif [ "$code" -gt 128 ]; then
-            signalled=$((signalled + 1))
-            problem="ended by signal $((code - 128))"
-        elif [ "$code" -ne 0 ]; then
-            failed=$((failed + 1))
-            problem="exited $code"
-        fi
+        count_outcome $?
+        problem="$outcome"
 
         if grep -q "qvl_host: SIGPIPE ignored" "$log.err"; then
             sigpipe=$((sigpipe + 1))

@@ -9,6 +9,7 @@
 #   RUNS=5 bash scripts/stress-state.sh       # a quick look; TESTS=path/to/qvl_plugin_tests tries another build
 set -uo pipefail
 cd "$(dirname "$0")/.."
+source scripts/stress-common.sh
 
 runs="${RUNS:-50}"
 repeat="${REPEAT:-3}"
@@ -24,31 +25,20 @@ fi
 rm -rf "$logs"
 mkdir -p "$logs"
 
-# One busy loop per core, at the same priority as the test.
 pids=()
 cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
 trap cleanup EXIT
 trap 'exit 130' INT TERM
-for _ in $(seq "$(nproc)"); do
-    (while :; do :; done) &
-    pids+=("$!")
-done
+keep_cores_busy
 
 signalled=0 failed=0 hung=0
 for run in $(seq "$runs"); do
     log="$logs/$run.log"
     timeout -k 10 900 "$tests" --gtest_filter="$filter" --gtest_repeat="$repeat" >"$log" 2>&1
-    code=$?
+    count_outcome $?
 
-    if [ "$code" -eq 124 ]; then
-        hung=$((hung + 1))
-        echo "stress: run $run hung; see $log" >&2
-    elif [ "$code" -gt 128 ]; then
-        signalled=$((signalled + 1))
-        echo "stress: run $run ended by signal $((code - 128)); see $log" >&2
-    elif [ "$code" -ne 0 ]; then
-        failed=$((failed + 1))
-        echo "stress: run $run exited $code; see $log" >&2
+    if [ -n "$outcome" ]; then
+        echo "stress: run $run $outcome; see $log" >&2
     else
         rm -f "$log"
     fi

@@ -39,7 +39,6 @@ namespace
     {
         return container.addOwnedItem (std::make_unique<ComponentType> (std::forward<Args> (args)...), width);
     }
-
 }
 
 PresetBrowserComponent::PresetBrowserComponent (Presets& presetsToUse)
@@ -59,10 +58,7 @@ juce::File PresetBrowserComponent::getDeletableCurrentPreset() const
     // lie anywhere) or any other kind of file. A "User" folder linked in from another disk
     // holds presets like any other.
     const auto current = presets.getCurrentPresetFile().file;
-    const auto& options = presets.getOptions();
-    const bool isPreset = current.getFileName().matchesWildcard ("*." + options.extension, ! juce::File::areFileNamesCaseSensitive());
-
-    return isPreset && isPlainFileUnder (current, options.folder) ? current : juce::File();
+    return presets.hasPresetExtension (current) && isPlainFileUnder (current, presets.getOptions().folder) ? current : juce::File();
 }
 
 void PresetBrowserComponent::setMode (juce::Rectangle<int> area, int newMode, float scale)
