@@ -51,6 +51,9 @@ namespace
     juce::String hugeText (int)                  { return filled (root, " text &amp; &#x1F3B9; ", "</PARAMETERS>"); }
     juce::String hugeMacroName (int)             { return filled (root + "<PROGRAM_PROPERTIES macro_1=\"", "&#x1F3B9;&lt;", "\"/></PARAMETERS>"); }
     juce::String manyComments (int)              { return filled (root, "<!-- <a> -->", "</PARAMETERS>"); }
+    juce::String valuePaddedWithZeros (int)      { return crafted::paddedValue ("0.", "0", maximumBytes); }
+    juce::String valuePaddedWithBlanks (int)     { return crafted::paddedValue ("-6", " ", maximumBytes); }
+    juce::String hugeExponent (int)              { return crafted::paddedValue ("1e-" + juce::String::repeatedString ("9", maximumBytes - 64), "", 0); }
 
     // make (round) gives the document; only longDistinctNames differs from round to round.
     void readPreset (benchmark::State& state, juce::String (*make) (int), bool accepted)
@@ -90,4 +93,7 @@ BENCHMARK_CAPTURE (readPreset, nestingAfterInstructionsInTags, nestingAfterInstr
 BENCHMARK_CAPTURE (readPreset, hugeText, hugeText, true)->Unit (benchmark::kMillisecond);
 BENCHMARK_CAPTURE (readPreset, hugeMacroName, hugeMacroName, true)->Unit (benchmark::kMillisecond);
 BENCHMARK_CAPTURE (readPreset, manyComments, manyComments, true)->Unit (benchmark::kMillisecond);
+BENCHMARK_CAPTURE (readPreset, valuePaddedWithZeros, valuePaddedWithZeros, true)->Unit (benchmark::kMillisecond);
+BENCHMARK_CAPTURE (readPreset, valuePaddedWithBlanks, valuePaddedWithBlanks, true)->Unit (benchmark::kMillisecond);
+BENCHMARK_CAPTURE (readPreset, hugeExponent, hugeExponent, true)->Unit (benchmark::kMillisecond);
 BENCHMARK_CAPTURE (readPreset, everyAttributeBoundWithNewNames, longDistinctNames, true)->Unit (benchmark::kMillisecond);

@@ -1,5 +1,6 @@
 #include "editor/EditorSettings.h"
 
+#include "processor/NumberText.h"
 #include "processor/UntrustedFile.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -43,12 +44,14 @@ namespace
                 text = value->getStringAttribute ("val");
 
         // A damaged value must not read as 0, nor give a window of no size or of absurd size.
-        if (! text.has_value() || ! qvl::isPlainNumber (*text))
+        const auto number = text.has_value() ? qvl::readFloatNumber (*text) : std::nullopt;
+
+        if (! number.has_value())
             return {};
 
         return juce::roundToInt (juce::jlimit ((double) EditorSettings::minimumScalePercent,
                                                (double) EditorSettings::maximumScalePercent,
-                                               text->getDoubleValue()));
+                                               *number));
     }
 
     // The file as this process read it, with the changes made since: read once, not on every

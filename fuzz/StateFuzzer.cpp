@@ -1,11 +1,14 @@
 // Feeds arbitrary bytes to the host-state reader. Whatever the input, the processor must keep a
-// state that saves as a readable "PARAMETERS" tree with one lock flag per parameter, and every
-// parameter must hold a finite value.
+// state that saves as a readable "PARAMETERS" tree with one lock flag per parameter, every
+// parameter must hold a finite value kept as a number, and a preset saved from the state must
+// load back with the same values and macro names.
 #include "processor/PluginProcessor.h"
 
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <map>
 
 extern "C" int LLVMFuzzerInitialize (int*, char***);
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size);
@@ -23,11 +26,29 @@ namespace
 
 namespace
 {
+    void writeSeed (const juce::File& folder, const juce::String& name, const juce::ValueTree& tree)
+    {
+        juce::MemoryOutputStream stream;
+        tree.writeToStream (stream);
+        folder.getChildFile (name).replaceWithData (stream.getData(), stream.getDataSize());
+    }
+
     void writeSeed (const juce::File& folder, const juce::String& name, QuorvalisPluginAudioProcessor& p)
     {
         juce::MemoryBlock block;
         p.getStateInformation (block);
         folder.getChildFile (name).replaceWithData (block.getData(), block.getSize());
+    }
+
+    // A parameter tree holding one value, as text: every form of number a person could write.
+    juce::ValueTree withTextValue (const juce::String& value)
+    {
+        juce::ValueTree parameter ("PARAM");
+        parameter.setProperty ("id", "gain_db_dry", nullptr);
+        parameter.setProperty ("value", value, nullptr);
+        juce::ValueTree tree ("PARAMETERS");
+        tree.appendChild (parameter, nullptr);
+        return tree;
     }
 
     // Seeds from the current code, so the corpus always starts from this build's own format.
@@ -43,6 +64,22 @@ namespace
         fresh.modulationSlotParameters.getReference (0).target->setValueNotifyingHost (0.5f);
         fresh.programProperties.setMacroName (1, "Width");
         writeSeed (folder, "edited.state", fresh);
+
+        const char* const numbers[] = { "1e4294967297", "-1e-4294967297", "1E+0000000000000000000005", "+.5", "5.", " -6 ",
+                                        "0.30000000000000000000000000000000000000001", "1e-310", "1.8e308", "0x10", "1,5" };
+        int n = 0;
+        for (const char* number : numbers)
+            writeSeed (folder, "number-" + juce::String (++n) + ".state", withTextValue (number));
+
+        writeSeed (folder, "padded-zeros.state", withTextValue ("0." + juce::String::repeatedString ("0", 2000)));
+        writeSeed (folder, "padded-blanks.state", withTextValue ("-6" + juce::String::repeatedString (" ", 2000)));
+
+        auto named = withTextValue ("0");
+        juce::ValueTree names ("PROGRAM_PROPERTIES");
+        names.setProperty ("macro_1", juce::String::repeatedString ("n", 1100), nullptr);
+        names.setProperty ("macro_2", juce::String (juce::CharPointer_UTF8 ("W\xc3\xaf" "dth <&> \"\t\r\n\x01")), nullptr);
+        named.appendChild (names, nullptr);
+        writeSeed (folder, "macro-names.state", named);
     }
 }
 
@@ -86,6 +123,33 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
 
     if (tree.getChildWithName ("PROGRAM_PROPERTIES").getNumProperties() < 4)
         fail ("macro names missing");
+
+    for (const auto& child : tree)
+        if (child.hasType ("PARAM") && child["value"].isString())
+            fail ("a value kept as text");
+
+    const auto preset = processor->presets.getOptions().getState();
+    const auto loaded = processor->presets.readPresetText (processor->presets.getPresetText());
+
+    if (! loaded.isValid())
+        fail ("a preset saved from the state does not load");
+
+    const auto names = processor->programProperties.getMacroNames();
+    const auto loadedNames = loaded.getChildWithName ("PROGRAM_PROPERTIES");
+
+    for (int k = 0; k < names.size(); ++k)
+        if (std::strcmp (loadedNames["macro_" + juce::String (k + 1)].toString().toRawUTF8(), names[k].toRawUTF8()) != 0)
+            fail ("a macro name changed on its way through a saved preset");
+
+    // The reader keeps each parameter's first "PARAM".
+    std::map<juce::String, float> values;
+    for (const auto& child : preset)
+        if (child.hasType ("PARAM"))
+            values.emplace (child["id"].toString(), (float) child["value"]);
+
+    for (const auto& child : loaded)
+        if (child.hasType ("PARAM") && values[child["id"].toString()] != (float) child["value"])
+            fail ("a value changed on its way through a saved preset");
 
     return 0;
 }

@@ -1,6 +1,8 @@
 #include "processor/PluginProcessor.h"
+#include "processor/NumberText.h"
 
 #include <cmath>
+#include <limits>
 
 namespace
 {
@@ -46,24 +48,54 @@ namespace
         return raw;
     }
 
+    // The number a host or a musician typed, read exactly; "nan" reads as 0 like any other text
+    // without a number. Every range clamps the rest.
+    float typedNumber (const juce::String& text)
+    {
+        const auto value = (float) qvl::readLeadingNumber (text);
+        return std::isnan (value) ? 0.0f : value;
+    }
+
+    // Whole numbers as typed: "12.7" is 12, as the framework reads it, but "1e3" is 1000.
+    int typedInteger (const juce::String& text)
+    {
+        const auto value = std::trunc (qvl::readLeadingNumber (text));
+        return std::isnan (value) ? 0 : (int) juce::jlimit ((double) std::numeric_limits<int>::min(),
+                                                            (double) std::numeric_limits<int>::max(), value);
+    }
+
     juce::AudioParameterFloat* addFloat (Layout& layout, const juce::String& id, const juce::String& name,
                                          const juce::NormalisableRange<float>& range, float defaultValue,
                                          const juce::String& label = {})
     {
-        // The framework's parser, except that "nan" reads as 0 like any other text without a number.
-        auto fromText = [] (const juce::String& text)
-        {
-            const auto value = text.getFloatValue();
-            return std::isnan (value) ? 0.0f : value;
-        };
-
         return add<juce::AudioParameterFloat> (layout, juce::ParameterID (id), name, range, defaultValue, label,
-                                               juce::AudioProcessorParameter::genericParameter, nullptr, fromText);
+                                               juce::AudioProcessorParameter::genericParameter, nullptr, typedNumber);
+    }
+
+    juce::AudioParameterInt* addInt (Layout& layout, const juce::String& id, const juce::String& name,
+                                     int minimum, int maximum, int defaultValue)
+    {
+        return add<juce::AudioParameterInt> (layout, juce::ParameterID (id), name, minimum, maximum, defaultValue,
+                                             juce::String(), nullptr, typedInteger);
     }
 
     juce::AudioParameterBool* addBool (Layout& layout, const juce::String& id, const juce::String& name, bool defaultValue)
     {
-        return add<juce::AudioParameterBool> (layout, juce::ParameterID (id), name, defaultValue);
+        // The framework's words, then any number but 0.
+        auto fromText = [] (const juce::String& text)
+        {
+            const auto lower = text.toLowerCase();
+
+            if (lower == "on" || lower == "yes" || lower == "true")
+                return true;
+
+            if (lower == "off" || lower == "no" || lower == "false")
+                return false;
+
+            return typedInteger (text) != 0;
+        };
+
+        return add<juce::AudioParameterBool> (layout, juce::ParameterID (id), name, defaultValue, juce::String(), nullptr, fromText);
     }
 
     juce::AudioParameterInt* addTimebase (Layout& layout, const juce::String& id, const juce::String& name, int defaultValue)
@@ -103,10 +135,7 @@ namespace
         {
             auto [tb, table] = currentTimebase();
             const auto& range = (*table)[(size_t) tb];
-            const auto x = (float) text.getDoubleValue();
-            // NaN has no place in the range: read it as 0 like a text without a number.
-            const auto limited = juce::jlimit (range.start, range.end, std::isnan (x) ? 0.0f : x);
-            return range.convertTo0to1 (limited);
+            return range.convertTo0to1 (juce::jlimit (range.start, range.end, typedNumber (text)));
         };
 
         return add<juce::AudioParameterFloat> (layout, juce::ParameterID (id), name, unitRange, 0.5f, juce::String(),
@@ -137,8 +166,7 @@ juce::AudioProcessorValueTreeState::ParameterLayout QuorvalisPluginAudioProcesso
     bufferWriteSyncParameter = addBool (layout, "buffer_write_sync", "Buffer Write Sync", false);
     inputGainParameter = addFloat (layout, "gain_db_buffer_input", "Volume: Input", decibelRange, 0.0f, decibelLabel);
     feedbackParameter = addFloat (layout, "buffer_feedback", "Feedback", unitRange, 0.5f);
-    bufferSizeTimebaseParameter = add<juce::AudioParameterInt> (layout, juce::ParameterID ("buffer_size_timebase"),
-                                                                "Buffer Size Timebase", 0, Timebase::count - 1, 0, juce::String());
+    bufferSizeTimebaseParameter = addInt (layout, "buffer_size_timebase", "Buffer Size Timebase", 0, Timebase::count - 1, 0);
     bufferSizeParameter = addTimed (layout, "buffer_size", "Buffer Size", bufferSizeTimebaseParameter, timebaseRanges);
     timebaseRanges.set (bufferSizeTimebaseParameter, &bufferSizeRanges);
 
@@ -156,8 +184,8 @@ juce::AudioProcessorValueTreeState::ParameterLayout QuorvalisPluginAudioProcesso
         timebaseRanges.set (s.rateTimebase, &streamRateRanges);
         s.balance = addFloat (layout, withNumber ("stream_%d_balance", n), withNumber ("Stream %d Balance", n), unitRange, 0.5f);
         s.grainPitch = addFloat (layout, withNumber ("stream_%d_grain_pitch", n), withNumber ("Stream %d Grain Pitch", n), grainPitchRange, 0.0f);
-        s.grainPitchQuantize = add<juce::AudioParameterInt> (layout, juce::ParameterID (withNumber ("stream_%d_grain_pitch_quantize", n)),
-                                                             withNumber ("Stream %d Grain Pitch Quantize", n), 0, 4095, 0, juce::String());
+        s.grainPitchQuantize = addInt (layout, withNumber ("stream_%d_grain_pitch_quantize", n),
+                                       withNumber ("Stream %d Grain Pitch Quantize", n), 0, 4095, 0);
         s.reverseProbability = addFloat (layout, withNumber ("stream_%d_reverse_probability", n), withNumber ("Stream %d Reverse Probability", n), unitRange, 0.5f);
         s.grainVolumeDb = addFloat (layout, withNumber ("stream_%d_grain_volume_db", n), withNumber ("Stream %d Grain Volume", n), decibelRange, 0.0f, decibelLabel);
         s.grainLengthTimebase = addTimebase (layout, withNumber ("stream_%d_grain_length_timebase", n), withNumber ("Stream %d Grain Length Timebase", n), Timebase::milliseconds);
@@ -228,15 +256,14 @@ juce::AudioProcessorValueTreeState::ParameterLayout QuorvalisPluginAudioProcesso
     {
         auto& m = modulationSlotParameters.getReference (n - 1);
         m.amount = addFloat (layout, withNumber ("modulation_%d_amount", n), withNumber ("Mod %d Amount", n), modulationAmountRange, 0.0f);
-        m.target = add<juce::AudioParameterInt> (layout, juce::ParameterID (withNumber ("modulation_%d_target", n)),
-                                                 withNumber ("Modulation %d Target", n), -1, ParameterCounts::total, -1, juce::String());
-        m.modulatorIndex = add<juce::AudioParameterInt> (layout, juce::ParameterID (withNumber ("modulator_%d_modulator_index", n)),
-                                                         withNumber ("Modulation %d Modulator", n), 0, 13, 0, juce::String());
+        m.target = addInt (layout, withNumber ("modulation_%d_target", n), withNumber ("Modulation %d Target", n),
+                           -1, ParameterCounts::total, -1);
+        m.modulatorIndex = addInt (layout, withNumber ("modulator_%d_modulator_index", n), withNumber ("Modulation %d Modulator", n), 0, 13, 0);
         m.isBipolar = addBool (layout, withNumber ("modulation_%d_is_bipolar", n), withNumber ("Mod %d Bipolar", n), false);
         m.isBypassed = addBool (layout, withNumber ("modulation_%d_is_bypassed", n), withNumber ("Mod %d Bypass", n), false);
     }
 
-    grainCountLimitParameter = add<juce::AudioParameterInt> (layout, juce::ParameterID ("grain_count_limit"), "Grain Count Limit", 1, 600, 60, juce::String());
+    grainCountLimitParameter = addInt (layout, "grain_count_limit", "Grain Count Limit", 1, 600, 60);
 
     return layout;
 }

@@ -1,64 +1,68 @@
 #include "processor/PluginProcessor.h"
+#include "processor/NumberText.h"
 #include "processor/StateChunk.h"
 #include "processor/StateNames.h"
 
 #include <cmath>
-#include <limits>
+#include <optional>
 #include <vector>
 
 namespace
 {
-    // The framework's own text parser wraps around past int's range (and overflows on its lowest
-    // value), so "4294967298" would read as 2, a lock.
-    int leadingInteger (const juce::String& text)
-    {
-        auto p = text.getCharPointer().findEndOfWhitespace();
-        const bool negative = *p == '-';
-        if (negative)
-            ++p;
-
-        constexpr auto limit = (juce::int64) std::numeric_limits<int>::max() + 1;
-        juce::int64 magnitude = 0;
-
-        for (; *p >= '0' && *p <= '9'; ++p)
-            if ((magnitude = magnitude * 10 + (*p - '0')) > limit)
-                return 0;
-
-        if (magnitude == limit && ! negative)
-            return 0;
-
-        return (int) (negative ? -magnitude : magnitude);
-    }
-
     // A stored flag: a text gives its leading decimal integer; a number outside int's range gives 0.
     int flagFromVar (const juce::var& element)
     {
         if (element.isString())
-            return leadingInteger (element.toString());
+            return qvl::readLeadingInteger (element.toString());
 
         const double number = element;
         return std::isfinite (number) && std::abs (number) < 2147483647.0 ? (int) number : 0;
     }
 
+    // A value is a number of its own type or a text that reads as one.
+    std::optional<double> numberOf (const juce::var& value)
+    {
+        if (value.isString())
+            return qvl::readNumber (value.toString());
+
+        if (value.isInt() || value.isInt64() || value.isBool() || value.isDouble())
+            return (double) value;
+
+        return {};
+    }
+
     // A value that is not a finite number must not reach the parameters: without it the
     // parameter takes its default. The parameter state binds a parameter to any child carrying
-    // its ID, not only to "PARAM" children, so every "value" is checked, texts included. Other
+    // its ID, not only to "PARAM" children, so every "value" is checked. A value given as text is
+    // read here, exactly, and kept as its number: the framework's own reading of text wraps round
+    // on long exponents, and the text, padding and all, would travel into every later save. Other
     // non-finite numbers go too: the framework's number-to-text conversion, which reads IDs,
     // macro names and writes preset files, is undefined for them. The reader's check keeps the
     // nesting shallow.
-    void removeNonFiniteValues (juce::ValueTree tree)
+    void tidyNumbers (juce::ValueTree tree)
     {
         for (int i = tree.getNumProperties(); --i >= 0;)
         {
             const auto name = tree.getPropertyName (i);
-            const auto& property = tree.getProperty (name);
+            const auto property = tree.getProperty (name);
 
-            if ((property.isDouble() || name == qvl::stateNames::value) && ! std::isfinite ((double) property))
+            if (name == qvl::stateNames::value)
+            {
+                const auto number = numberOf (property);
+
+                if (! number.has_value() || ! std::isfinite (*number))
+                    tree.removeProperty (name, nullptr);
+                else if (property.isString())
+                    tree.setProperty (name, *number, nullptr);
+            }
+            else if (property.isDouble() && ! std::isfinite ((double) property))
+            {
                 tree.removeProperty (name, nullptr);
+            }
         }
 
         for (auto child : tree)
-            removeNonFiniteValues (child);
+            tidyNumbers (child);
     }
 }
 
@@ -154,7 +158,7 @@ void QuorvalisPluginAudioProcessor::setStateInformation (const void* data, int s
         for (int i = 0; i < parameterLockFlags.size(); ++i)
             flags.push_back (i < list->size() ? flagFromVar (list->getReference (i)) : 0);
 
-    removeNonFiniteValues (tree);
+    tidyNumbers (tree);
 
     {
         const juce::ScopedLock lock (stateLock);

@@ -1,9 +1,13 @@
 #include "processor/Presets.h"
 
+#include "processor/NumberText.h"
+#include "processor/ProgramProperties.h"
 #include "processor/StateNames.h"
 #include "processor/UntrustedFile.h"
 
-#include <set>
+#include <cmath>
+#include <optional>
+#include <unordered_set>
 #include <utility>
 
 namespace qvl
@@ -21,80 +25,73 @@ namespace
     const char* const versionProperties[] = { "version_major", "version_minor", "version_patch" };
     const char* const macroProperties[] = { "macro_1", "macro_2", "macro_3", "macro_4" };
 
-    // Far more than a macro's label shows; a longer name would only travel into every later save.
-    constexpr int maximumMacroNameLength = 1024;
-
-    std::set<juce::String> parameterIds (const juce::AudioProcessor& processor)
+    // A number as a preset keeps it: a text from a file becomes its number, a number from the
+    // state stays as it is. It must stay finite once the framework turns it into a float.
+    std::optional<juce::var> presetNumber (const juce::var& value)
     {
-        std::set<juce::String> ids;
+        if (value.isString())
+        {
+            const auto number = readFloatNumber (value.toString());
+            return number.has_value() ? std::optional<juce::var> (*number) : std::nullopt;
+        }
 
-        for (auto* parameter : processor.getParameters())
-            if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
-                ids.insert (withId->paramID);
-
-        return ids;
+        const bool isNumber = value.isInt() || value.isInt64() || value.isDouble() || value.isBool();
+        return isNumber && std::isfinite ((float) (double) value) ? std::optional<juce::var> (value) : std::nullopt;
     }
 
-    // Copies the named attributes that are present and pass keep, as strings, the way
-    // ValueTree::fromXml would.
-    template <typename Names, typename Keep>
-    juce::ValueTree copyAttributes (const juce::XmlElement& xml, const juce::Identifier& type, const Names& names, Keep keep)
+    // What a preset holds of a tree, read from a file or about to be written into one: the version
+    // properties, each known parameter once with its id and value, and the first macro names node
+    // with the four names, tidied. Anything else (parameters of another version, repeats, lock
+    // data, unknown nodes and properties) would linger in the state and travel into every later
+    // save, or make a saved preset one that cannot be read back. Numbers are kept as numbers, not
+    // as the text they came in: the framework rewrites a value's text only when its number
+    // changes, so padding would travel too. Refuses a tree that names none of the processor's
+    // parameters or gives one a value that is not a finite number. Without known IDs any is known.
+    juce::ValueTree presetPart (const juce::ValueTree& source, const std::unordered_set<juce::String>* known)
     {
-        juce::ValueTree tree (type);
-
-        for (const char* name : names)
-            if (xml.hasAttribute (name))
-                if (const auto value = xml.getStringAttribute (name); keep (value))
-                    tree.setProperty (name, value, nullptr);
-
-        return tree;
-    }
-
-    // Builds the tree from what a preset may carry: the version properties, each known parameter
-    // once with its id and value, and the first macro names node. Anything else (parameters of
-    // another version, repeats, lock data, unknown nodes and properties) would linger in the state
-    // and travel into every later save. Refuses a document that names none of the processor's
-    // parameters or gives one a value that is not a finite number.
-    juce::ValueTree tidyPreset (const juce::XmlElement& xml, const juce::AudioProcessor* processor)
-    {
-        const auto known = processor != nullptr ? parameterIds (*processor) : std::set<juce::String>();
-        std::set<juce::String> seen;
-        auto tree = copyAttributes (xml, stateNames::root, versionProperties, isPlainNumber);
+        std::unordered_set<juce::String> seen;
+        juce::ValueTree tree (stateNames::root);
         bool hasParameter = false, hasMacroNames = false;
 
-        for (const auto* child : xml.getChildIterator())
+        for (const char* name : versionProperties)
+            if (const auto number = presetNumber (source[name]))
+                tree.setProperty (name, *number, nullptr);
+
+        for (const auto& child : source)
         {
-            if (child->hasTagName (stateNames::programProperties.toString()))
+            if (child.hasType (stateNames::programProperties))
             {
                 if (! std::exchange (hasMacroNames, true))
-                    tree.appendChild (copyAttributes (*child, stateNames::programProperties, macroProperties,
-                                                      [] (const juce::String& name) { return name.length() <= maximumMacroNameLength; }),
-                                      nullptr);
+                {
+                    juce::ValueTree names (stateNames::programProperties);
+
+                    for (const char* name : macroProperties)
+                        if (child.hasProperty (name))
+                            names.setProperty (name, ProgramProperties::tidyName (child[name].toString()), nullptr);
+
+                    tree.appendChild (names, nullptr);
+                }
 
                 continue;
             }
 
-            if (! child->hasTagName (stateNames::parameter.toString()))
-                continue;
+            const auto id = child[stateNames::id].toString();
 
-            const auto id = child->getStringAttribute (stateNames::id);
-
-            if (id.isEmpty() || (processor != nullptr && known.count (id) == 0) || ! seen.insert (id).second)
+            if (! child.hasType (stateNames::parameter) || id.isEmpty()
+                || (known != nullptr && known->count (id) == 0) || ! seen.insert (id).second)
                 continue;
 
             juce::ValueTree parameter (stateNames::parameter);
             parameter.setProperty (stateNames::id, id, nullptr);
 
-            if (child->hasAttribute (stateNames::value))
+            if (child.hasProperty (stateNames::value))
             {
-                const auto value = child->getStringAttribute (stateNames::value);
+                const auto value = presetNumber (child[stateNames::value]);
 
-                // Only a plain decimal number is a parameter value, and it must stay finite once
-                // the framework turns it into a float.
-                if (! isPlainNumber (value))
+                if (! value.has_value())
                     return {};
 
-                parameter.setProperty (stateNames::value, value, nullptr);
+                parameter.setProperty (stateNames::value, *value, nullptr);
             }
 
             tree.appendChild (parameter, nullptr);
@@ -102,6 +99,36 @@ namespace
         }
 
         return hasParameter ? tree : juce::ValueTree();
+    }
+
+    // A document's root and its parameter and macro name children, with the attributes a preset
+    // may hold, as texts. Nothing else is looked up: every other name would cost a search of the
+    // framework's string pool. Unlike ValueTree::fromXml, "base64:" names stay unread.
+    juce::ValueTree shallowTreeOf (const juce::XmlElement& xml)
+    {
+        const auto withAttributes = [] (const juce::XmlElement& element, const juce::Identifier& type, const auto& names)
+        {
+            juce::ValueTree tree (type);
+
+            for (const char* name : names)
+                if (element.hasAttribute (name))
+                    tree.setProperty (name, element.getStringAttribute (name), nullptr);
+
+            return tree;
+        };
+
+        static const char* const parameterProperties[] = { "id", "value" };
+        auto tree = withAttributes (xml, stateNames::root, versionProperties);
+
+        for (const auto* child : xml.getChildIterator())
+        {
+            if (child->hasTagName (stateNames::parameter.toString()))
+                tree.appendChild (withAttributes (*child, stateNames::parameter, parameterProperties), nullptr);
+            else if (child->hasTagName (stateNames::programProperties.toString()))
+                tree.appendChild (withAttributes (*child, stateNames::programProperties, macroProperties), nullptr);
+        }
+
+        return tree;
     }
 
     juce::String nameOf (const juce::File& file)
@@ -206,7 +233,13 @@ Presets::Presets (Options optionsToUse)
     : options (std::move (optionsToUse))
 {
     if (options.processor != nullptr)
+    {
         options.processor->addListener (this);
+
+        for (auto* parameter : options.processor->getParameters())
+            if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
+                parameterIds.insert (withId->paramID);
+    }
 
     startTimer (timerIntervalMs);
 }
@@ -288,21 +321,22 @@ juce::ValueTree Presets::readPresetText (const juce::String& text) const
     if (xml == nullptr || ! xml->hasTagName (stateNames::root.toString()))
         return {};
 
-    return tidyPreset (*xml, options.processor);
+    return presetPart (shallowTreeOf (*xml), knownIds());
 }
 
-void Presets::loadPreset (const juce::File& file)
+bool Presets::loadPreset (const juce::File& file)
 {
     const auto tree = readPresetFile (file);
 
     // A refused file keeps the current state; replacing it with an invalid tree would reset every
     // parameter and leave nothing valid for the host to save.
     if (! tree.isValid() || ! options.setState)
-        return;
+        return false;
 
     const bool keptLockedValue = options.setState (tree);
     currentPresetFile = file;
     updatePresetName (keptLockedValue);
+    return true;
 }
 
 int Presets::getMaximumNameBytes() const
@@ -364,19 +398,30 @@ juce::Result Presets::savePreset (const juce::String& name)
     if (file.isDirectory())
         return juce::Result::fail ("A folder of that name is in the way.");
 
-    const auto tree = options.getState();
-    juce::String text;
-
-    if (tree.isValid())
-        if (const auto xml = tree.createXml())
-            text = xml->toString();
-
-    if (! replaceWithTextChecked (file, text))
+    if (! replaceWithTextChecked (file, getPresetText()))
         return userFolder.hasWriteAccess() ? juce::Result::fail ("The preset file could not be written.") : folderFailure;
 
     currentPresetFile = file;
     updatePresetName (false);
     return juce::Result::ok();
+}
+
+juce::String Presets::getPresetText() const
+{
+    if (! options.getState)
+        return {};
+
+    // Only what a preset holds, so that whatever else a host state brought along cannot make the
+    // file one that will not load.
+    const auto state = options.getState();
+    const auto part = presetPart (state, knownIds());
+    const auto& tree = part.isValid() ? part : state;
+
+    if (tree.isValid())
+        if (const auto xml = tree.createXml())
+            return xml->toString();
+
+    return {};
 }
 
 void Presets::loadAdjacentPreset (int delta)
@@ -408,15 +453,24 @@ void Presets::loadAdjacentPreset (int delta)
         }
     }
 
-    int n = count + index + delta;
+    // A file that will not load is stepped over, in the same direction, or one damaged file would
+    // stop every later step there. Each other entry is tried at most once; the current preset is
+    // not loaded again, so when nothing else loads, nothing changes.
+    std::unordered_set<juce::String> refused;
 
-    while (n < 0)
-        n += count;
+    for (int step = 1; step <= count; ++step)
+    {
+        const auto& file = files.getReference (((index + step * delta) % count + count) % count);
+        const auto path = file.getFullPathName();
 
-    while (n >= count)
-        n -= count;
+        if (path == currentPath || refused.count (path) != 0)
+            continue;
 
-    loadPreset (files.getReference (n));
+        if (loadPreset (file))
+            return;
+
+        refused.insert (path);
+    }
 }
 
 PresetEntry Presets::getCurrentPresetFile() const

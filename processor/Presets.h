@@ -7,6 +7,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <unordered_set>
 
 namespace qvl
 {
@@ -68,12 +69,15 @@ public:
     static constexpr int maximumAllListingShare = 3;
 
     // A file that cannot be used as a preset is refused: the state, the current preset and its
-    // name stay as they are.
-    void loadPreset (const juce::File& file);
+    // name stay as they are. True when the file was loaded.
+    bool loadPreset (const juce::File& file);
 
     // Writes the current state into "User". Fails, changing nothing, when the name is refused or
     // the file was not completely written; the message says why in a musician's words.
     juce::Result savePreset (const juce::String& name);
+
+    // The text savePreset writes: what a preset holds of the current state.
+    juce::String getPresetText() const;
 
     // The file savePreset writes for a name: "User"/name + "." + extension. A name that savePreset
     // refuses gives an empty File: blank, with a separator or a control character, starting with
@@ -83,7 +87,8 @@ public:
     // The longest name, in bytes of UTF-8, whose file and temporary file the file system can take.
     int getMaximumNameBytes() const;
 
-    // -1 previous, +1 next, through every category's list in turn.
+    // -1 previous, +1 next, through every category's list in turn, on past files that are refused
+    // to the first other preset that loads; nothing changes when there is none.
     void loadAdjacentPreset (int delta);
 
     // The current preset's name, and its file when it still exists (the preset folder otherwise).
@@ -120,7 +125,11 @@ private:
     juce::Result checkName (const juce::String& name) const;
     PresetListing listPresets (const juce::String& category, int& totalEntriesLeft) const;
 
+    // The processor's parameter IDs, or none to take any ID, as for a library without a processor.
+    const std::unordered_set<juce::String>* knownIds() const { return options.processor != nullptr ? &parameterIds : nullptr; }
+
     Options options;
+    std::unordered_set<juce::String> parameterIds;     // fixed once the processor is built
 
 public:
     std::atomic<bool> modified { false };

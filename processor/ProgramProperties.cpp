@@ -1,6 +1,10 @@
 #include "processor/ProgramProperties.h"
 
 #include "processor/StateNames.h"
+#include "processor/Utf8.h"
+
+#include <string>
+#include <string_view>
 
 namespace
 {
@@ -30,7 +34,7 @@ ProgramProperties::~ProgramProperties()
 void ProgramProperties::valueTreePropertyChanged (juce::ValueTree& tree, const juce::Identifier& property)
 {
     if (tree == programPropertiesTree && programPropertiesTree.hasProperty (property))
-        fillEmptyNames();
+        tidyNames();
 }
 
 void ProgramProperties::valueTreeChildAdded (juce::ValueTree& parent, juce::ValueTree& child)
@@ -58,7 +62,7 @@ void ProgramProperties::valueTreeRedirected (juce::ValueTree& newState)
         newState.removeChild (extra, nullptr);
 
     programPropertiesTree.copyPropertiesAndChildrenFrom (incoming, nullptr);
-    fillEmptyNames();
+    tidyNames();
 
     auto previousParent = programPropertiesTree.getParent();
     if (previousParent.isValid())
@@ -67,14 +71,41 @@ void ProgramProperties::valueTreeRedirected (juce::ValueTree& newState)
     newState.appendChild (programPropertiesTree, nullptr);
 }
 
-void ProgramProperties::fillEmptyNames()
+juce::String ProgramProperties::tidyName (const juce::String& name)
+{
+    // A host state can hand over any bytes; written into a preset they would make it unreadable.
+    // Measured as stored: the framework's measure decodes them, and can count past the end.
+    const std::string_view stored (name.toRawUTF8());
+    const auto* bytes = reinterpret_cast<const unsigned char*> (stored.data());
+    const auto* end = bytes + stored.size();
+    std::string valid;
+    bool repaired = false;
+
+    for (auto* p = bytes; p < end;)
+    {
+        std::uint32_t c;
+        const int length = qvl::decodeUtf8 (p, end, c);
+        repaired = repaired || length == 0;
+        qvl::appendUtf8 (valid, length == 0 ? 0xfffdu : c);
+        p += length == 0 ? 1 : length;
+    }
+
+    const auto text = repaired ? juce::String::fromUTF8 (valid.data(), (int) valid.size()) : name;
+    return text.getCharPointer().lengthUpTo ((size_t) maximumNameLength + 1) > (size_t) maximumNameLength
+               ? text.substring (0, maximumNameLength) : text;
+}
+
+void ProgramProperties::tidyNames()
 {
     for (int k = 1; k <= numMacros; ++k)
     {
-        const auto text = programPropertiesTree.getProperty (macroPropertyName (k)).toString();
+        const auto& stored = programPropertiesTree.getProperty (macroPropertyName (k));
+        const auto text = stored.toString();
 
         if (text.trim().isEmpty())
             programPropertiesTree.setProperty (macroPropertyName (k), macroDefaultName (k), nullptr);
+        else if (const auto tidy = tidyName (text); std::string_view (tidy.toRawUTF8()) != text.toRawUTF8())
+            programPropertiesTree.setProperty (macroPropertyName (k), tidy, nullptr);
     }
 }
 
@@ -103,5 +134,5 @@ void ProgramProperties::setMacroName (int index, const juce::String& name)
         return;
 
     const juce::ScopedLock scope (lock);
-    programPropertiesTree.setProperty (macroPropertyName (index + 1), name, nullptr);
+    programPropertiesTree.setProperty (macroPropertyName (index + 1), tidyName (name), nullptr);
 }

@@ -13,6 +13,14 @@ class ProgramProperties : private juce::ValueTree::Listener
 public:
     static constexpr int numMacros = 4;
 
+    // Far more than a macro's label shows; a longer name is cut to this many characters.
+    static constexpr int maximumNameLength = 1024;
+
+    // A name as the state keeps it, wherever it comes from: valid UTF-8 (anything else becomes
+    // U+FFFD), at most maximumNameLength characters. So what is stored survives every save and
+    // load. A blank name stays blank here; the state then holds the default.
+    static juce::String tidyName (const juce::String& name);
+
     // state: the parameter state's own handle, which carries the listener; stateLock: held by the
     // owner around every copy and replacement of that state.
     ProgramProperties (juce::ValueTree& state, juce::CriticalSection& stateLock);
@@ -31,8 +39,8 @@ private:
     void valueTreeChildAdded (juce::ValueTree& parent, juce::ValueTree& child) override;
     void valueTreeRedirected (juce::ValueTree& newState) override;
 
-    // Writes the default into every macro name that is missing or blank.
-    void fillEmptyNames();
+    // Writes the default into every macro name that is missing or blank, and tidies the others.
+    void tidyNames();
 
     juce::ValueTree& stateTree;
     juce::CriticalSection& lock;

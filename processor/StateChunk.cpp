@@ -1,5 +1,7 @@
 #include "processor/StateChunk.h"
 
+#include "processor/Utf8.h"
+
 #include <cstdint>
 #include <cstring>
 
@@ -11,39 +13,11 @@ namespace
     // a malformed name would be saved without its terminating zero and spoil every later chunk.
     bool isWellFormedUtf8 (const std::uint8_t* text, const std::uint8_t* end)
     {
-        while (text < end)
-        {
-            const auto lead = *text++;
+        std::uint32_t c;
 
-            if (lead < 0x80)
-                continue;
-
-            int extra = 0;
-            std::uint32_t minimum = 0;
-
-            if (lead >= 0xc2 && lead <= 0xdf)      { extra = 1; minimum = 0x80; }
-            else if (lead >= 0xe0 && lead <= 0xef) { extra = 2; minimum = 0x800; }
-            else if (lead >= 0xf0 && lead <= 0xf4) { extra = 3; minimum = 0x10000; }
-            else                                   return false;
-
-            if (end - text < extra)
+        for (int length; text < end; text += length)
+            if ((length = qvl::decodeUtf8 (text, end, c)) == 0)
                 return false;
-
-            std::uint32_t c = lead & (0x3fu >> extra);
-
-            for (int i = 0; i < extra; ++i)
-            {
-                if ((text[i] & 0xc0) != 0x80)
-                    return false;
-
-                c = (c << 6) | (text[i] & 0x3fu);
-            }
-
-            text += extra;
-
-            if (c < minimum || c > 0x10ffff || (c >= 0xd800 && c <= 0xdfff))
-                return false;
-        }
 
         return true;
     }

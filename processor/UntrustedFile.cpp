@@ -1,6 +1,6 @@
 #include "processor/UntrustedFile.h"
 
-#include <cmath>
+#include <limits>
 
 #if ! JUCE_WINDOWS
  #include <fcntl.h>
@@ -13,7 +13,18 @@ namespace qvl
 
 namespace
 {
-    bool isDigit (char c) { return c >= '0' && c <= '9'; }
+    juce::String decodeTerminated (juce::MemoryBlock bytes)
+    {
+        const auto size = bytes.getSize();
+
+        if (size > (size_t) std::numeric_limits<int>::max())
+            return {};
+
+        // The framework's decoder reads the terminator when a byte-order mark is all there is:
+        // give it one.
+        bytes.append ("", 1);
+        return juce::String::createStringFromData (bytes.getData(), (int) size);
+    }
 }
 
 bool isRegularFile (const juce::File& file)
@@ -67,43 +78,12 @@ juce::String readBoundedText (const juce::File& file, juce::int64 maximumBytes)
         return {};
    #endif
 
-    return juce::String::createStringFromData (bytes.getData(), (int) bytes.getSize());
+    return decodeTerminated (std::move (bytes));
 }
 
-bool isPlainNumber (const juce::String& untrimmed)
+juce::String decodeText (const void* data, size_t size)
 {
-    const auto text = untrimmed.trim();
-    const char* s = text.toRawUTF8();
-
-    if (*s == '+' || *s == '-')
-        ++s;
-
-    int digits = 0;
-    for (; isDigit (*s); ++s)
-        ++digits;
-
-    if (*s == '.')
-        for (++s; isDigit (*s); ++s)
-            ++digits;
-
-    if (digits == 0)
-        return false;
-
-    if (*s == 'e' || *s == 'E')
-    {
-        ++s;
-        if (*s == '+' || *s == '-')
-            ++s;
-
-        int exponentDigits = 0;
-        for (; isDigit (*s); ++s)
-            ++exponentDigits;
-
-        if (exponentDigits == 0)
-            return false;
-    }
-
-    return *s == 0 && std::isfinite ((float) text.getDoubleValue());
+    return decodeTerminated (juce::MemoryBlock (data, size));
 }
 
 bool VisitedFolders::firstVisit (const juce::File& folder)

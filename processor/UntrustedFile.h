@@ -17,9 +17,9 @@ namespace qvl
     // anything else (missing, a device, a FIFO, a folder, too long, unreadable).
     juce::String readBoundedText (const juce::File&, juce::int64 maximumBytes);
 
-    // A plain decimal number, optionally with an exponent, that stays finite as a float: no "nan",
-    // "inf", hex or trailing text.
-    bool isPlainNumber (const juce::String& text);
+    // Bytes as the framework decodes a file's text: UTF-16 after its byte-order mark, UTF-8 with
+    // or without one, anything else as Windows-1252.
+    juce::String decodeText (const void* data, size_t size);
 
     // Bytes of the text as UTF-8, the measure file names are limited by.
     inline int utf8Bytes (const juce::String& text) { return (int) text.getNumBytesAsUTF8(); }

@@ -1,10 +1,14 @@
 #include "processor/UntrustedXml.h"
 
+#include "processor/Utf8.h"
+
 #include <algorithm>
+#include <charconv>
 #include <cstdint>
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <system_error>
 #include <vector>
 
 namespace qvl
@@ -23,89 +27,22 @@ namespace
         return c != 0 && c <= 0x10ffff && (c < 0xd800 || c > 0xdfff);
     }
 
-    // Strict UTF-8 (no overlong forms, surrogates or values past U+10FFFF) and no control
-    // characters but tab and line ends: the framework's writer escapes all others.
+    // Strict UTF-8 and no control characters but tab and line ends: the framework's writer escapes
+    // all others.
     bool isCleanText (const unsigned char* p, const unsigned char* end)
     {
         while (p < end)
         {
-            const auto lead = *p;
+            std::uint32_t c;
+            const int length = decodeUtf8 (p, end, c);
 
-            if (lead < 0x80)
-            {
-                if (lead < 0x20 && ! isSpace ((char) lead))
-                    return false;
-
-                ++p;
-                continue;
-            }
-
-            int extra;
-            std::uint32_t value, smallest;
-
-            if ((lead & 0xe0) == 0xc0)      { extra = 1; value = lead & 0x1fu; smallest = 0x80; }
-            else if ((lead & 0xf0) == 0xe0) { extra = 2; value = lead & 0x0fu; smallest = 0x800; }
-            else if ((lead & 0xf8) == 0xf0) { extra = 3; value = lead & 0x07u; smallest = 0x10000; }
-            else                            return false;
-
-            if (end - p <= extra)
+            if (length == 0 || (c < 0x20 && ! isSpace ((char) c)))
                 return false;
 
-            for (int i = 1; i <= extra; ++i)
-            {
-                if ((p[i] & 0xc0) != 0x80)
-                    return false;
-
-                value = (value << 6) | (p[i] & 0x3fu);
-            }
-
-            if (value < smallest || ! isCharacter (value))
-                return false;
-
-            p += extra + 1;
+            p += length;
         }
 
         return true;
-    }
-
-    void appendUtf8 (std::string& out, std::uint32_t c)
-    {
-        if (c < 0x80)
-        {
-            out += (char) c;
-        }
-        else if (c < 0x800)
-        {
-            out += (char) (0xc0 | (c >> 6));
-            out += (char) (0x80 | (c & 0x3f));
-        }
-        else if (c < 0x10000)
-        {
-            out += (char) (0xe0 | (c >> 12));
-            out += (char) (0x80 | ((c >> 6) & 0x3f));
-            out += (char) (0x80 | (c & 0x3f));
-        }
-        else
-        {
-            out += (char) (0xf0 | (c >> 18));
-            out += (char) (0x80 | ((c >> 12) & 0x3f));
-            out += (char) (0x80 | ((c >> 6) & 0x3f));
-            out += (char) (0x80 | (c & 0x3f));
-        }
-    }
-
-    int digitValue (char c, bool hex)
-    {
-        if (c >= '0' && c <= '9')
-            return c - '0';
-
-        if (hex && c >= 'a' && c <= 'f')
-            return c - 'a' + 10;
-
-        if (hex && c >= 'A' && c <= 'F')
-            return c - 'A' + 10;
-
-        return -1;
     }
 
     juce::String toString (std::string_view text)
@@ -230,25 +167,15 @@ namespace
             const bool hex = p < end && *p == 'x';
             p += hex ? 1 : 0;
 
-            // Enough digits for U+10FFFF, so the number cannot overflow.
-            const int maximumDigits = hex ? 6 : 7;
+            // Any number of leading zeros; a value too large for the type is refused with the
+            // others past U+10FFFF. from_chars takes no sign for an unsigned type.
             std::uint32_t value = 0;
-            int digits = 0;
+            const auto [last, error] = std::from_chars (p, end, value, hex ? 16 : 10);
 
-            for (; p < end && *p != ';'; ++p)
-            {
-                const int digit = digitValue (*p, hex);
-
-                if (digit < 0 || ++digits > maximumDigits)
-                    return false;
-
-                value = value * (hex ? 16u : 10u) + (std::uint32_t) digit;
-            }
-
-            if (p == end || digits == 0 || ! isCharacter (value))
+            if (error != std::errc() || last == end || *last != ';' || ! isCharacter (value))
                 return false;
 
-            ++p;
+            p = last + 1;
 
             if (out != nullptr)
                 appendUtf8 (*out, value);
@@ -468,7 +395,7 @@ namespace
 std::unique_ptr<juce::XmlElement> parseUntrustedXml (const juce::String& text, const XmlBounds& bounds)
 {
     const auto* start = text.toRawUTF8();
-    const auto* end = start + text.getNumBytesAsUTF8();
+    const auto* end = start + std::strlen (start);   // as stored, not as the framework measures
 
     if (start == end || ! isCleanText ((const unsigned char*) start, (const unsigned char*) end))
         return {};

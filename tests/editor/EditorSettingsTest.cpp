@@ -112,6 +112,11 @@ TEST_F (SettingsFile, OnlyAPlainSmallSettingsFileGivesItsPercent)
         { "-inf", write (stored ("-inf")), 1.0f },
         { "hex", write (stored ("0x4B")), 1.0f },
         { "1e999", write (stored ("1e999")), 1.0f },
+        { "exponent wrapping round to 50", write (stored ("5e4294967297")), 1.0f },   // infinity: no number
+        { "exponent wrapping round to 0", write (stored ("15000e-4294967296")), 0.5f }, // zero
+        { "long digits", write (stored ("0135.00000000000000000000000000000000000001")), 1.35f },
+        { "byte-order mark", write (juce::String (juce::CharPointer_UTF8 ("\xef\xbb\xbf")) + stored ("135")), 1.35f },
+        { "byte-order mark only", [this] { ASSERT_TRUE (file.replaceWithData ("\xef\xbb\xbf", 3)); }, 1.0f },
         { "damaged", write ("<PROPERTIES><VALUE name=\"editor_scale_percent\" val=\"13"), 1.0f },
         { "another root", write ("<OTHER><VALUE name=\"editor_scale_percent\" val=\"135\"/></OTHER>"), 1.0f },
         { "entities", write ("<!DOCTYPE p [<!ENTITY a \"150\">]><PROPERTIES><VALUE name=\"editor_scale_percent\" val=\"&a;\"/></PROPERTIES>"), 1.0f },

@@ -1,6 +1,7 @@
 #include "ExpectedParameterTable.h"
 
 #include "processor/PluginProcessor.h"
+#include "tests/support/CommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -346,63 +347,88 @@ TEST_F (ParameterTextTest, BadTextAlwaysGivesAFiniteValueFollowingTheFallbacks)
     const juce::String hugeWord = juce::String::repeatedString ("x", 100000);
     const juce::String hugeNumber = juce::String::repeatedString ("9", 5000);
 
-    // What the number at the start of each text reads as, per kind of parser.
-    struct Bad { juce::String text; double asDouble; int asInt; bool checkExactInt; };
+    // What the number at the start of each text reads as: exactly, for any exponent, whatever
+    // the locale; whole numbers drop their fraction.
+    struct Bad { juce::String text; double asDouble; int asInt; };
     const double inf = std::numeric_limits<double>::infinity();
+    constexpr int most = std::numeric_limits<int>::max(), least = std::numeric_limits<int>::min();
     const std::vector<Bad> inputs {
-        { "", 0.0, 0, true },
-        { "abc", 0.0, 0, true },
-        { "nan", 0.0, 0, true },
-        { "NaN", 0.0, 0, true },
-        { "-nan", 0.0, 0, true },
-        { "inf", inf, 0, true },
-        { "-inf", -inf, 0, true },
-        { "-5", -5.0, -5, true },
-        { "1e999", inf, 1, true },
-        { "-1e999", -inf, -1, true },
-        { hugeWord, 0.0, 0, true },
-        { hugeNumber, inf, 0, false },  // integer parsing of this wraps; only the bounds are checked
-        { "   ", 0.0, 0, true },
+        { "", 0.0, 0 },
+        { "abc", 0.0, 0 },
+        { "nan", 0.0, 0 },
+        { "NaN", 0.0, 0 },
+        { "-nan", 0.0, 0 },
+        { "inf", inf, most },
+        { "-inf", -inf, least },
+        { "-5", -5.0, -5 },
+        { "1e999", inf, most },
+        { "-1e999", -inf, least },
+        { "1e4294967297", inf, most },          // the exponent wraps round to 1 in an int
+        { "-1e4294967297", -inf, least },
+        { "1e-4294967297", 0.0, 0 },
+        { "7e-4294967296", 0.0, 0 },
+        { "0.0000000000000000000000000000000000000000000000001e48", 0.1, 0 },
+        { "5" + juce::String::repeatedString ("0", 400) + "e-400", 5.0, 5 },
+        { "2.5e1 dB", 25.0, 25 },
+        { "+1e1", 10.0, 10 },
+        { "--5", 0.0, 0 },
+        { "0,5", 0.0, 0 },                      // a comma ends the number in every locale
+        { " \t0.5", 0.5, 0 },
+        { hugeWord, 0.0, 0 },
+        { hugeNumber, inf, most },
+        { "   ", 0.0, 0 },
     };
 
     const auto& expected = expectedParameters();
     ASSERT_EQ (processor.getParameters().size(), (int) expected.size());
 
-    for (const auto& e : expected)
+    // A host may have set a locale that writes one half as "0,5"; typed text reads the same.
+    const ScopedLocale restoreLocale;
+
+    for (const auto& locale : { std::string ("C"), commaDecimalLocale() })
     {
-        auto* p = processor.getParameters()[e.index];
+        if (locale.empty())
+            continue;
 
-        for (const auto& bad : inputs)
+        SCOPED_TRACE ("locale " + locale);
+        ASSERT_NE (std::setlocale (LC_ALL, locale.c_str()), nullptr);
+
+        for (const auto& e : expected)
         {
-            SCOPED_TRACE (e.id + " <- \"" + bad.text.substring (0, 20).toStdString() + "\"");
-            const float v = valueFor (p, bad.text);
-            ASSERT_TRUE (std::isfinite (v));
-            EXPECT_GE (v, 0.0f);
-            EXPECT_LE (v, 1.0f);
+            auto* p = processor.getParameters()[e.index];
 
-            double want = -1.0;
-
-            switch (e.texts)
+            for (const auto& bad : inputs)
             {
-                case Texts::timebase: want = 1.0; break;  // no name matches: 19, held at 18
-                case Texts::sync:     want = 1.0; break;  // "Free"
-                case Texts::shape:    want = 0.0; break;  // "Sine"
-                case Texts::timed:
-                    want = toNormalised (timedRange (e.family, e.timebaseDefault), bad.asDouble);
-                    break;
-                case Texts::framework:
-                    if (e.kind == Kind::floating)
-                        want = toNormalised (e.range, bad.asDouble);
-                    else if (e.kind == Kind::integer && bad.checkExactInt)
-                        want = toNormalised (e.range, bad.asInt);
-                    else if (e.kind == Kind::boolean && bad.checkExactInt)
-                        want = bad.asInt != 0 ? 1.0 : 0.0;
-                    break;
-            }
+                SCOPED_TRACE (e.id + " <- \"" + bad.text.substring (0, 20).toStdString() + "\"");
+                const float v = valueFor (p, bad.text);
+                ASSERT_TRUE (std::isfinite (v));
+                EXPECT_GE (v, 0.0f);
+                EXPECT_LE (v, 1.0f);
 
-            if (want >= 0.0)
-            {
-                EXPECT_NEAR (v, want, 1e-5);
+                double want = -1.0;
+
+                switch (e.texts)
+                {
+                    case Texts::timebase: want = 1.0; break;  // no name matches: 19, held at 18
+                    case Texts::sync:     want = 1.0; break;  // "Free"
+                    case Texts::shape:    want = 0.0; break;  // "Sine"
+                    case Texts::timed:
+                        want = toNormalised (timedRange (e.family, e.timebaseDefault), bad.asDouble);
+                        break;
+                    case Texts::framework:
+                        if (e.kind == Kind::floating)
+                            want = toNormalised (e.range, bad.asDouble);
+                        else if (e.kind == Kind::integer)
+                            want = toNormalised (e.range, bad.asInt);
+                        else if (e.kind == Kind::boolean)
+                            want = bad.asInt != 0 ? 1.0 : 0.0;
+                        break;
+                }
+
+                if (want >= 0.0)
+                {
+                    EXPECT_NEAR (v, want, 1e-5);
+                }
             }
         }
     }

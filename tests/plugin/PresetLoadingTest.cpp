@@ -2,6 +2,7 @@
 // stream resets and random clears, the host state after a load, damaged files and MIDI selection.
 
 #include "tests/plugin/PresetTestSupport.h"
+#include "tests/support/CommaLocale.h"
 #include "tests/support/CraftedXml.h"
 
 #include <gtest/gtest.h>
@@ -244,6 +245,10 @@ TEST_F (ProcessorPresetTest, UnusableFilesAreRefusedAndChangeNothing)
         { "nan", withFeedback ("nan") },
         { "infinity", withFeedback ("-inf") },
         { "double overflow", withFeedback ("1e999") },
+        { "exponent wrapping round to 1", withFeedback ("1e4294967297") },  // infinity
+        { "negative exponent wrapping round", withFeedback ("-1e4294967297") },
+        { "comma for a point", withFeedback ("0,5") },
+        { "byte-order mark only", juce::String (juce::CharPointer_UTF8 ("\xef\xbb\xbf")) },
         { "float overflow", withFeedback ("1e39") },
         { "trailing text", withFeedback ("0.5abc") },
         { "hexadecimal", withFeedback ("0x10") },
@@ -366,7 +371,69 @@ TEST_F (ProcessorPresetTest, DamagedButUsableFileLoadsWithoutItsForeignParts)
     EXPECT_EQ (programProperties, 1);
     EXPECT_EQ (macroName (state, 1), "First");
     EXPECT_EQ (macroName (state, 2), "Macro 2");
-    EXPECT_EQ (macroName (state, 3), "Macro 3"); // too long for a name
+    EXPECT_EQ (macroName (state, 3), juce::String::repeatedString ("y", 1024)); // cut, not dropped
+}
+
+// Whatever a loaded file held, the next preset and host state are as large as usual and load back
+// with the same values and names: numbers are kept as numbers, names cut to their bound. Under a
+// locale that writes one half as "0,5", as a host may set one, where this machine has one.
+TEST_F (ProcessorPresetTest, WhatALoadedFileLeavesSavesAtItsUsualSizeAndLoadsBack)
+{
+    const ScopedLocale restoreLocale;
+    std::setlocale (LC_ALL, commaDecimalLocale().c_str());
+
+    namespace crafted = qvl::test::craftedXml;
+    const auto withName = [] (const juce::String& name)
+    {
+        return "<PARAMETERS><PARAM id=\"gain_db_dry\" value=\"-3\"/><PROGRAM_PROPERTIES macro_1=\"" + name + "\"/></PARAMETERS>";
+    };
+    const auto notes = juce::String::repeatedString (juce::String (juce::CharPointer_UTF8 ("\xc3\xa9\xf0\x9f\x8e\xb9")), 600);
+
+    struct Case { const char* what; juce::String text; float gain; juce::String name; };
+    const Case cases[] = {
+        { "zeros up to the file limit", crafted::paddedValue ("-6.", "0", 16 * 1024 * 1024), -6.0f, "Macro 1" },
+        { "blanks", crafted::paddedValue ("-6", " ", 8 * 1024 * 1024), -6.0f, "Macro 1" },
+        { "exponent wrapping round to -1", crafted::paddedValue ("1e-4294967297", "", 0), 0.0f, "Macro 1" },
+        { "many digits", crafted::paddedValue ("-0000000000000000000000012.000000000000000000000000001e-0", "", 0), -12.0f, "Macro 1" },
+        { "name at its bound", withName (notes.substring (0, 1024)), -3.0f, notes.substring (0, 1024) },
+        { "name past its bound", withName (notes), -3.0f, notes.substring (0, 1024) },
+        { "zero-padded references", withName ("&#00000065;&#x000000062;"), -3.0f, "Ab" },
+    };
+
+    const auto usualSize = [this]
+    {
+        juce::MemoryBlock host;
+        processor.getStateInformation (host);
+        return std::pair { presets.getOptions().getState().toXmlString().getNumBytesAsUTF8(), host.getSize() };
+    }();
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+        setRealValue (processor, "gain_db_dry", -20.0f);
+        ASSERT_TRUE (presets.loadPreset (writeUserFile ("Crafted", c.text)));
+        EXPECT_EQ (realValue (processor, "gain_db_dry"), c.gain);
+        EXPECT_EQ (processor.programProperties.getMacroNames()[0], c.name);
+
+        // A long name adds its own bytes, nothing else does.
+        const auto slack = 4 * c.name.getNumBytesAsUTF8() + 64;
+        ASSERT_TRUE (presets.savePreset ("Next").wasOk());
+        EXPECT_LE (userFile ("Next").getSize(), usualSize.first + slack);
+        juce::MemoryBlock host;
+        processor.getStateInformation (host);
+        EXPECT_LE (host.getSize(), usualSize.second + slack);
+
+        setRealValue (processor, "gain_db_dry", -20.0f);
+        processor.programProperties.setMacroName (0, "Other");
+        ASSERT_TRUE (presets.loadPreset (userFile ("Next")));
+        EXPECT_EQ (realValue (processor, "gain_db_dry"), c.gain);
+        EXPECT_EQ (processor.programProperties.getMacroNames()[0], c.name);
+
+        QuorvalisPluginAudioProcessor restored;
+        restored.setStateInformation (host.getData(), (int) host.getSize());
+        EXPECT_EQ (realValue (restored, "gain_db_dry"), c.gain);
+        EXPECT_EQ (restored.programProperties.getMacroNames()[0], c.name);
+    }
 }
 
 TEST_F (ProcessorPresetTest, NameIsMarkedAfterParameterChangesFromTheSecondTick)

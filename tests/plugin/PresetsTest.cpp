@@ -330,6 +330,46 @@ TEST_F (PresetLibraryTest, SteppingComparesPathsExactly)
     }
 }
 
+// A file that will not load is stepped over in the same direction, each at most once; when no
+// other preset loads, nothing changes. Positions are in the "[All]" part: the file system orders it.
+TEST_F (PresetLibraryTest, SteppingMovesPastFilesThatAreRefused)
+{
+    for (auto name : { "A", "B", "C" })
+        writePreset ("User/" + juce::String (name) + ".quorvalis");
+
+    const auto all = filesOf (library().getPresets ("[All]"));
+    ASSERT_EQ (all.size(), 3u);
+
+    struct Case { const char* what; int from; int delta; std::vector<int> broken; int expected; };
+    const Case cases[] = {
+        { "next past one", 0, +1, { 1 }, 2 },
+        { "previous past one", 2, -1, { 1 }, 0 },
+        { "next past the rest of the list and round", 1, +1, { 2 }, 0 },   // through the "User" part's A
+        { "nothing else loads", 0, +1, { 1, 2 }, 0 },
+        { "no current preset, the first broken", -1, +1, { 0 }, 1 },
+        { "every one broken", -1, -1, { 0, 1, 2 }, -1 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
+
+        for (size_t i = 0; i < all.size(); ++i)
+        {
+            const bool broken = std::find (c.broken.begin(), c.broken.end(), (int) i) != c.broken.end();
+            ASSERT_TRUE (all[i].replaceWithText (broken ? "not a preset" : presetTree ((float) i).toXmlString()));
+        }
+
+        const auto from = c.from < 0 ? juce::File() : all[(size_t) c.from];
+        library().currentPresetFile = from;
+        applied.clear();
+        library().loadAdjacentPreset (c.delta);
+
+        EXPECT_EQ (library().currentPresetFile, c.expected < 0 || c.expected == c.from ? from : all[(size_t) c.expected]);
+        EXPECT_EQ (applied.size(), c.expected < 0 || c.expected == c.from ? 0u : 1u);
+    }
+}
+
 TEST_F (PresetLibraryTest, SavingKeepsEveryDotAndWritesTheFrameworkText)
 {
     EXPECT_TRUE (library().savePreset ("Lush Pad.B").wasOk());

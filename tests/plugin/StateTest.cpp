@@ -190,6 +190,15 @@ namespace
         const auto* flags = lock["parameter_lock_flags"].getArray();
         ASSERT_NE (flags, nullptr);
         EXPECT_EQ (flags->size(), numParameters);
+
+        // Values are kept as numbers, and a preset saved now loads back with the same names.
+        for (const auto& child : saved)
+            EXPECT_FALSE (child["value"].isString()) << child["id"].toString();
+
+        const auto preset = processor.presets.readPresetText (processor.presets.getPresetText());
+        ASSERT_TRUE (preset.isValid());
+        for (int n = 1; n <= 4; ++n)
+            EXPECT_EQ (preset.getChildWithName ("PROGRAM_PROPERTIES")["macro_" + juce::String (n)].toString(), macroName (processor, n));
     }
 
     //==============================================================================
@@ -608,10 +617,12 @@ TEST_F (LockListTest, MissingOrNonArrayListLeavesFlagsAlone)
 TEST_F (LockListTest, EntriesGiveTheirLeadingInteger)
 {
     restore (processor, withLockProperty (list ({ "3", "abc", "", "12abc", "x7", "1.9", 2, 3.0, true, juce::var(),
-                                                  "4294967298", "99999999999", "-2147483648", "0003" })));
+                                                  "4294967298", "99999999999", "-2147483648", "0003",
+                                                  " \t2", "+3", "3e5", "-0", "2147483647", "-2147483649", "00000000000000000000000002" })));
 
     const int expected[] = { 3, 0, 0, 12, 0, 1, 2, 3, 1, 0,
-                             0, 0, std::numeric_limits<int>::min(), 3 };
+                             0, 0, std::numeric_limits<int>::min(), 3,
+                             2, 0, 3, 0, std::numeric_limits<int>::max(), 0, 2 };
 
     for (int i = 0; i < (int) std::size (expected); ++i)
         EXPECT_EQ (processor.parameterLockFlags[i], expected[i]) << "entry " << i;
@@ -709,7 +720,9 @@ TEST (HostStateMacroNames, TreeWithoutProgramPropertiesRestoresDefaultsAtTheEnd)
     EXPECT_EQ (live.getChild (live.getNumChildren() - 1), node);
 }
 
-TEST (HostStateMacroNames, MissingOrBlankNameFallsBackToItsDefault)
+// A stored name is kept as it is, cut to its bound, made valid UTF-8, or replaced by its default
+// when blank; whatever is kept survives the next preset too (expectValidState).
+TEST (HostStateMacroNames, StoredNameIsKeptTidiedOrFallsBackToItsDefault)
 {
     Processor source;
     setMacroName (source, 1, "Alpha");
@@ -717,23 +730,53 @@ TEST (HostStateMacroNames, MissingOrBlankNameFallsBackToItsDefault)
     setMacroName (source, 4, "Delta");
     const auto tree = savedTree (source);
 
-    auto withoutSecond = tree.createCopy();
-    withoutSecond.getChildWithName ("PROGRAM_PROPERTIES").removeProperty ("macro_2", nullptr);
-
-    auto blankSecond = tree.createCopy();
-    blankSecond.getChildWithName ("PROGRAM_PROPERTIES").setProperty ("macro_2", " \t \n ", nullptr);
-
-    auto emptySecond = tree.createCopy();
-    emptySecond.getChildWithName ("PROGRAM_PROPERTIES").setProperty ("macro_2", "", nullptr);
-
-    for (const auto& chunk : { withoutSecond, blankSecond, emptySecond })
+    const auto withSecond = [&tree] (const juce::var& name)
     {
+        auto copy = tree.createCopy();
+        auto names = copy.getChildWithName ("PROGRAM_PROPERTIES");
+
+        if (name.isVoid())
+            names.removeProperty ("macro_2", nullptr);
+        else
+            names.setProperty ("macro_2", name, nullptr);
+
+        return encode (copy);
+    };
+
+    // Bytes the framework's writer would never write: swapped in for a placeholder of their length.
+    const auto withRawSecond = [&withSecond] (const char* bytes)
+    {
+        const auto chunk = withSecond (juce::String::repeatedString ("@", (int) std::strlen (bytes)));
+        std::string raw (static_cast<const char*> (chunk.getData()), chunk.getSize());
+        const auto at = raw.find (std::string (std::strlen (bytes), '@'));
+        raw.replace (at, std::strlen (bytes), bytes);
+        return juce::MemoryBlock (raw.data(), raw.size());
+    };
+
+    const auto utf8 = [] (const char* text) { return juce::String (juce::CharPointer_UTF8 (text)); };
+    const auto notes = juce::String::repeatedString (utf8 ("\xc3\xa9\xf0\x9f\x8e\xb9"), 600);
+
+    struct Case { const char* what; juce::MemoryBlock chunk; juce::String expected; };
+    const Case cases[] = {
+        { "missing", withSecond ({}), "Macro 2" },
+        { "blank", withSecond (" \t \n "), "Macro 2" },
+        { "empty", withSecond (""), "Macro 2" },
+        { "a number", withSecond (7), "7" },
+        { "at its bound", withSecond (notes.substring (0, 1024)), notes.substring (0, 1024) },
+        { "past its bound", withSecond (notes), notes.substring (0, 1024) },
+        { "malformed UTF-8", withRawSecond ("Caf\xe9 \xed\xa0\x80|"), utf8 ("Caf\xef\xbf\xbd \xef\xbf\xbd\xef\xbf\xbd\xef\xbf\xbd|") },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
         Processor processor;
         setMacroName (processor, 2, "Previous");
-        restore (processor, chunk);
+        restore (processor, c.chunk);
+        expectValidState (processor);
 
         EXPECT_EQ (macroName (processor, 1), "Alpha");
-        EXPECT_EQ (macroName (processor, 2), "Macro 2");
+        EXPECT_EQ (macroName (processor, 2), c.expected);
         EXPECT_EQ (macroName (processor, 3), " x ");
         EXPECT_EQ (macroName (processor, 4), "Delta");
     }
@@ -1131,7 +1174,8 @@ TEST_F (BadChunkTest, NonFiniteValuesFallBackToDefaults)
     const auto source = decode (otherStateChunk());
 
     const juce::var badValues[] = {
-        "nan", "NaN", "-nan", "inf", "-inf", "Infinity", "1e999", "-1e999",
+        "nan", "NaN", "-nan", "inf", "-inf", "Infinity", "1e999", "-1e999", "1e4294967297", "-1e4294967297",
+        "0,5", "0.5 dB", "", juce::Array<juce::var> { 1 },
         std::numeric_limits<double>::quiet_NaN(),
         std::numeric_limits<double>::infinity(),
         -std::numeric_limits<double>::infinity(),
@@ -1159,6 +1203,35 @@ TEST_F (BadChunkTest, NonFiniteValuesFallBackToDefaults)
         EXPECT_FLOAT_EQ (realValue (processor, "buffer_feedback"), 0.1f);
         EXPECT_EQ (processor.parameterLockFlags[448], 3);
         EXPECT_EQ (macroName (processor, 2), "Other");
+    }
+}
+
+// A value stored as text is read exactly, for any exponent, and kept as its number: its text,
+// padding and all, never reaches the next chunk.
+TEST_F (BadChunkTest, TextValuesAreReadExactlyAndKeptAsNumbers)
+{
+    const auto source = decode (otherStateChunk());
+    const auto usualSize = otherStateChunk().getSize();
+
+    const std::pair<juce::String, float> cases[] = {
+        { "1e-4294967297", 0.0f },      // the exponent would wrap round to -1: 0.1 dB
+        { "-12" + juce::String::repeatedString (" ", 100000), -12.0f },
+        { "-12." + juce::String::repeatedString ("0", 100000), -12.0f },
+        { "  -1.2e1  ", -12.0f },
+        { "-0000000000000000000000000012", -12.0f },
+        { "-1200000000000000000000000000000000000000e-38", -12.0f },
+    };
+
+    for (const auto& [text, expected] : cases)
+    {
+        SCOPED_TRACE (text.substring (0, 40));
+        auto tree = source.createCopy();
+        findParam (tree, "gain_db_dry").setProperty ("value", text, nullptr);
+
+        restore (processor, tree);
+        expectValidState (processor);
+        EXPECT_EQ (realValue (processor, "gain_db_dry"), expected);
+        EXPECT_LE (saveChunk (processor).getSize(), usualSize);
     }
 }
 

@@ -33,4 +33,14 @@ namespace qvl::test::craftedXml
         out << ">" << validParameter << "</PARAMETERS>";
         return out.toString();
     }
+
+    // A preset whose only value is number followed by padding up to about `bytes` in all: zeros
+    // after a point, or blanks, read as the number they pad. No padding gives the number alone.
+    inline juce::String paddedValue (const juce::String& number, const juce::String& padding, int bytes)
+    {
+        const juce::String head ("<PARAMETERS><PARAM id=\"gain_db_dry\" value=\"" + number);
+        const juce::String tail ("\"/></PARAMETERS>");
+        const int count = padding.isEmpty() ? 0 : juce::jmax (0, (bytes - head.length() - tail.length()) / padding.length());
+        return head + juce::String::repeatedString (padding, count) + tail;
+    }
 }

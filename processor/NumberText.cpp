@@ -1,0 +1,160 @@
+#include "processor/NumberText.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+#include <limits>
+#include <system_error>
+
+namespace qvl
+{
+
+namespace
+{
+    bool isSpace (char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
+
+    // The bytes as stored: a text from a host state may hold malformed UTF-8, which the
+    // framework's measure of its length would read past.
+    std::string_view view (const juce::String& text)
+    {
+        return text.toRawUTF8();
+    }
+
+    // Character by character: find_first_not_of takes a call per character, and padding may be
+    // megabytes long.
+    std::string_view withoutLeadingSpace (std::string_view text)
+    {
+        while (! text.empty() && isSpace (text.front()))
+            text.remove_prefix (1);
+
+        return text;
+    }
+
+    std::string_view withoutSpaceAround (std::string_view text)
+    {
+        text = withoutLeadingSpace (text);
+
+        while (! text.empty() && isSpace (text.back()))
+            text.remove_suffix (1);
+
+        return text;
+    }
+
+    bool isDigit (char c) { return c >= '0' && c <= '9'; }
+
+    // from_chars reports a number past either end of a double's range alike and leaves the value
+    // alone. number is what it read, without a sign. Its value is 0.d1d2... times
+    // ten to the power of (digits before the point, from the first significant one, or minus the
+    // zeros between the point and that digit) plus the exponent: beyond the largest double when
+    // that power is positive, below the smallest when it is not.
+    bool isBeyondLargest (std::string_view number)
+    {
+        const auto exponentAt = number.find_first_of ("eE");
+        const auto mantissa = number.substr (0, exponentAt);
+        const auto point = std::min (mantissa.find ('.'), mantissa.size());
+        const auto first = mantissa.find_first_not_of ("0.");
+
+        if (first == std::string_view::npos)
+            return false;
+
+        const auto magnitude = first < point ? (long long) (point - first) : -(long long) (first - point - 1);
+
+        if (exponentAt == std::string_view::npos)
+            return magnitude > 0;
+
+        auto exponentText = number.substr (exponentAt + 1);
+
+        if (! exponentText.empty() && exponentText.front() == '+')
+            exponentText.remove_prefix (1);
+
+        long long exponent = 0;
+        const auto result = std::from_chars (exponentText.data(), exponentText.data() + exponentText.size(), exponent);
+
+        // An exponent beyond a long long outweighs any number of digits a text can hold.
+        if (result.ec == std::errc::result_out_of_range)
+            return exponentText.front() != '-';
+
+        return exponent > -magnitude;
+    }
+
+    // Reads the number at the start of text (no sign, no white space): its value and the length
+    // read, or nothing. Out of range reads as infinity or zero.
+    std::optional<std::pair<double, std::size_t>> readUnsigned (std::string_view text)
+    {
+        double value = 0.0;
+        const auto result = std::from_chars (text.data(), text.data() + text.size(), value, std::chars_format::general);
+        const auto length = (std::size_t) (result.ptr - text.data());
+
+        if (result.ec == std::errc::result_out_of_range)
+            value = isBeyondLargest (text.substr (0, length)) ? std::numeric_limits<double>::infinity() : 0.0;
+        else if (result.ec != std::errc())
+            return {};
+
+        return std::pair { value, length };
+    }
+}
+
+std::optional<double> readNumber (std::string_view text)
+{
+    text = withoutSpaceAround (text);
+
+    const bool negative = ! text.empty() && text.front() == '-';
+
+    if (! text.empty() && (text.front() == '-' || text.front() == '+'))
+        text.remove_prefix (1);
+
+    // from_chars would also read "inf" and "nan", and a second sign.
+    if (text.empty() || ! (isDigit (text.front()) || text.front() == '.'))
+        return {};
+
+    const auto read = readUnsigned (text);
+
+    if (! read.has_value() || read->second != text.size() || ! std::isfinite (read->first))
+        return {};
+
+    return negative ? -read->first : read->first;
+}
+
+std::optional<double> readNumber (const juce::String& text)
+{
+    return readNumber (view (text));
+}
+
+std::optional<double> readFloatNumber (const juce::String& text)
+{
+    const auto number = readNumber (text);
+
+    if (! number.has_value() || ! std::isfinite ((float) *number))
+        return {};
+
+    return number;
+}
+
+double readLeadingNumber (const juce::String& typed)
+{
+    auto text = withoutLeadingSpace (view (typed));
+    const bool negative = ! text.empty() && text.front() == '-';
+
+    if (! text.empty() && (text.front() == '-' || text.front() == '+'))
+        text.remove_prefix (1);
+
+    if (text.empty() || text.front() == '-' || text.front() == '+')
+        return 0.0;
+
+    const auto read = readUnsigned (text);
+
+    if (! read.has_value())
+        return 0.0;
+
+    return negative ? -read->first : read->first;
+}
+
+int readLeadingInteger (const juce::String& typed)
+{
+    const auto text = withoutLeadingSpace (view (typed));
+    int value = 0;
+    const auto result = std::from_chars (text.data(), text.data() + text.size(), value);
+    return result.ec == std::errc() ? value : 0;
+}
+
+} // namespace qvl
