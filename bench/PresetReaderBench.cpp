@@ -54,6 +54,8 @@ namespace
     juce::String valuePaddedWithZeros (int)      { return crafted::paddedValue ("0.", "0", maximumBytes); }
     juce::String valuePaddedWithBlanks (int)     { return crafted::paddedValue ("-6", " ", maximumBytes); }
     juce::String hugeExponent (int)              { return crafted::paddedValue ("1e-" + juce::String::repeatedString ("9", maximumBytes - 64), "", 0); }
+    juce::String hugeNumber (int)                { return crafted::paddedValue ("1" + juce::String::repeatedString ("0", maximumBytes - 64), "", 0); }
+    juce::String tinyNumber (int)                { return crafted::paddedValue ("0." + juce::String::repeatedString ("0", maximumBytes - 64) + "1", "", 0); }
 
     // make (round) gives the document; only longDistinctNames differs from round to round.
     void readPreset (benchmark::State& state, juce::String (*make) (int), bool accepted)
@@ -96,4 +98,6 @@ BENCHMARK_CAPTURE (readPreset, manyComments, manyComments, true)->Unit (benchmar
 BENCHMARK_CAPTURE (readPreset, valuePaddedWithZeros, valuePaddedWithZeros, true)->Unit (benchmark::kMillisecond);
 BENCHMARK_CAPTURE (readPreset, valuePaddedWithBlanks, valuePaddedWithBlanks, true)->Unit (benchmark::kMillisecond);
 BENCHMARK_CAPTURE (readPreset, hugeExponent, hugeExponent, true)->Unit (benchmark::kMillisecond);
+BENCHMARK_CAPTURE (readPreset, hugeNumber, hugeNumber, false)->Unit (benchmark::kMillisecond);
+BENCHMARK_CAPTURE (readPreset, tinyNumber, tinyNumber, true)->Unit (benchmark::kMillisecond);
 BENCHMARK_CAPTURE (readPreset, everyAttributeBoundWithNewNames, longDistinctNames, true)->Unit (benchmark::kMillisecond);

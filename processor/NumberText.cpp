@@ -42,24 +42,32 @@ namespace
 
     bool isDigit (char c) { return c >= '0' && c <= '9'; }
 
+    // The position of the first character that passes, or the size.
+    template <typename Predicate>
+    std::size_t firstWhere (std::string_view text, Predicate passes)
+    {
+        return (std::size_t) (std::find_if (text.begin(), text.end(), passes) - text.begin());
+    }
+
     // from_chars reports a number past either end of a double's range alike and leaves the value
-    // alone. number is what it read, without a sign. Its value is 0.d1d2... times
-    // ten to the power of (digits before the point, from the first significant one, or minus the
-    // zeros between the point and that digit) plus the exponent: beyond the largest double when
-    // that power is positive, below the smallest when it is not.
+    // alone. number is what it read, without a sign. Its value is 0.d1d2... times ten to the power
+    // of (digits before the point, from the first significant one, or minus the zeros between the
+    // point and that digit) plus the exponent: beyond the largest double when that power is
+    // positive, below the smallest when it is not. (The searches take a predicate: the string
+    // searches for a set of characters cost a call per character, and digits may run to megabytes.)
     bool isBeyondLargest (std::string_view number)
     {
-        const auto exponentAt = number.find_first_of ("eE");
+        const auto exponentAt = firstWhere (number, [] (char c) { return c == 'e' || c == 'E'; });
         const auto mantissa = number.substr (0, exponentAt);
         const auto point = std::min (mantissa.find ('.'), mantissa.size());
-        const auto first = mantissa.find_first_not_of ("0.");
+        const auto first = firstWhere (mantissa, [] (char c) { return c != '0' && c != '.'; });
 
-        if (first == std::string_view::npos)
+        if (first == mantissa.size())
             return false;
 
         const auto magnitude = first < point ? (long long) (point - first) : -(long long) (first - point - 1);
 
-        if (exponentAt == std::string_view::npos)
+        if (exponentAt == number.size())
             return magnitude > 0;
 
         auto exponentText = number.substr (exponentAt + 1);

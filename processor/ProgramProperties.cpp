@@ -78,14 +78,18 @@ juce::String ProgramProperties::tidyName (const juce::String& name)
     const std::string_view stored (name.toRawUTF8());
     const auto* bytes = reinterpret_cast<const unsigned char*> (stored.data());
     const auto* end = bytes + stored.size();
-    std::string valid;
-    bool repaired = false;
+    const auto* p = bytes;
+    std::uint32_t c;
 
-    for (auto* p = bytes; p < end;)
+    for (int length; p < end && (length = qvl::decodeUtf8 (p, end, c)) != 0;)
+        p += length;
+
+    const bool repaired = p != end;
+    std::string valid (stored.substr (0, repaired ? (size_t) (p - bytes) : 0));
+
+    while (p < end)
     {
-        std::uint32_t c;
         const int length = qvl::decodeUtf8 (p, end, c);
-        repaired = repaired || length == 0;
         qvl::appendUtf8 (valid, length == 0 ? 0xfffdu : c);
         p += length == 0 ? 1 : length;
     }

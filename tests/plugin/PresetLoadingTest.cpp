@@ -400,39 +400,37 @@ TEST_F (ProcessorPresetTest, WhatALoadedFileLeavesSavesAtItsUsualSizeAndLoadsBac
         { "zero-padded references", withName ("&#00000065;&#x000000062;"), -3.0f, "Ab" },
     };
 
-    const auto usualSize = [this]
-    {
-        juce::MemoryBlock host;
-        processor.getStateInformation (host);
-        return std::pair { presets.getOptions().getState().toXmlString().getNumBytesAsUTF8(), host.getSize() };
-    }();
+    const auto usualPresetSize = presets.getPresetText().getNumBytesAsUTF8();
+    const auto usualHostSize = savedHostChunk (processor).getSize();
 
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.what);
+        const auto expectHeld = [&c] (QuorvalisPluginAudioProcessor& p)
+        {
+            EXPECT_EQ (realValue (p, "gain_db_dry"), c.gain);
+            EXPECT_EQ (p.programProperties.getMacroNames()[0], c.name);
+        };
+
         setRealValue (processor, "gain_db_dry", -20.0f);
         ASSERT_TRUE (presets.loadPreset (writeUserFile ("Crafted", c.text)));
-        EXPECT_EQ (realValue (processor, "gain_db_dry"), c.gain);
-        EXPECT_EQ (processor.programProperties.getMacroNames()[0], c.name);
+        expectHeld (processor);
 
         // A long name adds its own bytes, nothing else does.
         const auto slack = 4 * c.name.getNumBytesAsUTF8() + 64;
         ASSERT_TRUE (presets.savePreset ("Next").wasOk());
-        EXPECT_LE (userFile ("Next").getSize(), usualSize.first + slack);
-        juce::MemoryBlock host;
-        processor.getStateInformation (host);
-        EXPECT_LE (host.getSize(), usualSize.second + slack);
+        EXPECT_LE (userFile ("Next").getSize(), usualPresetSize + slack);
+        const auto host = savedHostChunk (processor);
+        EXPECT_LE (host.getSize(), usualHostSize + slack);
 
         setRealValue (processor, "gain_db_dry", -20.0f);
         processor.programProperties.setMacroName (0, "Other");
         ASSERT_TRUE (presets.loadPreset (userFile ("Next")));
-        EXPECT_EQ (realValue (processor, "gain_db_dry"), c.gain);
-        EXPECT_EQ (processor.programProperties.getMacroNames()[0], c.name);
+        expectHeld (processor);
 
         QuorvalisPluginAudioProcessor restored;
         restored.setStateInformation (host.getData(), (int) host.getSize());
-        EXPECT_EQ (realValue (restored, "gain_db_dry"), c.gain);
-        EXPECT_EQ (restored.programProperties.getMacroNames()[0], c.name);
+        expectHeld (restored);
     }
 }
 

@@ -80,11 +80,17 @@ namespace qvl::test
         processor.parameterLockFlags.set (index, processor.parameterLockFlags[index] | 2);
     }
 
-    // The tree a host would store, decoded again.
-    inline juce::ValueTree savedHostState (QuorvalisPluginAudioProcessor& processor)
+    // The chunk a host would store, and its tree decoded again.
+    inline juce::MemoryBlock savedHostChunk (QuorvalisPluginAudioProcessor& processor)
     {
         juce::MemoryBlock block;
         processor.getStateInformation (block);
+        return block;
+    }
+
+    inline juce::ValueTree savedHostState (QuorvalisPluginAudioProcessor& processor)
+    {
+        const auto block = savedHostChunk (processor);
         return juce::ValueTree::readFromData (block.getData(), block.getSize());
     }
 
