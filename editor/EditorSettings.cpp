@@ -29,9 +29,9 @@ namespace
     }
    #endif
 
-    std::optional<int> readScalePercent (const juce::File& file)
+    std::optional<int> readScalePercent (const juce::String& fileText)
     {
-        const auto xml = qvl::parseUntrustedXml (qvl::readBoundedText (file, EditorSettings::maximumFileBytes), EditorSettings::xmlBounds);
+        const auto xml = qvl::parseUntrustedXml (fileText, EditorSettings::xmlBounds);
 
         if (xml == nullptr || ! xml->hasTagName ("PROPERTIES"))
             return {};
@@ -81,7 +81,7 @@ EditorSettings::EditorSettings()
     auto& settings = processSettings();
 
     if (settings.path != file.getFullPathName())
-        settings = { file.getFullPathName(), readScalePercent (file), false };
+        settings = { file.getFullPathName(), readScalePercent (qvl::readBoundedText (file, maximumFileBytes)), false };
 }
 
 EditorSettings::~EditorSettings()
@@ -125,7 +125,12 @@ void EditorSettings::storeEditorScale (float factor)
 
 float EditorSettings::readEditorScale (const juce::File& settingsFile)
 {
-    return factorOf (readScalePercent (settingsFile));
+    return readEditorScale (qvl::readBoundedText (settingsFile, maximumFileBytes));
+}
+
+float EditorSettings::readEditorScale (const juce::String& fileText)
+{
+    return factorOf (readScalePercent (fileText));
 }
 
 void EditorSettings::timerCallback()

@@ -48,8 +48,9 @@ public:
     // editor closes. Kept for the rest of the process even when the file cannot be written.
     void storeEditorScale (float factor);
 
-    // The factor a settings file holds, read as the editor reads it.
+    // The factor a settings file, or its text, holds, read as the editor reads it.
     static float readEditorScale (const juce::File&);
+    static float readEditorScale (const juce::String& fileText);
 
 private:
     void timerCallback() override;

@@ -202,6 +202,23 @@ namespace
                    "a macro name changed on its way through a saved preset");
     }
 
+    // Each name the document's first macro names element gives is kept, tidied, never dropped.
+    void checkMacroNames (const juce::String& text, const juce::ValueTree& tree)
+    {
+        const auto xml = qvl::parseUntrustedXml (text, qvl::Presets::xmlBounds);
+        const auto* given = xml->getChildByName ("PROGRAM_PROPERTIES");
+        const auto kept = tree.getChildWithName ("PROGRAM_PROPERTIES");
+
+        for (int k = 1; given != nullptr && k <= 4; ++k)
+        {
+            const auto name = "macro_" + juce::String (k);
+            check (given->hasAttribute (name) == kept.hasProperty (name), "a macro name dropped on loading");
+            check (std::strcmp (kept[name].toString().toRawUTF8(),
+                                ProgramProperties::tidyName (given->getStringAttribute (name)).toRawUTF8()) == 0,
+                   "a macro name loaded other than it was given");
+        }
+    }
+
     void checkPreset (const juce::String& text, bool accepted)
     {
         const auto tree = processor->presets.readPresetText (text);
@@ -210,6 +227,7 @@ namespace
             return;
 
         check (accepted, "a preset loaded from a refused document");
+        checkMacroNames (text, tree);
         check (tree.hasType ("PARAMETERS"), "preset of another type");
         check (hasOnlyProperties (tree, { "version_major", "version_minor", "version_patch" },
                                   [] (const juce::String&, const juce::var& v) { return isFloatNumber (v); }),
@@ -330,7 +348,11 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
     checkPreset (text, checkDocument (text, qvl::Presets::xmlBounds));
 
     const auto settingsSize = std::min (size, (std::size_t) EditorSettings::maximumFileBytes);
-    checkDocument (qvl::decodeText (data, settingsSize), EditorSettings::xmlBounds);
+    const auto settings = qvl::decodeText (data, settingsSize);
+    checkDocument (settings, EditorSettings::xmlBounds);
+
+    const auto scale = EditorSettings::readEditorScale (settings);
+    check (scale >= 0.5f && scale <= 2.0f, "a scale outside its range");
 
     return 0;
 }
