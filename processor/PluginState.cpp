@@ -31,7 +31,7 @@ namespace
         return {};
     }
 
-    // A value that is not a finite number must not reach the parameters: without it the
+    // A value that is not a finite number, as a float, must not reach the parameters: without it the
     // parameter takes its default. The parameter state binds a parameter to any child carrying
     // its ID, not only to "PARAM" children, so every "value" is checked. A value given as text is
     // read here, exactly, and kept as its number: the framework's own reading of text wraps round
@@ -50,7 +50,10 @@ namespace
             {
                 const auto number = numberOf (property);
 
-                if (! number.has_value() || ! std::isfinite (*number))
+                // Checked as the float it becomes: the parameter state rewrites a value that a
+                // parameter clamps only when the parameter moves, so one beyond a float's range
+                // could stay, and a preset saved with it would not load.
+                if (! number.has_value() || ! std::isfinite ((float) *number))
                     tree.removeProperty (name, nullptr);
                 else if (property.isString())
                     tree.setProperty (name, *number, nullptr);

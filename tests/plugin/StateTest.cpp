@@ -1175,7 +1175,7 @@ TEST_F (BadChunkTest, NonFiniteValuesFallBackToDefaults)
 
     const juce::var badValues[] = {
         "nan", "NaN", "-nan", "inf", "-inf", "Infinity", "1e999", "-1e999", "1e4294967297", "-1e4294967297",
-        "0,5", "0.5 dB", "", juce::Array<juce::var> { 1 },
+        "0,5", "0.5 dB", "", juce::Array<juce::var> { 1 }, "1e39", -1.2e294,
         std::numeric_limits<double>::quiet_NaN(),
         std::numeric_limits<double>::infinity(),
         -std::numeric_limits<double>::infinity(),
@@ -1189,6 +1189,7 @@ TEST_F (BadChunkTest, NonFiniteValuesFallBackToDefaults)
         findParam (tree, "gain_db_dry").setProperty ("value", bad, nullptr);
         findParam (tree, "stream_1_adsr_attack").setProperty ("value", bad, nullptr);
         findParam (tree, "grain_count_limit").setProperty ("value", bad, nullptr);
+        findParam (tree, "gain_db_buffer").setProperty ("value", bad, nullptr); // where the value is already at the end it would clamp to
 
         customise (processor);
         setRealValue (processor, "stream_1_adsr_attack", 0.5f);
