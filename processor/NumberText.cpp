@@ -128,14 +128,16 @@ std::optional<double> readNumber (const juce::String& text)
     return readNumber (view (text));
 }
 
+std::optional<double> asFloat (double number)
+{
+    const auto single = (float) number;
+    return std::isfinite (single) ? std::optional<double> (single) : std::nullopt;
+}
+
 std::optional<double> readFloatNumber (const juce::String& text)
 {
     const auto number = readNumber (text);
-
-    if (! number.has_value() || ! std::isfinite ((float) *number))
-        return {};
-
-    return number;
+    return number.has_value() ? asFloat (*number) : std::nullopt;
 }
 
 double readLeadingNumber (const juce::String& typed)

@@ -18,7 +18,12 @@ namespace qvl
     std::optional<double> readNumber (std::string_view text);
     std::optional<double> readNumber (const juce::String& text);
 
-    // A number that stays finite once it is a float, as every parameter value is.
+    // The number as the float that every parameter value is, or nothing when that is not finite.
+    // At a float's precision, the text the framework writes for a number reads back as the same
+    // number; a double's last digits may not.
+    std::optional<double> asFloat (double number);
+
+    // readNumber, then asFloat.
     std::optional<double> readFloatNumber (const juce::String& text);
 
     // The number a text starts with, as typed ("-6 dB"): after white space and one sign, the

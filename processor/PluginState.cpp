@@ -19,19 +19,19 @@ namespace
         return std::isfinite (number) && std::abs (number) < 2147483647.0 ? (int) number : 0;
     }
 
-    // A value is a number of its own type or a text that reads as one.
+    // A value is a number of its own type or a text that reads as one, kept as the float it becomes.
     std::optional<double> numberOf (const juce::var& value)
     {
         if (value.isString())
-            return qvl::readNumber (value.toString());
+            return qvl::readFloatNumber (value.toString());
 
         if (value.isInt() || value.isInt64() || value.isBool() || value.isDouble())
-            return (double) value;
+            return qvl::asFloat (value);
 
         return {};
     }
 
-    // A value that is not a finite number, as a float, must not reach the parameters: without it the
+    // A value that is not a finite number must not reach the parameters: without it the
     // parameter takes its default. The parameter state binds a parameter to any child carrying
     // its ID, not only to "PARAM" children, so every "value" is checked. A value given as text is
     // read here, exactly, and kept as its number: the framework's own reading of text wraps round
@@ -48,15 +48,14 @@ namespace
 
             if (name == qvl::stateNames::value)
             {
-                const auto number = numberOf (property);
-
-                // Checked as the float it becomes: the parameter state rewrites a value that a
-                // parameter clamps only when the parameter moves, so one beyond a float's range
-                // could stay, and a preset saved with it would not load.
-                if (! number.has_value() || ! std::isfinite ((float) *number))
-                    tree.removeProperty (name, nullptr);
-                else if (property.isString())
+                // As the float it becomes: the parameter state rewrites a value that a parameter
+                // clamps only when the parameter moves, so one beyond a float's range would stay
+                // and make a preset saved from the state unloadable, and a double's last digits
+                // would not survive the preset's text.
+                if (const auto number = numberOf (property))
                     tree.setProperty (name, *number, nullptr);
+                else
+                    tree.removeProperty (name, nullptr);
             }
             else if (property.isDouble() && ! std::isfinite ((double) property))
             {

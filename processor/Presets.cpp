@@ -25,8 +25,8 @@ namespace
     const char* const versionProperties[] = { "version_major", "version_minor", "version_patch" };
     const char* const macroProperties[] = { "macro_1", "macro_2", "macro_3", "macro_4" };
 
-    // A number as a preset keeps it: a text from a file becomes its number, a number from the
-    // state stays as it is. It must stay finite once the framework turns it into a float.
+    // A number as a preset keeps it: a text from a file becomes its number, as a float, a number
+    // from the state stays as it is. It must stay finite once the framework turns it into a float.
     std::optional<juce::var> presetNumber (const juce::var& value)
     {
         if (value.isString())
@@ -36,7 +36,7 @@ namespace
         }
 
         const bool isNumber = value.isInt() || value.isInt64() || value.isDouble() || value.isBool();
-        return isNumber && std::isfinite ((float) (double) value) ? std::optional<juce::var> (value) : std::nullopt;
+        return isNumber && asFloat (value).has_value() ? std::optional<juce::var> (value) : std::nullopt;
     }
 
     // What a preset holds of a tree, read from a file or about to be written into one: the version

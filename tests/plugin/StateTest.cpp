@@ -191,12 +191,15 @@ namespace
         ASSERT_NE (flags, nullptr);
         EXPECT_EQ (flags->size(), numParameters);
 
-        // Values are kept as numbers, and a preset saved now loads back with the same names.
+        // Values are kept as numbers, and a preset saved now loads back with the same values and names.
         for (const auto& child : saved)
             EXPECT_FALSE (child["value"].isString()) << child["id"].toString();
 
         const auto preset = processor.presets.readPresetText (processor.presets.getPresetText());
         ASSERT_TRUE (preset.isValid());
+        for (const auto& child : preset)
+            if (child.hasType ("PARAM"))
+                EXPECT_EQ ((float) child["value"], (float) findParam (saved, child["id"])["value"]) << child["id"].toString();
         for (int n = 1; n <= 4; ++n)
             EXPECT_EQ (preset.getChildWithName ("PROGRAM_PROPERTIES")["macro_" + juce::String (n)].toString(), macroName (processor, n));
     }
