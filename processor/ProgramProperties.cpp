@@ -74,29 +74,24 @@ void ProgramProperties::valueTreeRedirected (juce::ValueTree& newState)
 juce::String ProgramProperties::tidyName (const juce::String& name)
 {
     // A host state can hand over any bytes; written into a preset they would make it unreadable.
-    // Measured as stored: the framework's measure decodes them, and can count past the end.
+    // Measured as stored: the framework's measure decodes them, and can count past the end. Only
+    // the characters kept are looked at, however long the name.
     const std::string_view stored (name.toRawUTF8());
-    const auto* bytes = reinterpret_cast<const unsigned char*> (stored.data());
-    const auto* end = bytes + stored.size();
-    const auto* p = bytes;
-    std::uint32_t c;
+    const auto* p = reinterpret_cast<const unsigned char*> (stored.data());
+    const auto* end = p + stored.size();
+    std::string kept;
+    bool repaired = false;
 
-    for (int length; p < end && (length = qvl::decodeUtf8 (p, end, c)) != 0;)
-        p += length;
-
-    const bool repaired = p != end;
-    std::string valid (stored.substr (0, repaired ? (size_t) (p - bytes) : 0));
-
-    while (p < end)
+    for (int count = 0; p < end && count < maximumNameLength; ++count)
     {
+        std::uint32_t c;
         const int length = qvl::decodeUtf8 (p, end, c);
-        qvl::appendUtf8 (valid, length == 0 ? 0xfffdu : c);
+        repaired = repaired || length == 0;
+        qvl::appendUtf8 (kept, length == 0 ? 0xfffdu : c);
         p += length == 0 ? 1 : length;
     }
 
-    const auto text = repaired ? juce::String::fromUTF8 (valid.data(), (int) valid.size()) : name;
-    return text.getCharPointer().lengthUpTo ((size_t) maximumNameLength + 1) > (size_t) maximumNameLength
-               ? text.substring (0, maximumNameLength) : text;
+    return repaired || p < end ? juce::String::fromUTF8 (kept.data(), (int) kept.size()) : name;
 }
 
 void ProgramProperties::tidyNames()
