@@ -38,5 +38,6 @@ fi
 # The tests read numbers under a locale that writes one half as "0,5", as hosts may set one.
 if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
     echo "setup: making the de_DE.UTF-8 locale"
-    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8
+    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 \
+        || echo "setup: no de_DE.UTF-8 locale; the tests read numbers in the C locale only" >&2
 fi
