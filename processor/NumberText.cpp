@@ -42,6 +42,17 @@ namespace
 
     bool isDigit (char c) { return c >= '0' && c <= '9'; }
 
+    // Takes one leading sign off text; true when it was a minus.
+    bool takeSign (std::string_view& text)
+    {
+        const bool negative = ! text.empty() && text.front() == '-';
+
+        if (! text.empty() && (text.front() == '-' || text.front() == '+'))
+            text.remove_prefix (1);
+
+        return negative;
+    }
+
     // The position of the first character that passes, or the size.
     template <typename Predicate>
     std::size_t firstWhere (std::string_view text, Predicate passes)
@@ -102,14 +113,10 @@ namespace
     }
 }
 
-std::optional<double> readNumber (std::string_view text)
+std::optional<double> readNumber (const juce::String& whole)
 {
-    text = withoutSpaceAround (text);
-
-    const bool negative = ! text.empty() && text.front() == '-';
-
-    if (! text.empty() && (text.front() == '-' || text.front() == '+'))
-        text.remove_prefix (1);
+    auto text = withoutSpaceAround (view (whole));
+    const bool negative = takeSign (text);
 
     // from_chars would also read "inf" and "nan", and a second sign.
     if (text.empty() || ! (isDigit (text.front()) || text.front() == '.'))
@@ -121,11 +128,6 @@ std::optional<double> readNumber (std::string_view text)
         return {};
 
     return negative ? -read->first : read->first;
-}
-
-std::optional<double> readNumber (const juce::String& text)
-{
-    return readNumber (view (text));
 }
 
 std::optional<double> asFloat (double number)
@@ -140,13 +142,21 @@ std::optional<double> readFloatNumber (const juce::String& text)
     return number.has_value() ? asFloat (*number) : std::nullopt;
 }
 
+std::optional<double> readFloatNumber (const juce::var& value)
+{
+    if (value.isString())
+        return readFloatNumber (value.toString());
+
+    if (value.isInt() || value.isInt64() || value.isBool() || value.isDouble())
+        return asFloat (value);
+
+    return {};
+}
+
 double readLeadingNumber (const juce::String& typed)
 {
     auto text = withoutLeadingSpace (view (typed));
-    const bool negative = ! text.empty() && text.front() == '-';
-
-    if (! text.empty() && (text.front() == '-' || text.front() == '+'))
-        text.remove_prefix (1);
+    const bool negative = takeSign (text);
 
     if (text.empty() || text.front() == '-' || text.front() == '+')
         return 0.0;

@@ -3,7 +3,6 @@
 #include <juce_core/juce_core.h>
 
 #include <optional>
-#include <string_view>
 
 // Numbers in text that anyone could have written or typed: preset and settings files, host
 // state, values a host or a musician types. The framework's own conversion wraps round on long
@@ -15,7 +14,6 @@ namespace qvl
     // optional point, an optional exponent. Nothing else ("inf", "nan", hex, a comma, trailing
     // text) is a number. Beyond a double's range is no number either (infinity is not finite);
     // a number too small for a double is zero.
-    std::optional<double> readNumber (std::string_view text);
     std::optional<double> readNumber (const juce::String& text);
 
     // The number as the float that every parameter value is, or nothing when that is not finite.
@@ -25,6 +23,10 @@ namespace qvl
 
     // readNumber, then asFloat.
     std::optional<double> readFloatNumber (const juce::String& text);
+
+    // A stored value as a float: a number of its own type, or a text that readFloatNumber reads.
+    // Nothing for anything else (arrays, objects, binary data, void).
+    std::optional<double> readFloatNumber (const juce::var& value);
 
     // The number a text starts with, as typed ("-6 dB"): after white space and one sign, the
     // longest number, the rest ignored. "inf" and "nan" read as such; beyond a double's range

@@ -4,7 +4,6 @@
 #include "processor/StateNames.h"
 
 #include <cmath>
-#include <optional>
 #include <vector>
 
 namespace
@@ -17,18 +16,6 @@ namespace
 
         const double number = element;
         return std::isfinite (number) && std::abs (number) < 2147483647.0 ? (int) number : 0;
-    }
-
-    // A value is a number of its own type or a text that reads as one, kept as the float it becomes.
-    std::optional<double> numberOf (const juce::var& value)
-    {
-        if (value.isString())
-            return qvl::readFloatNumber (value.toString());
-
-        if (value.isInt() || value.isInt64() || value.isBool() || value.isDouble())
-            return qvl::asFloat (value);
-
-        return {};
     }
 
     // A value that is not a finite number must not reach the parameters: without it the
@@ -52,7 +39,7 @@ namespace
                 // clamps only when the parameter moves, so one beyond a float's range would stay
                 // and make a preset saved from the state unloadable, and a double's last digits
                 // would not survive the preset's text.
-                if (const auto number = numberOf (property))
+                if (const auto number = qvl::readFloatNumber (property))
                     tree.setProperty (name, *number, nullptr);
                 else
                     tree.removeProperty (name, nullptr);

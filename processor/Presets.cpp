@@ -5,7 +5,6 @@
 #include "processor/StateNames.h"
 #include "processor/UntrustedFile.h"
 
-#include <cmath>
 #include <optional>
 #include <unordered_set>
 #include <utility>
@@ -29,14 +28,12 @@ namespace
     // from the state stays as it is. It must stay finite once the framework turns it into a float.
     std::optional<juce::var> presetNumber (const juce::var& value)
     {
-        if (value.isString())
-        {
-            const auto number = readFloatNumber (value.toString());
-            return number.has_value() ? std::optional<juce::var> (*number) : std::nullopt;
-        }
+        const auto number = readFloatNumber (value);
 
-        const bool isNumber = value.isInt() || value.isInt64() || value.isDouble() || value.isBool();
-        return isNumber && asFloat (value).has_value() ? std::optional<juce::var> (value) : std::nullopt;
+        if (! number.has_value())
+            return {};
+
+        return value.isString() ? juce::var (*number) : value;
     }
 
     // What a preset holds of a tree, read from a file or about to be written into one: the version

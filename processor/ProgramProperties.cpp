@@ -98,8 +98,7 @@ void ProgramProperties::tidyNames()
 {
     for (int k = 1; k <= numMacros; ++k)
     {
-        const auto& stored = programPropertiesTree.getProperty (macroPropertyName (k));
-        const auto text = stored.toString();
+        const auto text = programPropertiesTree.getProperty (macroPropertyName (k)).toString();
 
         if (text.trim().isEmpty())
             programPropertiesTree.setProperty (macroPropertyName (k), macroDefaultName (k), nullptr);
