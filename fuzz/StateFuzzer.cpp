@@ -8,7 +8,9 @@
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
+#include <locale>
 #include <map>
+#include <stdexcept>
 
 extern "C" int LLVMFuzzerInitialize (int*, char***);
 extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t size);
@@ -66,7 +68,8 @@ namespace
         writeSeed (folder, "edited.state", fresh);
 
         const char* const numbers[] = { "1e4294967297", "-1e-4294967297", "1E+0000000000000000000005", "+.5", "5.", " -6 ",
-                                        "0.30000000000000000000000000000000000000001", "1e-310", "1.8e308", "0x10", "1,5" };
+                                        "0.30000000000000000000000000000000000000001", "1e-310", "1.8e308", "0x10", "1,5",
+                                        "1e39", "-1e999", "3.4028235e+38", "-6,5" };
         int n = 0;
         for (const char* number : numbers)
             writeSeed (folder, "number-" + juce::String (++n) + ".state", withTextValue (number));
@@ -80,6 +83,12 @@ namespace
         names.setProperty ("macro_2", juce::String (juce::CharPointer_UTF8 ("W\xc3\xaf" "dth <&> \"\t\r\n\x01")), nullptr);
         named.appendChild (names, nullptr);
         writeSeed (folder, "macro-names.state", named);
+
+        // A parameter named twice, the second time by a child of another type.
+        auto twice = withTextValue ("0");
+        twice.appendChild (juce::ValueTree ("PARAM").setProperty ("id", "gain_db_dry", nullptr).setProperty ("value", -50.0, nullptr), nullptr);
+        twice.appendChild (juce::ValueTree ("PROGRAM_PROPERTIES").setProperty ("id", "gain_db_dry", nullptr).setProperty ("value", 3.0, nullptr), nullptr);
+        writeSeed (folder, "named-twice.state", twice);
     }
 }
 
@@ -88,6 +97,10 @@ extern "C" int LLVMFuzzerInitialize (int*, char***)
     // Never shut down: the process ends with the fuzzer, and a static initialiser would be
     // destroyed after the framework's own statics.
     juce::initialiseJuce_GUI();
+
+    // As a host, or another plug-in in its process, may: every text written under a locale with
+    // a decimal comma must still read back.
+    try { std::locale::global (std::locale ("de_DE.UTF-8")); } catch (const std::runtime_error&) {}
 
     if (const char* seedFolder = std::getenv ("QVL_FUZZ_SEED_DIR"))
         writeSeeds (juce::File (seedFolder));
@@ -148,8 +161,21 @@ extern "C" int LLVMFuzzerTestOneInput (const std::uint8_t* data, std::size_t siz
             values.emplace (child["id"].toString(), (float) child["value"]);
 
     for (const auto& child : loaded)
-        if (child.hasType ("PARAM") && values[child["id"].toString()] != (float) child["value"])
+    {
+        if (! child.hasType ("PARAM"))
+            continue;
+
+        if (values[child["id"].toString()] != (float) child["value"])
             fail ("a value changed on its way through a saved preset");
+
+        // What the preset holds is what plays, not an entry the parameter never took.
+        const auto* parameter = processor->parameterState.getParameter (child["id"].toString());
+        const auto& range = parameter->getNormalisableRange();
+
+        if (child.hasProperty ("value")
+            && std::abs (parameter->convertFrom0to1 (parameter->getValue()) - (float) child["value"]) > 1.0e-6f * (range.end - range.start))
+            fail ("a saved preset holds another value than its parameter");
+    }
 
     return 0;
 }

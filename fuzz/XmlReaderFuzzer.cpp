@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <locale>
+#include <stdexcept>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -278,7 +280,8 @@ namespace
         writeSeed (folder, "attribute-names.xml", crafted::distinctAttributeNames (100));
 
         auto state = p.presets.getOptions().getState();
-        writeSeed (folder, "preset.quorvalis", state.toXmlString());
+        writeSeed (folder, "preset.quorvalis", state.toXmlString()); // the framework's text, in the host's locale
+        writeSeed (folder, "saved-preset.quorvalis", p.presets.getPresetText());
         state.getChildWithName ("PROGRAM_PROPERTIES")
              .setProperty ("macro_2", juce::String (juce::CharPointer_UTF8 ("W\xc3\xaf" "dth <&> \"\t\r\n\x01")), nullptr);
         writeSeed (folder, "named-macro.quorvalis", state.toXmlString());
@@ -286,7 +289,8 @@ namespace
         // Every form of number a writer or a person can produce, as a value and as the scale.
         const char* const numbers[] = { "1e4294967297", "-1e-4294967297", "1E+0000000000000000000005", "+.5", "5.", " -6 ",
                                         "0.30000000000000000000000000000000000000001", "1e-310", "1.8e308", "3.4028236e38",
-                                        "&#48;.&#x35;", "0x10", "1,5", "inf", "-0" };
+                                        "&#48;.&#x35;", "0x10", "1,5", "inf", "-0", "1e39", "-1e999", "3.4028235e+38",
+                                        "1e+20", "-6,5", "1,000" };
         int n = 0;
         for (const char* number : numbers)
         {
@@ -325,6 +329,11 @@ extern "C" int LLVMFuzzerInitialize (int*, char***)
     // Never shut down: the process ends with the fuzzer, and a static initialiser would be
     // destroyed after the framework's own statics.
     juce::initialiseJuce_GUI();
+
+    // As a host, or another plug-in in its process, may: every text written under a locale with
+    // a decimal comma must still read back.
+    try { std::locale::global (std::locale ("de_DE.UTF-8")); } catch (const std::runtime_error&) {}
+
     processor = new QuorvalisPluginAudioProcessor();
 
     for (auto* parameter : processor->getParameters())

@@ -4,6 +4,7 @@
 #include <charconv>
 #include <cmath>
 #include <limits>
+#include <string>
 #include <system_error>
 
 namespace qvl
@@ -124,16 +125,21 @@ std::optional<double> readNumber (const juce::String& whole)
 
     const auto read = readUnsigned (text);
 
-    if (! read.has_value() || read->second != text.size() || ! std::isfinite (read->first))
+    if (! read.has_value() || read->second != text.size())
         return {};
 
-    return negative ? -read->first : read->first;
+    // Only a number beyond a double's range reads as infinity here: "inf" was refused above.
+    const auto magnitude = std::min (read->first, std::numeric_limits<double>::max());
+    return negative ? -magnitude : magnitude;
 }
 
 std::optional<double> asFloat (double number)
 {
-    const auto single = (float) number;
-    return std::isfinite (single) ? std::optional<double> (single) : std::nullopt;
+    if (! std::isfinite (number))
+        return {};
+
+    constexpr auto largest = (double) std::numeric_limits<float>::max();
+    return (double) (float) std::clamp (number, -largest, largest);
 }
 
 std::optional<double> readFloatNumber (const juce::String& text)
@@ -161,6 +167,24 @@ double readLeadingNumber (const juce::String& typed)
     if (text.empty() || text.front() == '-' || text.front() == '+')
         return 0.0;
 
+    // A decimal comma: only a copy of the text is changed, and only then.
+    std::string withPoint;
+    const auto digits = firstWhere (text, [] (char c) { return ! isDigit (c); });
+
+    if (digits > 0 && digits + 1 < text.size() && text[digits] == ',' && isDigit (text[digits + 1]))
+    {
+        const auto fraction = text.substr (digits + 1);
+        const auto fractionEnd = firstWhere (fraction, [] (char c) { return ! isDigit (c); });
+
+        // "1,500.25" is a thousands comma.
+        if (fractionEnd == fraction.size() || fraction[fractionEnd] != '.')
+        {
+            withPoint.assign (text);
+            withPoint[digits] = '.';
+            text = withPoint;
+        }
+    }
+
     const auto read = readUnsigned (text);
 
     if (! read.has_value())
@@ -175,6 +199,21 @@ int readLeadingInteger (const juce::String& typed)
     int value = 0;
     const auto result = std::from_chars (text.data(), text.data() + text.size(), value);
     return result.ec == std::errc() ? value : 0;
+}
+
+juce::String writeNumber (float value)
+{
+    char text[32];
+    const auto result = std::to_chars (text, text + sizeof (text), value);
+    return juce::String (text, (size_t) (result.ptr - text));
+}
+
+juce::String writeFixed (double value, int decimals)
+{
+    // A double's largest fixed text has 309 digits before the point.
+    char text[340];
+    const auto result = std::to_chars (text, text + sizeof (text), value, std::chars_format::fixed, std::clamp (decimals, 0, 20));
+    return result.ec == std::errc() ? juce::String (text, (size_t) (result.ptr - text)) : juce::String();
 }
 
 } // namespace qvl

@@ -64,12 +64,30 @@ namespace
                                                             (double) std::numeric_limits<int>::max(), value);
     }
 
+    // The framework's text for a float, as many decimals as the step needs (7 without a step), but
+    // with a point whatever the locale: the framework's own follows the C++ global locale that a
+    // host may set, and "-6,5000000" would read back as -6.
+    std::function<juce::String (float, int)> floatText (const juce::NormalisableRange<float>& range)
+    {
+        int decimals = 7;
+
+        if (range.interval != 0.0f)
+            for (auto steps = std::abs (juce::roundToInt (range.interval * 1.0e7)); decimals > 0 && steps % 10 == 0; steps /= 10)
+                --decimals;
+
+        return [decimals] (float value, int maximumLength)
+        {
+            const auto text = qvl::writeFixed (value, decimals);
+            return maximumLength > 0 ? text.substring (0, maximumLength) : text;
+        };
+    }
+
     juce::AudioParameterFloat* addFloat (Layout& layout, const juce::String& id, const juce::String& name,
                                          const juce::NormalisableRange<float>& range, float defaultValue,
                                          const juce::String& label = {})
     {
         return add<juce::AudioParameterFloat> (layout, juce::ParameterID (id), name, range, defaultValue, label,
-                                               juce::AudioProcessorParameter::genericParameter, nullptr, typedNumber);
+                                               juce::AudioProcessorParameter::genericParameter, floatText (range), typedNumber);
     }
 
     juce::AudioParameterInt* addInt (Layout& layout, const juce::String& id, const juce::String& name,

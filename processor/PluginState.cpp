@@ -4,6 +4,7 @@
 #include "processor/StateNames.h"
 
 #include <cmath>
+#include <unordered_set>
 #include <vector>
 
 namespace
@@ -35,10 +36,10 @@ namespace
 
             if (name == qvl::stateNames::value)
             {
-                // As the float it becomes: the parameter state rewrites a value that a parameter
-                // clamps only when the parameter moves, so one beyond a float's range would stay
-                // and make a preset saved from the state unloadable, and a double's last digits
-                // would not survive the preset's text.
+                // As the float it becomes, beyond a float's range the largest, which the
+                // parameter clamps like any number past its end: the parameter state rewrites a
+                // value only when the parameter moves, so anything else would stay in the state,
+                // and a double's last digits would not survive a preset's text.
                 if (const auto number = qvl::readFloatNumber (property))
                     tree.setProperty (name, *number, nullptr);
                 else
@@ -52,6 +53,51 @@ namespace
 
         for (auto child : tree)
             tidyNumbers (child);
+    }
+
+    // The parameter state binds a parameter to the last child carrying its ID, whatever its type,
+    // and that value plays. Only that one stays, as a parameter child, with the value the
+    // parameter takes from it: anything else would linger in the state, which rewrites a value
+    // only when its parameter moves, and go into a preset saved from it in place of what plays.
+    void keepBoundEntries (juce::ValueTree& tree, const juce::AudioProcessorValueTreeState& parameters)
+    {
+        std::unordered_set<juce::String> bound;
+
+        for (int i = tree.getNumChildren(); --i >= 0;)
+        {
+            auto child = tree.getChild (i);
+            const auto id = child[qvl::stateNames::id].toString();
+            const auto* parameter = parameters.getParameter (id);
+
+            if (parameter == nullptr)
+                continue;
+
+            if (! bound.insert (id).second)
+            {
+                tree.removeChild (i, nullptr);
+                continue;
+            }
+
+            // Another kind of child (macro names, say) keeps what it is, but no longer the ID.
+            if (! child.hasType (qvl::stateNames::parameter))
+            {
+                juce::ValueTree entry (qvl::stateNames::parameter);
+                entry.setProperty (qvl::stateNames::id, id, nullptr);
+
+                if (child.hasProperty (qvl::stateNames::value))
+                    entry.setProperty (qvl::stateNames::value, child[qvl::stateNames::value], nullptr);
+
+                child.removeProperty (qvl::stateNames::id, nullptr);
+                tree.addChild (entry, i + 1, nullptr);
+                child = entry;
+            }
+
+            if (child.hasProperty (qvl::stateNames::value))
+            {
+                const auto value = (float) (double) child[qvl::stateNames::value];
+                child.setProperty (qvl::stateNames::value, parameter->convertFrom0to1 (parameter->convertTo0to1 (value)), nullptr);
+            }
+        }
     }
 }
 
@@ -148,6 +194,7 @@ void QuorvalisPluginAudioProcessor::setStateInformation (const void* data, int s
             flags.push_back (i < list->size() ? flagFromVar (list->getReference (i)) : 0);
 
     tidyNumbers (tree);
+    keepBoundEntries (tree, parameterState);
 
     {
         const juce::ScopedLock lock (stateLock);

@@ -24,8 +24,8 @@ namespace
     const char* const versionProperties[] = { "version_major", "version_minor", "version_patch" };
     const char* const macroProperties[] = { "macro_1", "macro_2", "macro_3", "macro_4" };
 
-    // A number as a preset keeps it: a text from a file becomes its number, as a float, a number
-    // from the state stays as it is. It must stay finite once the framework turns it into a float.
+    // A number as a preset keeps it: the float it becomes, whether it came as text from a file or
+    // as a number from the state.
     std::optional<juce::var> presetNumber (const juce::var& value)
     {
         const auto number = readFloatNumber (value);
@@ -34,6 +34,23 @@ namespace
             return {};
 
         return value.isString() ? juce::var (*number) : value;
+    }
+
+    // The framework writes a number as text in the locale that the host, or another plug-in in
+    // its process, set: "0,5" would make the file one that never loads again. Every number a
+    // preset holds is a float's, so its shortest text reads back as the same float.
+    void writeNumbersAsText (juce::ValueTree tree)
+    {
+        for (int i = 0; i < tree.getNumProperties(); ++i)
+        {
+            const auto name = tree.getPropertyName (i);
+
+            if (const auto& value = tree[name]; value.isDouble())
+                tree.setProperty (name, writeNumber ((float) (double) value), nullptr);
+        }
+
+        for (auto child : tree)
+            writeNumbersAsText (child);
     }
 
     // What a preset holds of a tree, read from a file or about to be written into one: the version
@@ -378,11 +395,14 @@ juce::File Presets::getPresetFileForName (const juce::String& name) const
 
 juce::Result Presets::savePreset (const juce::String& name)
 {
-    if (! options.getState)
-        return juce::Result::fail ("There is nothing to save.");
-
     if (const auto check = checkName (name); check.failed())
         return check;
+
+    // An empty file would be reported as saved and never load.
+    const auto text = getPresetText();
+
+    if (text.isEmpty())
+        return juce::Result::fail ("There is nothing to save.");
 
     const auto userFolder = options.folder.getChildFile (userCategory);
     const auto folderFailure = juce::Result::fail ("The \"User\" preset folder cannot be written.");
@@ -395,7 +415,7 @@ juce::Result Presets::savePreset (const juce::String& name)
     if (file.isDirectory())
         return juce::Result::fail ("A folder of that name is in the way.");
 
-    if (! replaceWithTextChecked (file, getPresetText()))
+    if (! replaceWithTextChecked (file, text))
         return userFolder.hasWriteAccess() ? juce::Result::fail ("The preset file could not be written.") : folderFailure;
 
     currentPresetFile = file;
@@ -409,16 +429,15 @@ juce::String Presets::getPresetText() const
         return {};
 
     // Only what a preset holds, so that whatever else a host state brought along cannot make the
-    // file one that will not load.
-    const auto state = options.getState();
-    const auto part = presetPart (state, knownIds());
-    const auto& tree = part.isValid() ? part : state;
+    // file one that will not load. A state the reader would refuse gives nothing to write.
+    const auto part = presetPart (options.getState(), knownIds());
 
-    if (tree.isValid())
-        if (const auto xml = tree.createXml())
-            return xml->toString();
+    if (! part.isValid())
+        return {};
 
-    return {};
+    writeNumbersAsText (part);
+    const auto xml = part.createXml();
+    return xml != nullptr ? xml->toString() : juce::String();
 }
 
 void Presets::loadAdjacentPreset (int delta)

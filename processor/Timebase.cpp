@@ -1,4 +1,5 @@
 #include "processor/Timebase.h"
+#include "processor/NumberText.h"
 
 #include <cmath>
 #include <limits>
@@ -146,7 +147,7 @@ juce::NormalisableRange<float> makeSkewedRange (float start, float end, float ce
 
 juce::String timebaseValueToText (int timebase, const TimebaseRangeTable& table, float value)
 {
-    return juce::String (table[(size_t) timebase].convertFrom0to1 (value), 4) + " " + timebaseShortName (timebase);
+    return qvl::writeFixed (table[(size_t) timebase].convertFrom0to1 (value), 4) + " " + timebaseShortName (timebase);
 }
 
 const TimebaseRangeTable bufferSizeRanges = makeTable (makeSkewedRange (10.0f, 5000.0f, 500.0f),

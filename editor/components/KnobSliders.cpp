@@ -1,4 +1,5 @@
 #include "editor/components/KnobSliders.h"
+#include "processor/NumberText.h"
 
 #include <cmath>
 
@@ -30,6 +31,14 @@ SliderWithExternalLabel::SliderWithExternalLabel (juce::Label& label)
       externalLabel (label)
 {
     externalLabel.addListener (this);
+
+    // Until an attachment brings the parameter's own texts: the framework's texts, but with a
+    // point whatever locale the host set.
+    textFromValueFunction = [this] (double value)
+    {
+        const int decimals = getNumDecimalPlacesToDisplay();
+        return decimals > 0 ? writeFixed (value, decimals) : juce::String (juce::roundToInt (value));
+    };
 }
 
 SliderWithExternalLabel::~SliderWithExternalLabel()

@@ -1,5 +1,6 @@
 #include "editor/EditorSettings.h"
 #include "tests/plugin/TestHome.h"
+#include "tests/support/CommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -88,6 +89,7 @@ TEST_F (SettingsFile, LivesUnderTheXdgConfigFolder)
 // anything else, however hostile, counts as no settings, and the editor opens at 100 %.
 TEST_F (SettingsFile, OnlyAPlainSmallSettingsFileGivesItsPercent)
 {
+    const qvl::test::ScopedCommaLocale hostLocale;
     const auto write = [this] (const juce::String& text) { return [this, text] { ASSERT_TRUE (file.replaceWithText (text)); }; };
 
     const auto withOtherKeys = [] (int count)
@@ -111,8 +113,12 @@ TEST_F (SettingsFile, OnlyAPlainSmallSettingsFileGivesItsPercent)
         { "inf", write (stored ("inf")), 1.0f },
         { "-inf", write (stored ("-inf")), 1.0f },
         { "hex", write (stored ("0x4B")), 1.0f },
-        { "1e999", write (stored ("1e999")), 1.0f },
-        { "exponent wrapping round to 50", write (stored ("5e4294967297")), 1.0f },   // infinity: no number
+        { "1e999", write (stored ("1e999")), 2.0f },                                  // held at the end, as any large number
+        { "exponent wrapping round to 50", write (stored ("5e4294967297")), 2.0f },
+        { "beyond a float", write (stored ("1e39")), 2.0f },
+        { "just inside a float", write (stored ("1e38")), 2.0f },
+        { "beyond a float, negative", write (stored ("-1e39")), 0.5f },
+        { "comma for a point", write (stored ("1,35")), 1.0f },                         // files keep the point
         { "exponent wrapping round to 0", write (stored ("15000e-4294967296")), 0.5f }, // zero
         { "long digits", write (stored ("0135.00000000000000000000000000000000000001")), 1.35f },
         { "byte-order mark", write (juce::String (juce::CharPointer_UTF8 ("\xef\xbb\xbf")) + stored ("135")), 1.35f },
@@ -163,6 +169,7 @@ TEST_F (SettingsFile, OnlyAPlainSmallSettingsFileGivesItsPercent)
 // a link in its place is replaced, the file it led to stays as it was, and a FIFO never blocks.
 TEST_F (SettingsFile, WritesAsTheFrameworkDoesAndNeverThroughALink)
 {
+    const qvl::test::ScopedCommaLocale hostLocale;
     const auto reference = file.getSiblingFile ("reference.config");
     writeWithTheFramework (reference, 135);
     EditorSettings().storeEditorScale (1.35f);

@@ -1,5 +1,7 @@
 #include "editor/components/KnobBuilder.h"
 #include "tests/editor/EditorTestSupport.h"
+#include "tests/support/CommaLocale.h"
+#include "processor/NumberText.h"
 
 #include <cmath>
 
@@ -179,6 +181,34 @@ TEST_F (KnobFixture, TypedValuesAndWheelSteps)
         s.setValue (s.proportionOfLengthToValue (0.5), juce::sendNotificationSync);
         s.mouseWheelMove (mouseEvent (s, {}, mods), { 0.0f, 0.2f, false, false, false });
         EXPECT_NEAR (param ("buffer_feedback").getValue(), 0.5 + step, 1e-4) << mods.getRawFlags();
+    }
+}
+
+// Under the comma locale a host may set, a drag keeps its fraction and the label shows it with a
+// point; a typed decimal comma counts too.
+TEST_F (KnobFixture, DragsAndTypedCommasKeepTheirFractionsInACommaLocale)
+{
+    const qvl::test::ScopedCommaLocale hostLocale;
+
+    struct Row { const char* id; double draggedTo; const char* typed; double typedValue; };
+    for (const auto& row : { Row { "gain_db_dry", -6.086, "-6,5", -6.5 },
+                             Row { "buffer_feedback", 0.73, "0,25", 0.25 },
+                             Row { "stream_1_grain_pitch", 7.68, "7,5", 7.5 } })
+    {
+        SCOPED_TRACE (row.id);
+        auto* k = knob (row.id);
+        auto& s = k->knobSlider;
+        const auto real = [&] { return param (row.id).convertFrom0to1 (param (row.id).getValue()); };
+
+        s.mouseDown (mouseEvent (s, { 10.0f, 10.0f }));
+        s.setValue (row.draggedTo, juce::sendNotificationSync);
+        s.mouseUp (mouseEvent (s, { 10.0f, 10.0f }));
+        EXPECT_NEAR (real(), row.draggedTo, 1e-4);
+        EXPECT_FALSE (k->valueLabel.getText().containsChar (','));
+        EXPECT_NEAR (qvl::readLeadingNumber (k->valueLabel.getText()), row.draggedTo, 1e-4);
+
+        k->valueLabel.setText (row.typed, juce::sendNotificationSync);
+        EXPECT_NEAR (real(), row.typedValue, 1e-4);
     }
 }
 

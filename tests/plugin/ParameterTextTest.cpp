@@ -1,5 +1,6 @@
 #include "ExpectedParameterTable.h"
 
+#include "processor/NumberText.h"
 #include "processor/PluginProcessor.h"
 #include "tests/support/CommaLocale.h"
 
@@ -8,6 +9,7 @@
 #include <climits>
 #include <cmath>
 #include <limits>
+#include <optional>
 
 using namespace qvl::test;
 
@@ -372,7 +374,7 @@ TEST_F (ParameterTextTest, BadTextAlwaysGivesAFiniteValueFollowingTheFallbacks)
         { "2.5e1 dB", 25.0, 25 },
         { "+1e1", 10.0, 10 },
         { "--5", 0.0, 0 },
-        { "0,5", 0.0, 0 },                      // a comma ends the number in every locale
+        { "0,5", 0.5, 0 },                      // a decimal comma, in every locale
         { " \t0.5", 0.5, 0 },
         { hugeWord, 0.0, 0 },
         { hugeNumber, inf, most },
@@ -383,8 +385,7 @@ TEST_F (ParameterTextTest, BadTextAlwaysGivesAFiniteValueFollowingTheFallbacks)
     ASSERT_EQ (processor.getParameters().size(), (int) expected.size());
 
     // Under a locale that writes one half as "0,5", as a host may set one, where this machine has one.
-    const ScopedLocale restoreLocale;
-    std::setlocale (LC_ALL, commaDecimalLocale().c_str());
+    const ScopedCommaLocale hostLocale;
 
     for (const auto& e : expected)
     {
@@ -422,6 +423,83 @@ TEST_F (ParameterTextTest, BadTextAlwaysGivesAFiniteValueFollowingTheFallbacks)
             {
                 EXPECT_NEAR (v, want, 1e-5);
             }
+        }
+    }
+}
+
+// Every value's text is the same whatever locale the host set, and reads back as the value it shows.
+TEST_F (ParameterTextTest, ValueTextsAreTheSameInEveryLocaleAndReadBack)
+{
+    const float values[] = { 0.0f, 0.0137f, 0.37f, 0.5f, 0.7290707f, 0.999f, 1.0f };
+    std::vector<juce::String> plain;
+
+    for (auto* p : processor.getParameters())
+        for (const float v : values)
+            plain.push_back (textOf (p, v, 1024));
+
+    const ScopedCommaLocale hostLocale;
+    size_t k = 0;
+
+    for (auto* p : processor.getParameters())
+    {
+        for (const float v : values)
+        {
+            const auto text = textOf (p, v, 1024);
+            SCOPED_TRACE (p->getName (100) + " " + text);
+            EXPECT_EQ (text, plain[k++]);
+
+            // Read back, the text gives a value that shows the same text, give or take a float's
+            // last digit: nothing is lost but what the last decimal cannot show.
+            const auto back = textOf (p, valueFor (p, text), 1024);
+            const auto decimals = text.fromFirstOccurrenceOf (".", false, false).initialSectionContainingOnly ("0123456789").length();
+
+            if (text.containsAnyOf ("0123456789") && ! text.contains ("/"))
+                EXPECT_NEAR (qvl::readLeadingNumber (back), qvl::readLeadingNumber (text), 1.01 * std::pow (10.0, -decimals));
+            else
+                EXPECT_EQ (back, text);
+        }
+    }
+}
+
+// Typed text takes a decimal comma where a number has no point; the rest of the text is ignored.
+TEST_F (ParameterTextTest, TypedTextsTakeADecimalComma)
+{
+    struct Typed { const char* id; const char* text; double expected; };
+    const Typed rows[] = {
+        { "gain_db_dry", "-6,5", -6.5 },
+        { "gain_db_dry", "-6,5 dB", -6.5 },
+        { "gain_db_dry", "+2,25", 2.25 },
+        { "gain_db_dry", "1,000", 1.0 },             // no thousands separator: one
+        { "gain_db_dry", "1,500.25", 1.0 },          // with a point, the comma ends the number
+        { "gain_db_dry", "1,2,3", 1.2 },
+        { "gain_db_dry", "5,", 5.0 },
+        { "gain_db_dry", "5,x", 5.0 },
+        { "gain_db_dry", ",5", 0.0 },
+        { "gain_db_dry", "1e39", 12.0 },             // beyond a float: held at the end
+        { "gain_db_dry", "-1e39", -100.0 },
+        { "stream_1_grain_pitch", "7,5", 7.5 },
+        { "stream_1_grain_pitch", "-0,25 st", -0.25 },
+        { "stream_1_grain_length", "250,5", 250.5 }, // in ms
+        { "stream_1_grain_length", "1,5e2", 150.0 },
+        { "buffer_feedback", "0,73", 0.73 },
+        { "grain_count_limit", "12,7", 12.0 },       // whole numbers drop the fraction
+        { "stream_1_is_enabled", "0,5", 0.0 },       // switches read whole numbers too
+    };
+
+    for (const bool comma : { false, true })
+    {
+        std::optional<ScopedCommaLocale> hostLocale;
+        if (comma)
+            hostLocale.emplace();
+
+        for (const auto& row : rows)
+        {
+            const auto& p = *dynamic_cast<juce::RangedAudioParameter*> (byId (row.id));
+            const auto typed = valueFor (&p, row.text);
+            const auto* timed = &p == processor.streamParameters[0].grainLength ? &processor.streamParameters[0] : nullptr;
+            const auto expected = timed != nullptr ? toNormalised (timedRange (TimedFamily::grainLength, timed->grainLengthTimebase->get()), row.expected)
+                                                   : p.convertTo0to1 ((float) row.expected);
+            EXPECT_NEAR (typed, expected, 1e-5) << row.id << " <- " << row.text << (comma ? " (comma locale)" : "");
         }
     }
 }

@@ -199,7 +199,13 @@ namespace
         ASSERT_TRUE (preset.isValid());
         for (const auto& child : preset)
             if (child.hasType ("PARAM"))
+            {
                 EXPECT_EQ ((float) child["value"], (float) findParam (saved, child["id"])["value"]) << child["id"].toString();
+
+                // What plays, not an entry the parameter never took.
+                if (const auto* p = processor.parameterState.getParameter (child["id"].toString()); p != nullptr && child.hasProperty ("value"))
+                    EXPECT_FLOAT_EQ ((float) child["value"], p->convertFrom0to1 (p->getValue())) << child["id"].toString();
+            }
         for (int n = 1; n <= 4; ++n)
             EXPECT_EQ (preset.getChildWithName ("PROGRAM_PROPERTIES")["macro_" + juce::String (n)].toString(), macroName (processor, n));
     }
@@ -1172,36 +1178,47 @@ TEST_F (BadChunkTest, OtherTreesAreIgnored)
     expectKept (toBytes (wrapped));
 }
 
-TEST_F (BadChunkTest, NonFiniteValuesFallBackToDefaults)
+TEST_F (BadChunkTest, NonNumbersFallBackToDefaultsAndNumbersBeyondAFloatAreClamped)
 {
     const auto source = decode (otherStateChunk());
+    enum Outcome { byDefault, atTop, atBottom };
+    struct Row { juce::var value; Outcome outcome; };
 
-    const juce::var badValues[] = {
-        "nan", "NaN", "-nan", "inf", "-inf", "Infinity", "1e999", "-1e999", "1e4294967297", "-1e4294967297",
-        "0,5", "0.5 dB", "", juce::Array<juce::var> { 1 }, "1e39", -1.2e294,
-        std::numeric_limits<double>::quiet_NaN(),
-        std::numeric_limits<double>::infinity(),
-        -std::numeric_limits<double>::infinity(),
+    // Beyond a float's range, or a double's, a number is held at the end like any number past it:
+    // a larger number never gives a smaller value.
+    const Row rows[] = {
+        { "nan", byDefault }, { "NaN", byDefault }, { "-nan", byDefault }, { "inf", byDefault },
+        { "-inf", byDefault }, { "Infinity", byDefault }, { "0,5", byDefault }, { "0.5 dB", byDefault },
+        { "", byDefault }, { juce::Array<juce::var> { 1 }, byDefault },
+        { std::numeric_limits<double>::quiet_NaN(), byDefault },
+        { std::numeric_limits<double>::infinity(), byDefault },
+        { -std::numeric_limits<double>::infinity(), byDefault },
+        { "1e999", atTop }, { "-1e999", atBottom }, { "1e4294967297", atTop }, { "-1e4294967297", atBottom },
+        { "1e39", atTop }, { "3.4028235e38", atTop }, { -1.2e294, atBottom }, { 1e39, atTop },
     };
 
-    for (size_t k = 0; k < std::size (badValues); ++k)
+    for (size_t k = 0; k < std::size (rows); ++k)
     {
-        const auto& bad = badValues[k];
+        const auto& row = rows[k];
         SCOPED_TRACE (k); // not the value itself: turning a non-finite number into text is undefined
         auto tree = source.createCopy();
-        findParam (tree, "gain_db_dry").setProperty ("value", bad, nullptr);
-        findParam (tree, "stream_1_adsr_attack").setProperty ("value", bad, nullptr);
-        findParam (tree, "grain_count_limit").setProperty ("value", bad, nullptr);
-        findParam (tree, "gain_db_buffer").setProperty ("value", bad, nullptr); // where the value is already at the end it would clamp to
+
+        for (const char* id : { "gain_db_dry", "stream_1_adsr_attack", "grain_count_limit", "gain_db_buffer" })
+            findParam (tree, id).setProperty ("value", row.value, nullptr); // the last: where the value is already at the end it would clamp to
 
         customise (processor);
         setRealValue (processor, "stream_1_adsr_attack", 0.5f);
         restore (processor, tree);
         expectValidState (processor);
 
-        EXPECT_FLOAT_EQ (realValue (processor, "gain_db_dry"), 0.0f);
-        EXPECT_NEAR (realValue (processor, "stream_1_adsr_attack"), 0.25f, 1e-5);
-        EXPECT_FLOAT_EQ (realValue (processor, "grain_count_limit"), 60.0f);
+        const auto expected = [&] (float byDefaultValue, float bottom, float top)
+        {
+            return row.outcome == byDefault ? byDefaultValue : row.outcome == atTop ? top : bottom;
+        };
+
+        EXPECT_FLOAT_EQ (realValue (processor, "gain_db_dry"), expected (0.0f, -100.0f, 12.0f));
+        EXPECT_NEAR (realValue (processor, "stream_1_adsr_attack"), expected (0.25f, 0.0001f, 1.0f), 1e-5);
+        EXPECT_FLOAT_EQ (realValue (processor, "grain_count_limit"), expected (60.0f, 1.0f, 600.0f));
 
         // Everything else in the chunk applies.
         EXPECT_FLOAT_EQ (realValue (processor, "buffer_feedback"), 0.1f);
@@ -1263,6 +1280,35 @@ TEST_F (BadChunkTest, NonFiniteValueInAChildOfAnotherTypeNeverReachesAParameter)
             expectValidState (processor);
             EXPECT_TRUE (std::isfinite (realValue (processor, "gain_db_buffer")));
         }
+    }
+}
+
+// The parameter state binds a parameter to the last child carrying its ID: that value plays, and
+// it is the one that a preset and the next host state hold, once (expectValidState checks the
+// preset against every parameter).
+TEST_F (BadChunkTest, AParameterNamedTwicePlaysTheLastAndSavesIt)
+{
+    const auto source = decode (otherStateChunk());
+
+    for (const char* type : { "PARAM", "PARAM_X", "PROGRAM_PROPERTIES" })
+    {
+        SCOPED_TRACE (type);
+        auto tree = source.createCopy();
+        findParam (tree, "gain_db_dry").setProperty ("value", 0.0, nullptr);
+        tree.appendChild (juce::ValueTree (type).setProperty ("id", "gain_db_dry", nullptr).setProperty ("value", -50.0, nullptr), nullptr);
+
+        restore (processor, tree);
+        expectValidState (processor);
+        EXPECT_FLOAT_EQ (realValue (processor, "gain_db_dry"), -50.0f);
+
+        int entries = 0;
+        for (const auto& child : savedTree (processor))
+            entries += child["id"] == "gain_db_dry" ? 1 : 0;
+        EXPECT_EQ (entries, 1);
+
+        const auto preset = processor.presets.readPresetText (processor.presets.getPresetText());
+        EXPECT_FLOAT_EQ ((float) findParam (preset, "gain_db_dry")["value"], -50.0f);
+        EXPECT_EQ (macroName (processor, 2), "Other");
     }
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <clocale>
+#include <locale>
+#include <stdexcept>
 #include <string>
 
 namespace qvl::test
@@ -24,4 +26,24 @@ namespace qvl::test
 
         return {};
     }
+
+    // For a scope, the comma locale as a host or another plug-in in its process sets it: the C++
+    // global locale, which the framework's number texts follow, and with it the C library's.
+    // Both are put back afterwards. Where this machine has no such locale, nothing changes.
+    struct ScopedCommaLocale
+    {
+        ScopedCommaLocale()
+        {
+            if (const auto name = commaDecimalLocale(); ! name.empty())
+            {
+                try { std::locale::global (std::locale (name)); }
+                catch (const std::runtime_error&) { std::setlocale (LC_ALL, name.c_str()); }
+            }
+        }
+
+        ~ScopedCommaLocale() { std::locale::global (savedGlobal); }
+
+        const ScopedLocale restoreC; // destroyed after the global locale is put back
+        const std::locale savedGlobal = std::locale::global (std::locale::classic());
+    };
 }
