@@ -49,17 +49,21 @@ public:
     explicit Presets (Options options);
     ~Presets() override;
 
-    // "[All]" lists the presets directly in the folder and every category's; any other category
-    // one sub-folder, recursively, in the file system's order. Links are followed, but no real
-    // folder is entered twice in one listing. Hidden entries (starting with a dot) and anything
-    // but regular files are left out. Each category looks at no more than the options'
-    // maximumListingEntries entries, maximumListingDepth folders deep, and "[All]" at no more
-    // than maximumAllListingShare times that in all; a listing cut short says so.
+    // Any category but "[All]" lists one sub-folder, recursively, sorted by name: natural order
+    // ("Pad 2" before "Pad 10"), ignoring case, names differing in case only by their exact text,
+    // one name in two folders by path. "[All]" lists every preset once: those lying directly in
+    // the folder, then each category's in the order of getCategories, each part sorted so. The
+    // browser, stepping and the MIDI index all take this order, whatever order the disk keeps.
+    // Links are followed, but no real folder is entered twice in one listing. Hidden entries
+    // (starting with a dot) and anything but regular files are left out. Each category looks at
+    // no more than the options' maximumListingEntries entries, maximumListingDepth folders deep,
+    // and "[All]" at no more than maximumAllListingShare times that in all; a listing cut short
+    // says so.
     PresetListing getPresetListing (const juce::String& category) const;
     juce::Array<PresetEntry> getPresets (const juce::String& category) const;
 
     // "[All]", then "Factory" and "User" when they exist, then the other sub-folders that are
-    // not hidden (among the first maximumListingEntries entries).
+    // not hidden (among the first maximumListingEntries entries), by name as presets are sorted.
     juce::StringArray getCategories() const;
 
     // Whether the file's name ends in "." + extension, as every listed preset's does.

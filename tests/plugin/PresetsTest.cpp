@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 namespace
@@ -84,6 +85,28 @@ namespace
             return file;
         }
 
+        // A new library on an empty folder.
+        void startOver()
+        {
+            presets.reset();
+            applied.clear();
+            ASSERT_TRUE (folder.deleteRecursively() && folder.createDirectory().wasOk());
+        }
+
+        // A listed file as the tests name it: its path below the folder, without the extension.
+        juce::String relativeName (const juce::File& file) const
+        {
+            return file.getRelativePathFrom (folder).upToLastOccurrenceOf (".", false, false);
+        }
+
+        std::vector<juce::String> relativeNames (const juce::Array<qvl::PresetEntry>& entries) const
+        {
+            std::vector<juce::String> names;
+            for (const auto& e : entries)
+                names.push_back (relativeName (e.file));
+            return names;
+        }
+
         static std::vector<juce::File> filesOf (const juce::Array<qvl::PresetEntry>& entries)
         {
             std::vector<juce::File> files;
@@ -112,32 +135,60 @@ namespace
     };
 }
 
-TEST_F (PresetLibraryTest, FactoryAndUserComeFirstOnlyWithExactNames)
+// One order for every listing, whatever order the disk keeps. Categories: "[All]", "Factory",
+// "User" (exact names only), then the rest by name. Presets by name in natural order, ignoring
+// case, names differing in case only by their exact text; "[All]" holds the presets lying in the
+// folder first, then each category's. A category lists its part of "[All]"; the MIDI index counts
+// in "[All]". Presets are written against the listing order.
+TEST_F (PresetLibraryTest, EveryListingKeepsOneSortedOrder)
 {
-    EXPECT_EQ (library().getCategories().joinIntoString ("|"), "[All]");
+    struct Case { const char* what; std::vector<juce::String> emptyFolders, all; const char* categories; bool needsCaseTwins; };
+    const Case cases[] = {
+        { "nothing", {}, {}, "[All]", false },
+        { "categories", { "Empty" }, { "Loose", "Factory/F", "User/u", "2 Bass/b", "10 Pads/p", "Alpha/a", "factory/f", "Zeta/z" },
+          "[All]|Factory|User|2 Bass|10 Pads|Alpha|Empty|factory|Zeta", true },
+        { "natural numbers, case ignored", {}, { "User/b", "User/Pad 1", "User/pad 2", "User/Pad 10" }, "[All]|User", false },
+        { "case twins", {}, { "User/PAD", "User/PaD", "User/Pad", "User/pad" }, "[All]|User", true },
+        { "presets in the folder first", {}, { "Top 2", "Top 10", "Factory/A", "Factory/Deep", "Factory/Sub/Deep", "Bass/B1" },
+          "[All]|Factory|Bass", false },
+    };
 
-    for (auto name : { "Zeta", "factory", "User", "Alpha" })
-        ASSERT_TRUE (folder.getChildFile (name).createDirectory().wasOk());
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
 
-    const auto withoutFactory = library().getCategories();
-    ASSERT_EQ (withoutFactory.size(), 5);
-    EXPECT_EQ (withoutFactory[0], "[All]");
-    EXPECT_EQ (withoutFactory[1], "User");
-    // "factory" differs from "Factory" in case only: it stays among the others.
-    juce::StringArray rest (withoutFactory.begin() + 2, 3);
-    rest.sort (false);
-    EXPECT_EQ (rest.joinIntoString ("|"), "Alpha|Zeta|factory");
+        if (c.needsCaseTwins && ! juce::File::areFileNamesCaseSensitive())
+            continue;
 
-    ASSERT_TRUE (folder.getChildFile ("Factory").createDirectory().wasOk());
-    const auto withFactory = library().getCategories();
-    ASSERT_EQ (withFactory.size(), 6);
-    EXPECT_EQ (withFactory[0], "[All]");
-    EXPECT_EQ (withFactory[1], "Factory");
-    EXPECT_EQ (withFactory[2], "User");
+        startOver();
 
-    // Files are not categories.
-    writePreset ("Loose.quorvalis");
-    EXPECT_EQ (library().getCategories().size(), 6);
+        for (const auto& name : c.emptyFolders)
+            ASSERT_TRUE (folder.getChildFile (name).createDirectory().wasOk());
+
+        for (auto i = c.all.size(); i-- > 0;)
+            writePreset (c.all[i] + ".quorvalis", (float) i);
+
+        EXPECT_EQ (library().getCategories().joinIntoString ("|"), c.categories);
+        EXPECT_EQ (relativeNames (library().getPresets ("[All]")), c.all);
+
+        for (const auto& category : library().getCategories())
+        {
+            if (category == "[All]")
+                continue;
+
+            std::vector<juce::String> part;
+            std::copy_if (c.all.begin(), c.all.end(), std::back_inserter (part),
+                          [&] (const juce::String& name) { return name.startsWith (category + "/"); });
+            EXPECT_EQ (relativeNames (library().getPresets (category)), part) << category;
+        }
+
+        if (! c.all.empty())
+        {
+            library().pendingPresetIndex = (int) c.all.size() - 1;
+            library().timerCallback();
+            EXPECT_EQ (relativeName (library().currentPresetFile), c.all.back());
+        }
+    }
 }
 
 TEST_F (PresetLibraryTest, ListsPresetsRecursivelyWithNamesWithoutExtension)
