@@ -224,6 +224,13 @@ namespace
         });
     }
 
+    // A sub-folder by its name as listed. Put together by hand: getChildFile would read a leading
+    // "~" as a home folder, and a category named "~" would list that.
+    juce::File childFolder (const juce::File& folder, const juce::String& name)
+    {
+        return juce::File (folder.getFullPathName() + juce::File::getSeparatorString() + name);
+    }
+
     // A file name may take 255 bytes. A save first writes a hidden temporary file beside the
     // preset: ".", the name, "_temp", up to 8 hex digits and the extension.
     constexpr int maximumFileNameBytes = 255;
@@ -311,7 +318,7 @@ PresetListing Presets::listPresets (const juce::String& category, int& totalEntr
     // Categories are the folder's own sub-folders, never a way out of it.
     else if (category.isNotEmpty() && ! category.startsWithChar ('.') && ! category.containsAnyOf ("/\\"))
     {
-        collectPresets (options.folder.getChildFile (category), 0, entriesLeft, listing);
+        collectPresets (childFolder (options.folder, category), 0, entriesLeft, listing);
         sortByName (listing.result.entries, 0);
     }
 

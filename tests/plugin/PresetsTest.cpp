@@ -77,9 +77,10 @@ namespace
             return *presets;
         }
 
+        // Put together by hand: getChildFile would take a leading "~" for the home folder.
         juce::File writePreset (const juce::String& relativePath, float marker = 0.0f)
         {
-            auto file = folder.getChildFile (relativePath);
+            const juce::File file (folder.getFullPathName() + "/" + relativePath);
             EXPECT_TRUE (file.getParentDirectory().createDirectory().wasOk());
             EXPECT_TRUE (file.replaceWithText (presetTree (marker).toXmlString()));
             return file;
@@ -151,6 +152,7 @@ TEST_F (PresetLibraryTest, EveryListingKeepsOneSortedOrder)
         { "case twins", {}, { "User/PAD", "User/PaD", "User/Pad", "User/pad" }, "[All]|User", true },
         { "presets in the folder first", {}, { "Top 2", "Top 10", "Factory/A", "Factory/Deep", "Factory/Sub/Deep", "Bass/B1" },
           "[All]|Factory|Bass", false },
+        { "a category named ~, not the home folder", {}, { "User/u", "~/Mine" }, "[All]|User|~", false },
     };
 
     for (const auto& c : cases)
