@@ -1,7 +1,6 @@
 // What listing presets costs on the message thread: the browser's lists, a MIDI preset change
-// (the "[All]" list) and a "next" step (every category's list in turn), for a musician's library
-// of 12,000 "Factory" presets and one "User" preset, and for a library so crowded that the
-// listing bounds cut it.
+// and a "next" step (both the "[All]" list), for a musician's library of 12,000 "Factory" presets
+// and one "User" preset, and for a library so crowded that the listing bounds cut it.
 #include "processor/Presets.h"
 
 #include <benchmark/benchmark.h>
@@ -99,7 +98,7 @@ static void BM_Categories (benchmark::State& state)
         benchmark::DoNotOptimize (presets->getCategories().size());
 }
 
-// Lists every category, finds the current preset and loads the next one.
+// Lists "[All]", finds the current preset and loads the next one.
 static void BM_StepNext (benchmark::State& state)
 {
     juce::ScopedJuceInitialiser_GUI juce;

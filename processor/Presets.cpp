@@ -463,17 +463,9 @@ juce::String Presets::getPresetText() const
 
 void Presets::loadAdjacentPreset (int delta)
 {
-    // "[All]" comes first and lists every categorised preset again, so most presets stand twice.
-    // Each part is a listing of its own, on the category budgets; one total for all parts keeps
-    // the work within twice what an "[All]" listing may cost.
-    juce::Array<juce::File> files;
-    int totalEntriesLeft = 2 * maximumAllListingShare * options.maximumListingEntries;
-
-    for (const auto& category : getCategories())
-        for (const auto& entry : listPresets (category, totalEntriesLeft).entries)
-            files.add (entry.file);
-
-    const int count = files.size();
+    // The "[All]" listing alone, so that every preset is met once in a round.
+    const auto entries = getPresets (allCategory);
+    const int count = entries.size();
 
     if (count == 0)
         return;
@@ -483,12 +475,16 @@ void Presets::loadAdjacentPreset (int delta)
 
     for (int i = 0; i < count; ++i)
     {
-        if (files.getReference (i).getFullPathName() == currentPath)
+        if (entries.getReference (i).file.getFullPathName() == currentPath)
         {
             index = i;
             break;
         }
     }
+
+    // Without a current preset the walk starts just outside the list, on the side it enters
+    // from: "next" meets the first entry, "previous" the last.
+    const int start = index >= 0 ? index : (delta > 0 ? -1 : count);
 
     // A file that will not load is stepped over, in the same direction, or one damaged file would
     // stop every later step there. Each other entry is tried at most once; the current preset is
@@ -497,7 +493,7 @@ void Presets::loadAdjacentPreset (int delta)
 
     for (int step = 1; step <= count; ++step)
     {
-        const auto& file = files.getReference (((index + step * delta) % count + count) % count);
+        const auto& file = entries.getReference (((start + step * delta) % count + count) % count).file;
         const auto path = file.getFullPathName();
 
         if (path == currentPath || refused.count (path) != 0)

@@ -91,8 +91,9 @@ public:
     // The longest name, in bytes of UTF-8, whose file and temporary file the file system can take.
     int getMaximumNameBytes() const;
 
-    // -1 previous, +1 next, through every category's list in turn, on past files that are refused
-    // to the first other preset that loads; nothing changes when there is none.
+    // -1 previous, +1 next, through the "[All]" listing, wrapping at both ends; without a current
+    // preset "next" loads the first entry and "previous" the last. Steps on past files that are
+    // refused to the first other preset that loads; nothing changes when there is none.
     void loadAdjacentPreset (int delta);
 
     // The current preset's name, and its file when it still exists (the preset folder otherwise).

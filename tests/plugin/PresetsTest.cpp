@@ -277,87 +277,64 @@ TEST_F (PresetLibraryTest, ListingFollowsLinksOnceAndWithinItsBounds)
     EXPECT_EQ (applied.size(), 1u);
 }
 
-TEST_F (PresetLibraryTest, SteppingListHoldsCategorisedPresetsTwice)
+// "next" and "previous" go through the "[All]" listing alone, each preset once a round, in its
+// order, wrapping at both ends: two rounds each way from no current preset, where "next" starts at
+// the first entry and "previous" at the last, so every preset is a start once in each direction.
+TEST_F (PresetLibraryTest, SteppingMeetsEveryPresetOnceARoundInListingOrder)
 {
-    writePreset ("Factory/A.quorvalis", 1.0f);
-    writePreset ("Factory/B.quorvalis", 2.0f);
-    writePreset ("User/C.quorvalis", 3.0f);
+    const std::vector<juce::String> ownCategories { "Factory/F1", "Factory/F2", "User/U1", "Bass/B1", "Drones/D1", "Pads/P1" };
+    auto withLoosePresets = ownCategories;
+    withLoosePresets.insert (withLoosePresets.begin(), { "L1", "L2", "L3" });
 
-    ASSERT_EQ (library().getCategories().joinIntoString ("|"), "[All]|Factory|User");
-
-    const auto all = filesOf (library().getPresets ("[All]"));
-    const auto factory = filesOf (library().getPresets ("Factory"));
-    const auto user = filesOf (library().getPresets ("User"));
-    ASSERT_EQ (all.size(), 3u);
-    ASSERT_EQ (factory.size(), 2u);
-    ASSERT_EQ (user.size(), 1u);
-
-    // The file system decides the order inside each part; the parts come in category order:
-    // positions 0-2 are the "[All]" part, 3-4 the "Factory" part, 5 the "User" part.
-    std::vector<juce::File> list = all;
-    list.insert (list.end(), factory.begin(), factory.end());
-    list.insert (list.end(), user.begin(), user.end());
-
-    const auto firstPosition = [&list] (const juce::File& f)
-    {
-        return (int) (std::find (list.begin(), list.end(), f) - list.begin());
+    struct Case { const char* what; std::vector<juce::String> order; bool needsCaseTwins; };
+    const Case cases[] = {
+        { "Factory and User", { "Factory/A", "Factory/B", "User/C" }, false },
+        { "categories of one's own", ownCategories, false },
+        { "presets directly in the folder too", withLoosePresets, false },
+        { "case twins", { "User/PAD", "User/Pad", "User/pad" }, true },
     };
 
-    // "next" from the last preset of the "[All]" part enters the "Factory" part...
-    library().currentPresetFile = all[2];
-    library().loadAdjacentPreset (+1);
-    EXPECT_EQ (library().currentPresetFile, factory[0]);
+    for (const auto& c : cases)
+    {
+        if (c.needsCaseTwins && ! juce::File::areFileNamesCaseSensitive())
+            continue;
 
-    // ...and from there it continues after that preset's first occurrence, in the "[All]" part.
-    library().loadAdjacentPreset (+1);
-    EXPECT_EQ (library().currentPresetFile, list[(size_t) (firstPosition (factory[0]) + 1) % 6]);
+        startOver();
+        const auto count = c.order.size();
 
-    // "previous" from the first "[All]" entry wraps to the "User" part's C.
-    library().currentPresetFile = all[0];
-    library().loadAdjacentPreset (-1);
-    EXPECT_EQ (library().currentPresetFile, user[0]);
+        for (auto i = count; i-- > 0;)
+            writePreset (c.order[i] + ".quorvalis", (float) i);
 
-    // Every step applied the stepped-to file's tree.
-    ASSERT_EQ (applied.size(), 3u);
-    EXPECT_FLOAT_EQ ((float) applied.back().getChild (0).getProperty ("value"), 3.0f);
-    EXPECT_EQ (shownName(), "C ");
+        for (const int delta : { +1, -1 })
+        {
+            SCOPED_TRACE (juce::String (c.what) + (delta > 0 ? ", next" : ", previous"));
+            library().currentPresetFile = juce::File();
+            applied.clear();
+
+            std::vector<juce::String> met, expected;
+
+            for (size_t step = 0; step < 2 * count; ++step)
+            {
+                library().loadAdjacentPreset (delta);
+                met.push_back (relativeName (library().currentPresetFile));
+
+                const auto index = delta > 0 ? step % count : count - 1 - step % count;
+                expected.push_back (c.order[index]);
+                ASSERT_EQ (applied.size(), step + 1);
+                EXPECT_FLOAT_EQ ((float) applied.back().getChild (0).getProperty ("value"), (float) index);
+            }
+
+            EXPECT_EQ (met, expected);
+        }
+    }
 }
 
-TEST_F (PresetLibraryTest, SteppingFromNoPresetAndWithoutAnyPreset)
+TEST_F (PresetLibraryTest, SteppingWithoutAnyPresetDoesNothing)
 {
     library().loadAdjacentPreset (+1);
     library().loadAdjacentPreset (-1);
     EXPECT_TRUE (applied.empty());
     EXPECT_EQ (library().currentPresetFile, juce::File());
-
-    writePreset ("Factory/A.quorvalis");
-    writePreset ("Factory/B.quorvalis");
-    writePreset ("User/C.quorvalis");
-    const auto all = filesOf (library().getPresets ("[All]"));
-    const auto factory = filesOf (library().getPresets ("Factory"));
-    ASSERT_EQ (all.size(), 3u);
-    ASSERT_EQ (factory.size(), 2u);
-
-    // Six entries: +1 loads entry 0, -1 loads entry 4 (the "Factory" part's second preset).
-    library().loadAdjacentPreset (+1);
-    EXPECT_EQ (library().currentPresetFile, all[0]);
-
-    library().currentPresetFile = juce::File();
-    library().loadAdjacentPreset (-1);
-    EXPECT_EQ (library().currentPresetFile, factory[1]);
-}
-
-TEST_F (PresetLibraryTest, PresetsDirectlyInTheFolderStandOnceInTheSteppingList)
-{
-    writePreset ("Factory/A.quorvalis");
-    writePreset ("Top.quorvalis");
-    const auto all = filesOf (library().getPresets ("[All]"));
-    ASSERT_EQ (all.size(), 2u);
-
-    // The list is "[All]" (A and Top in enumeration order) then "Factory" (A): three entries,
-    // so "previous" from no preset loads entry 1, the second "[All]" entry.
-    library().loadAdjacentPreset (-1);
-    EXPECT_EQ (library().currentPresetFile, all[1]);
 }
 
 // "Pad" and "PAD" are two presets: "next" from either goes on to the following entry. A path that
@@ -384,7 +361,7 @@ TEST_F (PresetLibraryTest, SteppingComparesPathsExactly)
 }
 
 // A file that will not load is stepped over in the same direction, each at most once; when no
-// other preset loads, nothing changes. Positions are in the "[All]" part: the file system orders it.
+// other preset loads, nothing changes. Positions are in the "[All]" listing: A, B, C.
 TEST_F (PresetLibraryTest, SteppingMovesPastFilesThatAreRefused)
 {
     for (auto name : { "A", "B", "C" })
@@ -398,7 +375,7 @@ TEST_F (PresetLibraryTest, SteppingMovesPastFilesThatAreRefused)
     const Case cases[] = {
         { "next past one", 0, +1, ".x.", 2 },
         { "previous past one", 2, -1, ".x.", 0 },
-        { "next past the rest of the list and round", 1, +1, "..x", 0 },   // the "User" part's A
+        { "next past the end and round", 1, +1, "..x", 0 },
         { "nothing else loads", 0, +1, ".xx", -1 },
         { "no current preset, the first broken", -1, +1, "x..", 1 },
         { "every one broken", -1, -1, "xxx", -1 },
