@@ -488,21 +488,30 @@ void Presets::loadAdjacentPreset (int delta)
 
     // A file that will not load is stepped over, in the same direction, or one damaged file would
     // stop every later step there. Each other entry is tried at most once; the current preset is
-    // not loaded again, so when nothing else loads, nothing changes.
-    std::unordered_set<juce::String> refused;
-
+    // not loaded again, so when nothing else loads, nothing changes. A file refused before and
+    // unchanged since is passed without being read: a folder of broken files would otherwise be
+    // read whole on every click.
     for (int step = 1; step <= count; ++step)
     {
         const auto& file = entries.getReference (((start + step * delta) % count + count) % count).file;
         const auto path = file.getFullPathName();
 
-        if (path == currentPath || refused.count (path) != 0)
+        if (path == currentPath)
+            continue;
+
+        const auto stamp = fileStampOf (file);
+        const auto refused = refusedFiles.find (path);
+
+        if (refused != refusedFiles.end() && refused->second == stamp)
             continue;
 
         if (loadPreset (file))
+        {
+            refusedFiles.erase (path);
             return;
+        }
 
-        refused.insert (path);
+        refusedFiles[path] = stamp;
     }
 }
 

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "processor/UntrustedFile.h"
 #include "processor/UntrustedXml.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace qvl
@@ -93,7 +95,8 @@ public:
 
     // -1 previous, +1 next, through the "[All]" listing, wrapping at both ends; without a current
     // preset "next" loads the first entry and "previous" the last. Steps on past files that are
-    // refused to the first other preset that loads; nothing changes when there is none.
+    // refused to the first other preset that loads; nothing changes when there is none. A file
+    // refused once is passed without being read again until it changes.
     void loadAdjacentPreset (int delta);
 
     // The current preset's name, and its file when it still exists (the preset folder otherwise).
@@ -135,6 +138,9 @@ private:
 
     Options options;
     std::unordered_set<juce::String> parameterIds;     // fixed once the processor is built
+
+    // Files that stepping found refused, by path, as they stood then.
+    std::unordered_map<juce::String, FileStamp> refusedFiles;
 
 public:
     std::atomic<bool> modified { false };

@@ -10,7 +10,15 @@
 #include <algorithm>
 #include <functional>
 #include <iterator>
+#include <map>
+#include <utility>
 #include <vector>
+
+#if JUCE_LINUX
+ #include <sys/inotify.h>
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
 
 namespace
 {
@@ -78,12 +86,17 @@ namespace
         }
 
         // Put together by hand: getChildFile would take a leading "~" for the home folder.
-        juce::File writePreset (const juce::String& relativePath, float marker = 0.0f)
+        juce::File writeFile (const juce::String& relativePath, const juce::String& text)
         {
             const juce::File file (folder.getFullPathName() + "/" + relativePath);
             EXPECT_TRUE (file.getParentDirectory().createDirectory().wasOk());
-            EXPECT_TRUE (file.replaceWithText (presetTree (marker).toXmlString()));
+            EXPECT_TRUE (file.replaceWithText (text));
             return file;
+        }
+
+        juce::File writePreset (const juce::String& relativePath, float marker = 0.0f)
+        {
+            return writeFile (relativePath, presetTree (marker).toXmlString());
         }
 
         // A new library on an empty folder.
@@ -397,6 +410,117 @@ TEST_F (PresetLibraryTest, SteppingMovesPastFilesThatAreRefused)
         EXPECT_EQ (applied.size(), c.expected < 0 ? 0u : 1u);
     }
 }
+
+#if JUCE_LINUX
+namespace
+{
+    // How often each file in one folder was opened since the last look, as the kernel tells.
+    class OpenCounter
+    {
+    public:
+        explicit OpenCounter (const juce::File& folder)
+            : fd (inotify_init1 (IN_NONBLOCK | IN_CLOEXEC)),
+              watch (fd < 0 ? -1 : inotify_add_watch (fd, folder.getFullPathName().toRawUTF8(), IN_OPEN))
+        {
+        }
+
+        ~OpenCounter()
+        {
+            if (fd >= 0)
+                close (fd);
+        }
+
+        bool isWatching() const { return watch >= 0; }
+
+        std::map<juce::String, int> take()
+        {
+            std::map<juce::String, int> opens;
+            alignas (inotify_event) char buffer[4096];
+
+            for (ssize_t n; (n = read (fd, buffer, sizeof (buffer))) > 0;)
+            {
+                for (const char* p = buffer; p < buffer + n;)
+                {
+                    const auto* event = reinterpret_cast<const inotify_event*> (p);
+
+                    if (event->len > 0 && (event->mask & IN_ISDIR) == 0)
+                        ++opens[juce::String::fromUTF8 (event->name)];
+
+                    p += sizeof (inotify_event) + event->len;
+                }
+            }
+
+            return opens;
+        }
+
+    private:
+        const int fd, watch;
+    };
+}
+
+// Stepping remembers the files it found refused: later steps pass them without opening them until
+// they change, in content, time or permissions.
+TEST_F (PresetLibraryTest, RefusedFilesAreNotReadAgainUntilTheyChange)
+{
+    const auto a = writePreset ("User/A.quorvalis");
+    writeFile ("User/B.quorvalis", "not a preset");
+    const auto c = writeFile ("User/C.quorvalis", "not a preset");
+    OpenCounter counter (folder.getChildFile ("User"));
+    ASSERT_TRUE (counter.isWatching());
+
+    using Opens = std::map<juce::String, int>;
+    struct Step { const char* what; std::function<void()> change; Opens opened; juce::File loaded; };
+    const Step steps[] = {
+        { "first", [] {}, { { "B.quorvalis", 1 }, { "C.quorvalis", 1 } }, a },
+        { "again", [] {}, {}, a },
+        { "B written, still broken", [&] { writeFile ("User/B.quorvalis", "still not a preset"); }, { { "B.quorvalis", 1 } }, a },
+        { "C touched", [&] { c.setLastModificationTime (juce::Time::getCurrentTime() + juce::RelativeTime::hours (1)); },
+          { { "C.quorvalis", 1 } }, a },
+        { "C repaired", [&] { writePreset ("User/C.quorvalis"); }, { { "C.quorvalis", 1 } }, c },
+    };
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE (step.what);
+        step.change();
+        counter.take();
+        library().currentPresetFile = a;
+        library().loadAdjacentPreset (+1);
+        EXPECT_EQ (counter.take(), step.opened);
+        EXPECT_EQ (library().currentPresetFile, step.loaded);
+    }
+}
+
+// A preset that could not be read is tried again once it can be, though only its permissions changed.
+TEST_F (PresetLibraryTest, UnreadablePresetIsTriedAgainOnceReadable)
+{
+    const auto a = writePreset ("User/A.quorvalis");
+    const auto b = writePreset ("User/B.quorvalis");
+    ASSERT_EQ (chmod (b.getFullPathName().toRawUTF8(), 0), 0);
+
+    if (b.loadFileAsString().isNotEmpty())
+        GTEST_SKIP() << "permissions are not enforced for this user";
+
+    library().currentPresetFile = a;
+    library().loadAdjacentPreset (+1);
+    ASSERT_EQ (library().currentPresetFile, a);
+
+    // The clock that stamps files may be coarse: change until the file's status time shows it.
+    const auto statusTime = [&b]
+    {
+        struct stat info {};
+        stat (b.getFullPathName().toRawUTF8(), &info);
+        return std::make_pair (info.st_ctim.tv_sec, info.st_ctim.tv_nsec);
+    };
+    const auto refused = statusTime();
+
+    while (statusTime() == refused)
+        ASSERT_EQ (chmod (b.getFullPathName().toRawUTF8(), 0644), 0);
+
+    library().loadAdjacentPreset (+1);
+    EXPECT_EQ (library().currentPresetFile, b);
+}
+#endif
 
 TEST_F (PresetLibraryTest, SavingKeepsEveryDotAndWritesTheFrameworkText)
 {
