@@ -5,6 +5,7 @@
 #include "processor/StateNames.h"
 #include "processor/UntrustedFile.h"
 
+#include <algorithm>
 #include <optional>
 #include <unordered_set>
 #include <utility>
@@ -165,13 +166,13 @@ namespace
         PresetListing result;
     };
 
-    // Depth first, in the file system's order. Links are followed, but each real folder is entered
-    // once, so that a loop or a link to "/" costs no more than the bounds; a huge tree cannot stall
-    // the message thread, nor a MIDI preset change. Each entry looked at, preset or not, costs one
-    // of entriesLeft and of the listing's total. With a categoryBudget, directory is the preset
-    // folder and each sub-folder below it is a category walked on that budget of its own, so that
-    // a huge "Factory" cannot hide "User".
-    void collectPresets (const juce::File& directory, int depth, int& entriesLeft, Listing& listing, int categoryBudget = 0)
+    // Depth first. Links are followed, but each real folder is entered once, so that a loop or a
+    // link to "/" costs no more than the bounds; a huge tree cannot stall the message thread, nor
+    // a MIDI preset change. Each entry looked at, preset or not, costs one of entriesLeft and of
+    // the listing's total. With categories given, directory is the preset folder: its sub-folders
+    // are gathered there instead of entered, to be walked one by one in their order.
+    void collectPresets (const juce::File& directory, int depth, int& entriesLeft, Listing& listing,
+                         juce::Array<juce::File>* categories = nullptr)
     {
         if (! listing.visited.firstVisit (directory))
             return;
@@ -195,25 +196,56 @@ namespace
 
             if (entry.isDirectory())
             {
-                if (categoryBudget > 0)
-                {
-                    int categoryEntriesLeft = categoryBudget;
-                    collectPresets (file, 0, categoryEntriesLeft, listing);
-                }
+                if (categories != nullptr)
+                    categories->add (file);
                 else if (depth < Presets::maximumListingDepth)
-                {
                     collectPresets (file, depth + 1, entriesLeft, listing);
-                }
                 else
-                {
                     listing.result.isComplete = false;
-                }
             }
             else if (listing.presets.hasPresetExtension (file) && isRegularFile (file))
             {
                 listing.result.entries.add ({ nameOf (file), file });
             }
         }
+    }
+
+    // Natural order ("Pad 2" before "Pad 10"), ignoring case; ties go by the exact text, so that
+    // names differing in case only keep one order whatever the disk's.
+    int compareNames (const juce::String& a, const juce::String& b)
+    {
+        const int natural = a.compareNatural (b, false);
+        return natural != 0 ? natural : a.compare (b);
+    }
+
+    // By name; one name in two folders of a category by path.
+    void sortByName (juce::Array<PresetEntry>& entries, int start)
+    {
+        std::sort (entries.begin() + start, entries.end(), [] (const PresetEntry& a, const PresetEntry& b)
+        {
+            const int byName = compareNames (a.name, b.name);
+            return (byName != 0 ? byName : compareNames (a.file.getFullPathName(), b.file.getFullPathName())) < 0;
+        });
+    }
+
+    // "Factory", then "User", then the others by name.
+    void sortCategories (juce::Array<juce::File>& categories)
+    {
+        const auto rank = [] (const juce::String& name) { return name == factoryCategory ? 0 : name == userCategory ? 1 : 2; };
+
+        std::sort (categories.begin(), categories.end(), [&rank] (const juce::File& a, const juce::File& b)
+        {
+            const auto nameA = a.getFileName(), nameB = b.getFileName();
+            const int rankA = rank (nameA), rankB = rank (nameB);
+            return rankA != rankB ? rankA < rankB : compareNames (nameA, nameB) < 0;
+        });
+    }
+
+    // A sub-folder by its name as listed. Put together by hand: getChildFile would read a leading
+    // "~" as a home folder, and a category named "~" would list that.
+    juce::File childFolder (const juce::File& folder, const juce::String& name)
+    {
+        return juce::File (folder.getFullPathName() + juce::File::getSeparatorString() + name);
     }
 
     // A file name may take 255 bytes. A save first writes a hidden temporary file beside the
@@ -282,11 +314,30 @@ PresetListing Presets::listPresets (const juce::String& category, int& totalEntr
     Listing listing { *this, totalEntriesLeft, {}, {} };
     int entriesLeft = options.maximumListingEntries;
 
-    // Categories are the folder's own sub-folders, never a way out of it.
     if (category == allCategory)
-        collectPresets (options.folder, 0, entriesLeft, listing, options.maximumListingEntries);
+    {
+        // The presets lying in the folder itself, then each category's in the categories' order,
+        // each part sorted. Each category is walked on a budget of its own, so that a huge
+        // "Factory" cannot hide "User".
+        juce::Array<juce::File> categories;
+        collectPresets (options.folder, 0, entriesLeft, listing, &categories);
+        sortByName (listing.result.entries, 0);
+        sortCategories (categories);
+
+        for (const auto& folder : categories)
+        {
+            const int start = listing.result.entries.size();
+            int categoryEntriesLeft = options.maximumListingEntries;
+            collectPresets (folder, 0, categoryEntriesLeft, listing);
+            sortByName (listing.result.entries, start);
+        }
+    }
+    // Categories are the folder's own sub-folders, never a way out of it.
     else if (category.isNotEmpty() && ! category.startsWithChar ('.') && ! category.containsAnyOf ("/\\"))
-        collectPresets (options.folder.getChildFile (category), 0, entriesLeft, listing);
+    {
+        collectPresets (childFolder (options.folder, category), 0, entriesLeft, listing);
+        sortByName (listing.result.entries, 0);
+    }
 
     return listing.result;
 }
@@ -298,29 +349,18 @@ bool Presets::hasPresetExtension (const juce::File& file) const
 
 juce::StringArray Presets::getCategories() const
 {
-    juce::StringArray categories;
-    int entriesLeft = options.maximumListingEntries;
+    int entriesLeft = options.maximumListingEntries, totalEntriesLeft = entriesLeft;
+    Listing listing { *this, totalEntriesLeft, {}, {} };
+    juce::Array<juce::File> categories;
+    collectPresets (options.folder, 0, entriesLeft, listing, &categories);
+    sortCategories (categories);
 
-    for (const auto& entry : juce::RangedDirectoryIterator (options.folder, false, "*", juce::File::findFilesAndDirectories))
-    {
-        if (--entriesLeft < 0)
-            break;
+    juce::StringArray names (allCategory);
 
-        if (entry.isDirectory() && ! isHidden (entry.getFile()))
-            categories.add (entry.getFile().getFileName());
-    }
+    for (const auto& folder : categories)
+        names.add (folder.getFileName());
 
-    for (const auto& known : { userCategory, factoryCategory })
-    {
-        if (categories.contains (known))
-        {
-            categories.removeString (known);
-            categories.insert (0, known);
-        }
-    }
-
-    categories.insert (0, allCategory);
-    return categories;
+    return names;
 }
 
 juce::ValueTree Presets::readPresetFile (const juce::File& file) const
@@ -442,17 +482,9 @@ juce::String Presets::getPresetText() const
 
 void Presets::loadAdjacentPreset (int delta)
 {
-    // "[All]" comes first and lists every categorised preset again, so most presets stand twice.
-    // Each part is a listing of its own, on the category budgets; one total for all parts keeps
-    // the work within twice what an "[All]" listing may cost.
-    juce::Array<juce::File> files;
-    int totalEntriesLeft = 2 * maximumAllListingShare * options.maximumListingEntries;
-
-    for (const auto& category : getCategories())
-        for (const auto& entry : listPresets (category, totalEntriesLeft).entries)
-            files.add (entry.file);
-
-    const int count = files.size();
+    // The "[All]" listing alone, so that every preset is met once in a round.
+    const auto entries = getPresets (allCategory);
+    const int count = entries.size();
 
     if (count == 0)
         return;
@@ -462,30 +494,43 @@ void Presets::loadAdjacentPreset (int delta)
 
     for (int i = 0; i < count; ++i)
     {
-        if (files.getReference (i).getFullPathName() == currentPath)
+        if (entries.getReference (i).file.getFullPathName() == currentPath)
         {
             index = i;
             break;
         }
     }
 
+    // Without a current preset the walk starts just outside the list, on the side it enters
+    // from: "next" meets the first entry, "previous" the last.
+    const int start = index >= 0 ? index : (delta > 0 ? -1 : count);
+
     // A file that will not load is stepped over, in the same direction, or one damaged file would
     // stop every later step there. Each other entry is tried at most once; the current preset is
-    // not loaded again, so when nothing else loads, nothing changes.
-    std::unordered_set<juce::String> refused;
-
+    // not loaded again, so when nothing else loads, nothing changes. A file refused before and
+    // unchanged since is passed without being read: a folder of broken files would otherwise be
+    // read whole on every click.
     for (int step = 1; step <= count; ++step)
     {
-        const auto& file = files.getReference (((index + step * delta) % count + count) % count);
+        const auto& file = entries.getReference (((start + step * delta) % count + count) % count).file;
         const auto path = file.getFullPathName();
 
-        if (path == currentPath || refused.count (path) != 0)
+        if (path == currentPath)
+            continue;
+
+        const auto stamp = fileStampOf (file);
+        const auto refused = refusedFiles.find (path);
+
+        if (refused != refusedFiles.end() && refused->second == stamp)
             continue;
 
         if (loadPreset (file))
+        {
+            refusedFiles.erase (path);
             return;
+        }
 
-        refused.insert (path);
+        refusedFiles[path] = stamp;
     }
 }
 

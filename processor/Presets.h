@@ -1,5 +1,6 @@
 #pragma once
 
+#include "processor/UntrustedFile.h"
 #include "processor/UntrustedXml.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -7,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 #include <unordered_set>
 
 namespace qvl
@@ -49,17 +51,21 @@ public:
     explicit Presets (Options options);
     ~Presets() override;
 
-    // "[All]" lists the presets directly in the folder and every category's; any other category
-    // one sub-folder, recursively, in the file system's order. Links are followed, but no real
-    // folder is entered twice in one listing. Hidden entries (starting with a dot) and anything
-    // but regular files are left out. Each category looks at no more than the options'
-    // maximumListingEntries entries, maximumListingDepth folders deep, and "[All]" at no more
-    // than maximumAllListingShare times that in all; a listing cut short says so.
+    // Any category but "[All]" lists one sub-folder, recursively, sorted by name: natural order
+    // ("Pad 2" before "Pad 10"), ignoring case, names differing in case only by their exact text,
+    // one name in two folders by path. "[All]" lists every preset once: those lying directly in
+    // the folder, then each category's in the order of getCategories, each part sorted so. The
+    // browser, stepping and the MIDI index all take this order, whatever order the disk keeps.
+    // Links are followed, but no real folder is entered twice in one listing. Hidden entries
+    // (starting with a dot) and anything but regular files are left out. Each category looks at
+    // no more than the options' maximumListingEntries entries, maximumListingDepth folders deep,
+    // and "[All]" at no more than maximumAllListingShare times that in all; a listing cut short
+    // says so.
     PresetListing getPresetListing (const juce::String& category) const;
     juce::Array<PresetEntry> getPresets (const juce::String& category) const;
 
     // "[All]", then "Factory" and "User" when they exist, then the other sub-folders that are
-    // not hidden (among the first maximumListingEntries entries).
+    // not hidden (among the first maximumListingEntries entries), by name as presets are sorted.
     juce::StringArray getCategories() const;
 
     // Whether the file's name ends in "." + extension, as every listed preset's does.
@@ -87,8 +93,10 @@ public:
     // The longest name, in bytes of UTF-8, whose file and temporary file the file system can take.
     int getMaximumNameBytes() const;
 
-    // -1 previous, +1 next, through every category's list in turn, on past files that are refused
-    // to the first other preset that loads; nothing changes when there is none.
+    // -1 previous, +1 next, through the "[All]" listing, wrapping at both ends; without a current
+    // preset "next" loads the first entry and "previous" the last. Steps on past files that are
+    // refused to the first other preset that loads; nothing changes when there is none. A file
+    // refused once is passed without being read again until it changes.
     void loadAdjacentPreset (int delta);
 
     // The current preset's name, and its file when it still exists (the preset folder otherwise).
@@ -130,6 +138,9 @@ private:
 
     Options options;
     std::unordered_set<juce::String> parameterIds;     // fixed once the processor is built
+
+    // Files that stepping found refused, by path, as they stood then.
+    std::unordered_map<juce::String, FileStamp> refusedFiles;
 
 public:
     std::atomic<bool> modified { false };

@@ -107,6 +107,37 @@ bool VisitedFolders::firstVisit (const juce::File& folder)
    #endif
 }
 
+FileStamp fileStampOf (const juce::File& file)
+{
+    FileStamp stamp;
+
+   #if JUCE_WINDOWS
+    if (file.exists())
+    {
+        stamp.size = file.getSize();
+        stamp.modified = file.getLastModificationTime().toMilliseconds();
+    }
+   #else
+    struct stat info;
+
+    if (::stat (file.getFullPathName().toRawUTF8(), &info) == 0)
+    {
+        const auto nanoseconds = [] (const timespec& t) { return (juce::int64) t.tv_sec * 1000000000 + t.tv_nsec; };
+
+        stamp.size = (juce::int64) info.st_size;
+       #if JUCE_MAC
+        stamp.modified = nanoseconds (info.st_mtimespec);
+        stamp.changed = nanoseconds (info.st_ctimespec);
+       #else
+        stamp.modified = nanoseconds (info.st_mtim);
+        stamp.changed = nanoseconds (info.st_ctim);
+       #endif
+    }
+   #endif
+
+    return stamp;
+}
+
 bool isPlainFileUnder (const juce::File& file, const juce::File& folder)
 {
     if (file.getFullPathName().isEmpty() || folder.getFullPathName().isEmpty() || ! file.isAChildOf (folder))

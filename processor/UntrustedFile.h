@@ -41,6 +41,25 @@ namespace qvl
        #endif
     };
 
+    // A file as it stands on disk: its size and the times of its last change of content and, where
+    // the platform keeps one, of status (permissions, links), as finely as they are kept. Writing,
+    // replacing or making a file readable gives it another stamp.
+    struct FileStamp
+    {
+        juce::int64 size = -1;          // -1: no such file
+        juce::int64 modified = 0, changed = 0;
+
+        bool operator== (const FileStamp& other) const noexcept
+        {
+            return size == other.size && modified == other.modified && changed == other.changed;
+        }
+
+        bool operator!= (const FileStamp& other) const noexcept { return ! operator== (other); }
+    };
+
+    // After following links; one look at the file system, the file is not opened.
+    FileStamp fileStampOf (const juce::File&);
+
     // A plain file (not a link, not a folder) whose path, taken as written, lies below folder
     // with no ".." leading out. Where the folders on the way lead on disk does not matter.
     bool isPlainFileUnder (const juce::File& file, const juce::File& folder);

@@ -21,7 +21,9 @@ protected:
     void TearDown() override
     {
         if (window != nullptr)
+        {
             EXPECT_EQ (window->close(), 0) << window->output();
+        }
     }
 
     juce::File userPreset (const juce::String& name) const

@@ -9,7 +9,16 @@
 
 #include <algorithm>
 #include <functional>
+#include <iterator>
+#include <map>
+#include <utility>
 #include <vector>
+
+#if JUCE_LINUX
+ #include <sys/inotify.h>
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
 
 namespace
 {
@@ -76,12 +85,40 @@ namespace
             return *presets;
         }
 
+        // Put together by hand: getChildFile would take a leading "~" for the home folder.
+        juce::File writeFile (const juce::String& relativePath, const juce::String& text)
+        {
+            const juce::File file (folder.getFullPathName() + "/" + relativePath);
+            EXPECT_TRUE (file.getParentDirectory().createDirectory().wasOk());
+            EXPECT_TRUE (file.replaceWithText (text));
+            return file;
+        }
+
         juce::File writePreset (const juce::String& relativePath, float marker = 0.0f)
         {
-            auto file = folder.getChildFile (relativePath);
-            EXPECT_TRUE (file.getParentDirectory().createDirectory().wasOk());
-            EXPECT_TRUE (file.replaceWithText (presetTree (marker).toXmlString()));
-            return file;
+            return writeFile (relativePath, presetTree (marker).toXmlString());
+        }
+
+        // A new library on an empty folder.
+        void startOver()
+        {
+            presets.reset();
+            applied.clear();
+            ASSERT_TRUE (folder.deleteRecursively() && folder.createDirectory().wasOk());
+        }
+
+        // A listed file as the tests name it: its path below the folder, without the extension.
+        juce::String relativeName (const juce::File& file) const
+        {
+            return file.getRelativePathFrom (folder).upToLastOccurrenceOf (".", false, false);
+        }
+
+        std::vector<juce::String> relativeNames (const juce::Array<qvl::PresetEntry>& entries) const
+        {
+            std::vector<juce::String> names;
+            for (const auto& e : entries)
+                names.push_back (relativeName (e.file));
+            return names;
         }
 
         static std::vector<juce::File> filesOf (const juce::Array<qvl::PresetEntry>& entries)
@@ -112,32 +149,61 @@ namespace
     };
 }
 
-TEST_F (PresetLibraryTest, FactoryAndUserComeFirstOnlyWithExactNames)
+// One order for every listing, whatever order the disk keeps. Categories: "[All]", "Factory",
+// "User" (exact names only), then the rest by name. Presets by name in natural order, ignoring
+// case, names differing in case only by their exact text; "[All]" holds the presets lying in the
+// folder first, then each category's. A category lists its part of "[All]"; the MIDI index counts
+// in "[All]". Presets are written against the listing order.
+TEST_F (PresetLibraryTest, EveryListingKeepsOneSortedOrder)
 {
-    EXPECT_EQ (library().getCategories().joinIntoString ("|"), "[All]");
+    struct Case { const char* what; std::vector<juce::String> emptyFolders, all; const char* categories; bool needsCaseTwins; };
+    const Case cases[] = {
+        { "nothing", {}, {}, "[All]", false },
+        { "categories", { "Empty" }, { "Loose", "Factory/F", "User/u", "2 Bass/b", "10 Pads/p", "Alpha/a", "factory/f", "Zeta/z" },
+          "[All]|Factory|User|2 Bass|10 Pads|Alpha|Empty|factory|Zeta", true },
+        { "natural numbers, case ignored", {}, { "User/b", "User/Pad 1", "User/pad 2", "User/Pad 10" }, "[All]|User", false },
+        { "case twins", {}, { "User/PAD", "User/PaD", "User/Pad", "User/pad" }, "[All]|User", true },
+        { "presets in the folder first", {}, { "Top 2", "Top 10", "Factory/A", "Factory/Deep", "Factory/Sub/Deep", "Bass/B1" },
+          "[All]|Factory|Bass", false },
+        { "a category named ~, not the home folder", {}, { "User/u", "~/Mine" }, "[All]|User|~", false },
+    };
 
-    for (auto name : { "Zeta", "factory", "User", "Alpha" })
-        ASSERT_TRUE (folder.getChildFile (name).createDirectory().wasOk());
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.what);
 
-    const auto withoutFactory = library().getCategories();
-    ASSERT_EQ (withoutFactory.size(), 5);
-    EXPECT_EQ (withoutFactory[0], "[All]");
-    EXPECT_EQ (withoutFactory[1], "User");
-    // "factory" differs from "Factory" in case only: it stays among the others.
-    juce::StringArray rest (withoutFactory.begin() + 2, 3);
-    rest.sort (false);
-    EXPECT_EQ (rest.joinIntoString ("|"), "Alpha|Zeta|factory");
+        if (c.needsCaseTwins && ! juce::File::areFileNamesCaseSensitive())
+            continue;
 
-    ASSERT_TRUE (folder.getChildFile ("Factory").createDirectory().wasOk());
-    const auto withFactory = library().getCategories();
-    ASSERT_EQ (withFactory.size(), 6);
-    EXPECT_EQ (withFactory[0], "[All]");
-    EXPECT_EQ (withFactory[1], "Factory");
-    EXPECT_EQ (withFactory[2], "User");
+        startOver();
 
-    // Files are not categories.
-    writePreset ("Loose.quorvalis");
-    EXPECT_EQ (library().getCategories().size(), 6);
+        for (const auto& name : c.emptyFolders)
+            ASSERT_TRUE (folder.getChildFile (name).createDirectory().wasOk());
+
+        for (auto i = c.all.size(); i-- > 0;)
+            writePreset (c.all[i] + ".quorvalis", (float) i);
+
+        EXPECT_EQ (library().getCategories().joinIntoString ("|"), c.categories);
+        EXPECT_EQ (relativeNames (library().getPresets ("[All]")), c.all);
+
+        for (const auto& category : library().getCategories())
+        {
+            if (category == "[All]")
+                continue;
+
+            std::vector<juce::String> part;
+            std::copy_if (c.all.begin(), c.all.end(), std::back_inserter (part),
+                          [&] (const juce::String& name) { return name.startsWith (category + "/"); });
+            EXPECT_EQ (relativeNames (library().getPresets (category)), part) << category;
+        }
+
+        if (! c.all.empty())
+        {
+            library().pendingPresetIndex = (int) c.all.size() - 1;
+            library().timerCallback();
+            EXPECT_EQ (relativeName (library().currentPresetFile), c.all.back());
+        }
+    }
 }
 
 TEST_F (PresetLibraryTest, ListsPresetsRecursivelyWithNamesWithoutExtension)
@@ -224,87 +290,64 @@ TEST_F (PresetLibraryTest, ListingFollowsLinksOnceAndWithinItsBounds)
     EXPECT_EQ (applied.size(), 1u);
 }
 
-TEST_F (PresetLibraryTest, SteppingListHoldsCategorisedPresetsTwice)
+// "next" and "previous" go through the "[All]" listing alone, each preset once a round, in its
+// order, wrapping at both ends: two rounds each way from no current preset, where "next" starts at
+// the first entry and "previous" at the last, so every preset is a start once in each direction.
+TEST_F (PresetLibraryTest, SteppingMeetsEveryPresetOnceARoundInListingOrder)
 {
-    writePreset ("Factory/A.quorvalis", 1.0f);
-    writePreset ("Factory/B.quorvalis", 2.0f);
-    writePreset ("User/C.quorvalis", 3.0f);
+    const std::vector<juce::String> ownCategories { "Factory/F1", "Factory/F2", "User/U1", "Bass/B1", "Drones/D1", "Pads/P1" };
+    auto withLoosePresets = ownCategories;
+    withLoosePresets.insert (withLoosePresets.begin(), { "L1", "L2", "L3" });
 
-    ASSERT_EQ (library().getCategories().joinIntoString ("|"), "[All]|Factory|User");
-
-    const auto all = filesOf (library().getPresets ("[All]"));
-    const auto factory = filesOf (library().getPresets ("Factory"));
-    const auto user = filesOf (library().getPresets ("User"));
-    ASSERT_EQ (all.size(), 3u);
-    ASSERT_EQ (factory.size(), 2u);
-    ASSERT_EQ (user.size(), 1u);
-
-    // The file system decides the order inside each part; the parts come in category order:
-    // positions 0-2 are the "[All]" part, 3-4 the "Factory" part, 5 the "User" part.
-    std::vector<juce::File> list = all;
-    list.insert (list.end(), factory.begin(), factory.end());
-    list.insert (list.end(), user.begin(), user.end());
-
-    const auto firstPosition = [&list] (const juce::File& f)
-    {
-        return (int) (std::find (list.begin(), list.end(), f) - list.begin());
+    struct Case { const char* what; std::vector<juce::String> order; bool needsCaseTwins; };
+    const Case cases[] = {
+        { "Factory and User", { "Factory/A", "Factory/B", "User/C" }, false },
+        { "categories of one's own", ownCategories, false },
+        { "presets directly in the folder too", withLoosePresets, false },
+        { "case twins", { "User/PAD", "User/Pad", "User/pad" }, true },
     };
 
-    // "next" from the last preset of the "[All]" part enters the "Factory" part...
-    library().currentPresetFile = all[2];
-    library().loadAdjacentPreset (+1);
-    EXPECT_EQ (library().currentPresetFile, factory[0]);
+    for (const auto& c : cases)
+    {
+        if (c.needsCaseTwins && ! juce::File::areFileNamesCaseSensitive())
+            continue;
 
-    // ...and from there it continues after that preset's first occurrence, in the "[All]" part.
-    library().loadAdjacentPreset (+1);
-    EXPECT_EQ (library().currentPresetFile, list[(size_t) (firstPosition (factory[0]) + 1) % 6]);
+        startOver();
+        const auto count = c.order.size();
 
-    // "previous" from the first "[All]" entry wraps to the "User" part's C.
-    library().currentPresetFile = all[0];
-    library().loadAdjacentPreset (-1);
-    EXPECT_EQ (library().currentPresetFile, user[0]);
+        for (auto i = count; i-- > 0;)
+            writePreset (c.order[i] + ".quorvalis", (float) i);
 
-    // Every step applied the stepped-to file's tree.
-    ASSERT_EQ (applied.size(), 3u);
-    EXPECT_FLOAT_EQ ((float) applied.back().getChild (0).getProperty ("value"), 3.0f);
-    EXPECT_EQ (shownName(), "C ");
+        for (const int delta : { +1, -1 })
+        {
+            SCOPED_TRACE (juce::String (c.what) + (delta > 0 ? ", next" : ", previous"));
+            library().currentPresetFile = juce::File();
+            applied.clear();
+
+            std::vector<juce::String> met, expected;
+
+            for (size_t step = 0; step < 2 * count; ++step)
+            {
+                library().loadAdjacentPreset (delta);
+                met.push_back (relativeName (library().currentPresetFile));
+
+                const auto index = delta > 0 ? step % count : count - 1 - step % count;
+                expected.push_back (c.order[index]);
+                ASSERT_EQ (applied.size(), step + 1);
+                EXPECT_FLOAT_EQ ((float) applied.back().getChild (0).getProperty ("value"), (float) index);
+            }
+
+            EXPECT_EQ (met, expected);
+        }
+    }
 }
 
-TEST_F (PresetLibraryTest, SteppingFromNoPresetAndWithoutAnyPreset)
+TEST_F (PresetLibraryTest, SteppingWithoutAnyPresetDoesNothing)
 {
     library().loadAdjacentPreset (+1);
     library().loadAdjacentPreset (-1);
     EXPECT_TRUE (applied.empty());
     EXPECT_EQ (library().currentPresetFile, juce::File());
-
-    writePreset ("Factory/A.quorvalis");
-    writePreset ("Factory/B.quorvalis");
-    writePreset ("User/C.quorvalis");
-    const auto all = filesOf (library().getPresets ("[All]"));
-    const auto factory = filesOf (library().getPresets ("Factory"));
-    ASSERT_EQ (all.size(), 3u);
-    ASSERT_EQ (factory.size(), 2u);
-
-    // Six entries: +1 loads entry 0, -1 loads entry 4 (the "Factory" part's second preset).
-    library().loadAdjacentPreset (+1);
-    EXPECT_EQ (library().currentPresetFile, all[0]);
-
-    library().currentPresetFile = juce::File();
-    library().loadAdjacentPreset (-1);
-    EXPECT_EQ (library().currentPresetFile, factory[1]);
-}
-
-TEST_F (PresetLibraryTest, PresetsDirectlyInTheFolderStandOnceInTheSteppingList)
-{
-    writePreset ("Factory/A.quorvalis");
-    writePreset ("Top.quorvalis");
-    const auto all = filesOf (library().getPresets ("[All]"));
-    ASSERT_EQ (all.size(), 2u);
-
-    // The list is "[All]" (A and Top in enumeration order) then "Factory" (A): three entries,
-    // so "previous" from no preset loads entry 1, the second "[All]" entry.
-    library().loadAdjacentPreset (-1);
-    EXPECT_EQ (library().currentPresetFile, all[1]);
 }
 
 // "Pad" and "PAD" are two presets: "next" from either goes on to the following entry. A path that
@@ -331,7 +374,7 @@ TEST_F (PresetLibraryTest, SteppingComparesPathsExactly)
 }
 
 // A file that will not load is stepped over in the same direction, each at most once; when no
-// other preset loads, nothing changes. Positions are in the "[All]" part: the file system orders it.
+// other preset loads, nothing changes. Positions are in the "[All]" listing: A, B, C.
 TEST_F (PresetLibraryTest, SteppingMovesPastFilesThatAreRefused)
 {
     for (auto name : { "A", "B", "C" })
@@ -345,7 +388,7 @@ TEST_F (PresetLibraryTest, SteppingMovesPastFilesThatAreRefused)
     const Case cases[] = {
         { "next past one", 0, +1, ".x.", 2 },
         { "previous past one", 2, -1, ".x.", 0 },
-        { "next past the rest of the list and round", 1, +1, "..x", 0 },   // the "User" part's A
+        { "next past the end and round", 1, +1, "..x", 0 },
         { "nothing else loads", 0, +1, ".xx", -1 },
         { "no current preset, the first broken", -1, +1, "x..", 1 },
         { "every one broken", -1, -1, "xxx", -1 },
@@ -367,6 +410,117 @@ TEST_F (PresetLibraryTest, SteppingMovesPastFilesThatAreRefused)
         EXPECT_EQ (applied.size(), c.expected < 0 ? 0u : 1u);
     }
 }
+
+#if JUCE_LINUX
+namespace
+{
+    // How often each file in one folder was opened since the last look, as the kernel tells.
+    class OpenCounter
+    {
+    public:
+        explicit OpenCounter (const juce::File& folder)
+            : fd (inotify_init1 (IN_NONBLOCK | IN_CLOEXEC)),
+              watch (fd < 0 ? -1 : inotify_add_watch (fd, folder.getFullPathName().toRawUTF8(), IN_OPEN))
+        {
+        }
+
+        ~OpenCounter()
+        {
+            if (fd >= 0)
+                close (fd);
+        }
+
+        bool isWatching() const { return watch >= 0; }
+
+        std::map<juce::String, int> take()
+        {
+            std::map<juce::String, int> opens;
+            alignas (inotify_event) char buffer[4096];
+
+            for (ssize_t n; (n = read (fd, buffer, sizeof (buffer))) > 0;)
+            {
+                for (const char* p = buffer; p < buffer + n;)
+                {
+                    const auto* event = reinterpret_cast<const inotify_event*> (p);
+
+                    if (event->len > 0 && (event->mask & IN_ISDIR) == 0)
+                        ++opens[juce::String::fromUTF8 (event->name)];
+
+                    p += sizeof (inotify_event) + event->len;
+                }
+            }
+
+            return opens;
+        }
+
+    private:
+        const int fd, watch;
+    };
+}
+
+// Stepping remembers the files it found refused: later steps pass them without opening them until
+// they change, in content, time or permissions.
+TEST_F (PresetLibraryTest, RefusedFilesAreNotReadAgainUntilTheyChange)
+{
+    const auto a = writePreset ("User/A.quorvalis");
+    writeFile ("User/B.quorvalis", "not a preset");
+    const auto c = writeFile ("User/C.quorvalis", "not a preset");
+    OpenCounter counter (folder.getChildFile ("User"));
+    ASSERT_TRUE (counter.isWatching());
+
+    using Opens = std::map<juce::String, int>;
+    struct Step { const char* what; std::function<void()> change; Opens opened; juce::File loaded; };
+    const Step steps[] = {
+        { "first", [] {}, { { "B.quorvalis", 1 }, { "C.quorvalis", 1 } }, a },
+        { "again", [] {}, {}, a },
+        { "B written, still broken", [&] { writeFile ("User/B.quorvalis", "still not a preset"); }, { { "B.quorvalis", 1 } }, a },
+        { "C touched", [&] { c.setLastModificationTime (juce::Time::getCurrentTime() + juce::RelativeTime::hours (1)); },
+          { { "C.quorvalis", 1 } }, a },
+        { "C repaired", [&] { writePreset ("User/C.quorvalis"); }, { { "C.quorvalis", 1 } }, c },
+    };
+
+    for (const auto& step : steps)
+    {
+        SCOPED_TRACE (step.what);
+        step.change();
+        counter.take();
+        library().currentPresetFile = a;
+        library().loadAdjacentPreset (+1);
+        EXPECT_EQ (counter.take(), step.opened);
+        EXPECT_EQ (library().currentPresetFile, step.loaded);
+    }
+}
+
+// A preset that could not be read is tried again once it can be, though only its permissions changed.
+TEST_F (PresetLibraryTest, UnreadablePresetIsTriedAgainOnceReadable)
+{
+    const auto a = writePreset ("User/A.quorvalis");
+    const auto b = writePreset ("User/B.quorvalis");
+    ASSERT_EQ (chmod (b.getFullPathName().toRawUTF8(), 0), 0);
+
+    if (b.loadFileAsString().isNotEmpty())
+        GTEST_SKIP() << "permissions are not enforced for this user";
+
+    library().currentPresetFile = a;
+    library().loadAdjacentPreset (+1);
+    ASSERT_EQ (library().currentPresetFile, a);
+
+    // The clock that stamps files may be coarse: change until the file's status time shows it.
+    const auto statusTime = [&b]
+    {
+        struct stat info {};
+        stat (b.getFullPathName().toRawUTF8(), &info);
+        return std::make_pair (info.st_ctim.tv_sec, info.st_ctim.tv_nsec);
+    };
+    const auto refused = statusTime();
+
+    while (statusTime() == refused)
+        ASSERT_EQ (chmod (b.getFullPathName().toRawUTF8(), 0644), 0);
+
+    library().loadAdjacentPreset (+1);
+    EXPECT_EQ (library().currentPresetFile, b);
+}
+#endif
 
 TEST_F (PresetLibraryTest, SavingKeepsEveryDotAndWritesTheFrameworkText)
 {
