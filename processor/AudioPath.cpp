@@ -113,7 +113,8 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
     const int inputs = getTotalNumInputChannels();
     const int outputs = getTotalNumOutputChannels();
 
-    if (n == 0 || inputs == 0 || outputs == 0)
+    // A host may process before it prepares: until then there is nothing to process with.
+    if (n == 0 || inputs == 0 || outputs == 0 || preparedSampleRate <= 0.0)
         return;
 
     juce::ScopedNoDenormals noDenormals;
