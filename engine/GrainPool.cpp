@@ -377,6 +377,20 @@ namespace qvl
         prepared = true;
     }
 
+    void GrainPool::clear()
+    {
+        // Steps still pending belong to grains that are going: they are dropped, not taken.
+        if (deferredSource != nullptr)
+            deferredSource->detachDeferredReader (this);
+        deferredSource = nullptr;
+        pendingSteps = 0;
+        commonSource = nullptr;
+        mixedSources = false;
+        samplesAdvanced = 0;
+        activeCount = 0;
+        std::fill (outputStorage.begin(), outputStorage.end(), 0.0f);
+    }
+
     bool GrainPool::spawnGrain (const GrainSpawnRequest& request)
     {
         if (! prepared || activeCount >= getMaxGrains() || request.length <= 0 || request.buffer == nullptr

@@ -1,6 +1,7 @@
 #include "processor/PluginProcessor.h"
 
 #include "engine/Decibels.h"
+#include "processor/InputGuard.h"
 
 #include <juce_dsp/juce_dsp.h>
 
@@ -122,6 +123,12 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
     for (int c = inputs; c < juce::jmin (outputs, buffer.getNumChannels()); ++c)
         buffer.clear (c, 0, n);
 
+    // A single NaN or infinity would stay in the feedback loop for good, and a huge sample would
+    // overflow it: the one reads as silence, the other is held at the bound, before the input
+    // follower of the first tick measures them. A bypassed block passes on only what is left.
+    for (int c = 0; c < juce::jmin (inputs, buffer.getNumChannels()); ++c)
+        qvl::limitInput (buffer.getWritePointer (c), n);
+
     for (const auto event : midiMessages)
         if (isMidiPresetSelect (event))
             presets.pendingPresetIndex.exchange (event.data[2] & 0x7f);
@@ -170,16 +177,6 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
 
     // Never getActiveEditor(): it takes the framework's editor lock, held while an editor is built.
     editorOpen = isEditorOpen();
-
-    // A single NaN or infinity would stay in the feedback loop for good; treat it as silence, before
-    // the input follower of the first tick measures it.
-    for (int c = 0; c < juce::jmin (inputs, buffer.getNumChannels()); ++c)
-    {
-        auto* samples = buffer.getWritePointer (c);
-        for (int i = 0; i < n; ++i)
-            if (! std::isfinite (samples[i]))
-                samples[i] = 0.0f;
-    }
 
     const int tickLength = getTickLength();
     float* const* channels = buffer.getArrayOfWritePointers();
@@ -444,6 +441,20 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
     for (int s = 0; s < grainPool.getNumStreams(); ++s)
         for (int c = 0; c < juce::jmin (mainChannels, 2); ++c)
             juce::FloatVectorOperations::add (main.getWritePointer (c), grainPool.getOutputs()[2 * s + c], n);
+
+    // The buffer signal carries every loop sample once a lap and any grain passes on what it reads,
+    // so whatever broke in the loop shows here. Should it ever, the loop and the grains start afresh,
+    // as a clear request leaves them, and this chunk is silent rather than broken.
+    bool finite = true;
+    for (int c = 0; c < mainChannels; ++c)
+        finite = finite && qvl::allFinite (main.getReadPointer (c), n);
+
+    if (! finite)
+    {
+        main.clear();
+        grainPool.clear();
+        circularBuffer.clear();
+    }
 
     updateAudioFollower (chunk, false);
 }
