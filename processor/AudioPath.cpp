@@ -26,6 +26,20 @@ namespace
         return timebase;
     }
 
+    // Host positions run negative through a count-in or pre-roll: rounding down keeps them on the
+    // same grid as the song. The divisor is always positive.
+    std::int64_t floorDivide (std::int64_t position, std::int64_t divisor)
+    {
+        const auto quotient = position / divisor;
+        return position % divisor < 0 ? quotient - 1 : quotient;
+    }
+
+    std::int64_t floorModulo (std::int64_t position, std::int64_t divisor)
+    {
+        const auto remainder = position % divisor;
+        return remainder < 0 ? remainder + divisor : remainder;
+    }
+
     bool isMidiPresetSelect (const juce::MidiMessageMetadata& event)
     {
         const auto* data = event.data;
@@ -283,7 +297,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         slot.bypassed = p.isBypassed->get();
     }
 
-    modulationEngine.process (wasPlaying, (std::int64_t) ((std::uint64_t) timeInSamples / (std::uint64_t) getTickLength()));
+    modulationEngine.process (wasPlaying, floorDivide (timeInSamples, getTickLength()));
 
     auto& snapshot = *writeSnapshot;
 
@@ -389,9 +403,14 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         const float feedback = feedbackSmoother.getNextValue();
 
         if (writeSync)
-            circularBuffer.writeAt ((std::uint64_t) timeInSamples, inputs, i, inputGain, feedback);
+        {
+            const auto position = timeInSamples >= 0 ? timeInSamples : floorModulo (timeInSamples, circularBuffer.getLength());
+            circularBuffer.writeAt ((std::uint64_t) position, inputs, i, inputGain, feedback);
+        }
         else
+        {
             circularBuffer.write (inputs, i, inputGain, feedback);
+        }
 
         const auto r = (std::uint64_t) random.nextInt64();
 
@@ -400,7 +419,8 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
             const auto s = (size_t) ((r + u) % 4);
             auto& state = streamStates[s];
 
-            if (beatSynced[s] && state.period > 0 && (std::uint64_t) timeInSamples % (std::uint64_t) state.period == 0)
+            // The truncating remainder is 0 exactly where the floored one is, on either side of 0.
+            if (beatSynced[s] && state.period > 0 && timeInSamples % state.period == 0)
                 state.countdown = 0;
 
             state.nextGrainStart = (std::int64_t) ((double) state.position + state.phase);
@@ -424,7 +444,8 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         for (int c = 0; c < bufferChannels; ++c)
             bufferOutputChannels[c][i] = circularBuffer.getLastOverwritten (c);
 
-        ++timeInSamples;
+        // Wraps at the end of the range instead of overflowing.
+        timeInSamples = (juce::int64) ((std::uint64_t) timeInSamples + 1);
     }
 
     grainPool.renderChunk (n);
