@@ -57,41 +57,52 @@ namespace
 
     enum class Load { defaults, manyGrains, manyTransposedGrains };
 
+    // A prepared processor with the given load, a block of noise for its input, and enough blocks
+    // run for the streams to fill the pool.
+    struct Rig
+    {
+        explicit Rig (Load load)
+        {
+            processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
+            processor.prepareToPlay (sampleRate, blockSize);
+
+            if (load != Load::defaults)
+                configureForManyGrains (processor, load == Load::manyTransposedGrains);
+
+            std::mt19937 rng (7);
+            std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
+            for (int c = 0; c < 2; ++c)
+                for (int i = 0; i < blockSize; ++i)
+                    input.setSample (c, i, noise (rng));
+
+            for (int b = 0; b < 400; ++b)
+            {
+                block.makeCopyOf (input, true);
+                processor.processBlock (block, midi);
+            }
+        }
+
+        juce::ScopedJuceInitialiser_GUI initialiser; // before the processor
+        QuorvalisPluginAudioProcessor processor;
+        juce::AudioBuffer<float> input { 2, blockSize }, block { 2, blockSize };
+        juce::MidiBuffer midi;
+    };
+
     void runProcessBlock (benchmark::State& state, Load load)
     {
-        juce::ScopedJuceInitialiser_GUI juce;
-        QuorvalisPluginAudioProcessor processor;
-        processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
-        processor.prepareToPlay (sampleRate, blockSize);
-
-        if (load != Load::defaults)
-            configureForManyGrains (processor, load == Load::manyTransposedGrains);
-
-        juce::AudioBuffer<float> input (2, blockSize), block (2, blockSize);
-        std::mt19937 rng (7);
-        std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < blockSize; ++i)
-                input.setSample (c, i, noise (rng));
-
-        juce::MidiBuffer midi;
-
-        // Let the streams fill the pool before timing.
-        for (int b = 0; b < 400; ++b)
-        {
-            block.makeCopyOf (input, true);
-            processor.processBlock (block, midi);
-        }
+        Rig rig (load);
+        auto& processor = rig.processor;
+        auto& block = rig.block;
 
         double grainSamples = 0.0;
         double cpuSeconds = 0.0;
 
         for (auto _ : state)
         {
-            block.makeCopyOf (input, true);
+            block.makeCopyOf (rig.input, true);
             grainSamples += (double) processor.grainPool.getActiveCount() * blockSize;
             const double began = threadCpuSeconds();
-            processor.processBlock (block, midi);
+            processor.processBlock (block, rig.midi);
             cpuSeconds += threadCpuSeconds() - began;
             benchmark::DoNotOptimize (block.getReadPointer (0)[blockSize - 1]);
         }
@@ -116,24 +127,9 @@ BENCHMARK (BM_ProcessBlock_600TransposedGrains)->Unit (benchmark::kMicrosecond);
 // values. The goal is under 2 % of the block.
 static void BM_InputGuardShareOfDefaultBlock (benchmark::State& state)
 {
-    juce::ScopedJuceInitialiser_GUI juce;
-    QuorvalisPluginAudioProcessor processor;
-    processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
-    processor.prepareToPlay (sampleRate, blockSize);
-
-    juce::AudioBuffer<float> input (2, blockSize), block (2, blockSize);
-    std::mt19937 rng (7);
-    std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
-    for (int c = 0; c < 2; ++c)
-        for (int i = 0; i < blockSize; ++i)
-            input.setSample (c, i, noise (rng));
-
-    juce::MidiBuffer midi;
-    for (int b = 0; b < 400; ++b)
-    {
-        block.makeCopyOf (input, true);
-        processor.processBlock (block, midi);
-    }
+    Rig rig (Load::defaults);
+    auto& processor = rig.processor;
+    auto& block = rig.block;
 
     // The guard is cheap enough that a clock read per call would be most of what is measured.
     constexpr int guardRepeats = 64;
@@ -142,12 +138,12 @@ static void BM_InputGuardShareOfDefaultBlock (benchmark::State& state)
 
     for (auto _ : state)
     {
-        block.makeCopyOf (input, true);
+        block.makeCopyOf (rig.input, true);
         double began = threadCpuSeconds();
-        processor.processBlock (block, midi);
+        processor.processBlock (block, rig.midi);
         blockSeconds += threadCpuSeconds() - began;
 
-        block.makeCopyOf (input, true);
+        block.makeCopyOf (rig.input, true);
         began = threadCpuSeconds();
         for (int r = 0; r < guardRepeats; ++r)
         {

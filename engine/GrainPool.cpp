@@ -336,12 +336,7 @@ namespace qvl
 
     void GrainPool::prepare (int newBlockSize)
     {
-        if (deferredSource != nullptr)
-            deferredSource->detachDeferredReader (this);
-        deferredSource = nullptr;
-        pendingSteps = 0;
-        commonSource = nullptr;
-        mixedSources = false;
+        clear();
 
         blockSize = std::max (0, newBlockSize);
         const auto bs = static_cast<std::size_t> (blockSize);
@@ -372,8 +367,6 @@ namespace qvl
         // Room past the last window for whole-vector loads of the sequence.
         fetched.assign (4 * steps + 48, 0.0f);
 
-        samplesAdvanced = 0;
-        activeCount = 0;
         prepared = true;
     }
 
