@@ -1,4 +1,5 @@
 // processBlock at 48 kHz stereo in 512-sample blocks, timed in CPU time of this thread.
+#include "processor/InputGuard.h"
 #include "processor/PluginProcessor.h"
 #include "tests/plugin/ProcessorTestAccess.h"
 
@@ -56,41 +57,52 @@ namespace
 
     enum class Load { defaults, manyGrains, manyTransposedGrains };
 
+    // A prepared processor with the given load, a block of noise for its input, and enough blocks
+    // run for the streams to fill the pool.
+    struct Rig
+    {
+        explicit Rig (Load load)
+        {
+            processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
+            processor.prepareToPlay (sampleRate, blockSize);
+
+            if (load != Load::defaults)
+                configureForManyGrains (processor, load == Load::manyTransposedGrains);
+
+            std::mt19937 rng (7);
+            std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
+            for (int c = 0; c < 2; ++c)
+                for (int i = 0; i < blockSize; ++i)
+                    input.setSample (c, i, noise (rng));
+
+            for (int b = 0; b < 400; ++b)
+            {
+                block.makeCopyOf (input, true);
+                processor.processBlock (block, midi);
+            }
+        }
+
+        juce::ScopedJuceInitialiser_GUI initialiser; // before the processor
+        QuorvalisPluginAudioProcessor processor;
+        juce::AudioBuffer<float> input { 2, blockSize }, block { 2, blockSize };
+        juce::MidiBuffer midi;
+    };
+
     void runProcessBlock (benchmark::State& state, Load load)
     {
-        juce::ScopedJuceInitialiser_GUI juce;
-        QuorvalisPluginAudioProcessor processor;
-        processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
-        processor.prepareToPlay (sampleRate, blockSize);
-
-        if (load != Load::defaults)
-            configureForManyGrains (processor, load == Load::manyTransposedGrains);
-
-        juce::AudioBuffer<float> input (2, blockSize), block (2, blockSize);
-        std::mt19937 rng (7);
-        std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
-        for (int c = 0; c < 2; ++c)
-            for (int i = 0; i < blockSize; ++i)
-                input.setSample (c, i, noise (rng));
-
-        juce::MidiBuffer midi;
-
-        // Let the streams fill the pool before timing.
-        for (int b = 0; b < 400; ++b)
-        {
-            block.makeCopyOf (input, true);
-            processor.processBlock (block, midi);
-        }
+        Rig rig (load);
+        auto& processor = rig.processor;
+        auto& block = rig.block;
 
         double grainSamples = 0.0;
         double cpuSeconds = 0.0;
 
         for (auto _ : state)
         {
-            block.makeCopyOf (input, true);
+            block.makeCopyOf (rig.input, true);
             grainSamples += (double) processor.grainPool.getActiveCount() * blockSize;
             const double began = threadCpuSeconds();
-            processor.processBlock (block, midi);
+            processor.processBlock (block, rig.midi);
             cpuSeconds += threadCpuSeconds() - began;
             benchmark::DoNotOptimize (block.getReadPointer (0)[blockSize - 1]);
         }
@@ -109,6 +121,49 @@ static void BM_ProcessBlock_600TransposedGrains (benchmark::State& state) { runP
 BENCHMARK (BM_ProcessBlock_Default)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_ProcessBlock_600Grains)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_ProcessBlock_600TransposedGrains)->Unit (benchmark::kMicrosecond);
+
+// The input guard and the output check together against a default block, both on the same
+// noise: the guard limits every input sample and every chunk's output is checked for broken
+// values. The goal is under 2 % of the block.
+static void BM_InputGuardShareOfDefaultBlock (benchmark::State& state)
+{
+    Rig rig (Load::defaults);
+    auto& processor = rig.processor;
+    auto& block = rig.block;
+
+    // The guard is cheap enough that a clock read per call would be most of what is measured.
+    constexpr int guardRepeats = 64;
+    double blockSeconds = 0.0, guardSeconds = 0.0;
+    bool finite = true;
+
+    for (auto _ : state)
+    {
+        block.makeCopyOf (rig.input, true);
+        double began = threadCpuSeconds();
+        processor.processBlock (block, rig.midi);
+        blockSeconds += threadCpuSeconds() - began;
+
+        block.makeCopyOf (rig.input, true);
+        began = threadCpuSeconds();
+        for (int r = 0; r < guardRepeats; ++r)
+        {
+            for (int c = 0; c < 2; ++c)
+                qvl::limitInput (block.getWritePointer (c), blockSize);
+            for (int c = 0; c < 2; ++c)
+                finite = qvl::allFinite (block.getReadPointer (c), blockSize) && finite;
+            benchmark::ClobberMemory();
+        }
+        guardSeconds += (threadCpuSeconds() - began) / guardRepeats;
+    }
+
+    benchmark::DoNotOptimize (finite);
+    const auto iterations = (double) state.iterations();
+    state.counters["block_us"] = blockSeconds * 1.0e6 / iterations;
+    state.counters["guard_us"] = guardSeconds * 1.0e6 / iterations;
+    state.counters["guard_share_pct"] = blockSeconds > 0.0 ? 100.0 * guardSeconds / blockSeconds : 0.0;
+}
+
+BENCHMARK (BM_InputGuardShareOfDefaultBlock)->Unit (benchmark::kMicrosecond);
 
 // The display snapshot's share of a 64-sample block while the editor keeps asking for pictures:
 // a full 5-second stereo loop, the display's 840-pixel bars. The budget is 5 % of the block.

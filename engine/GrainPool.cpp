@@ -336,12 +336,7 @@ namespace qvl
 
     void GrainPool::prepare (int newBlockSize)
     {
-        if (deferredSource != nullptr)
-            deferredSource->detachDeferredReader (this);
-        deferredSource = nullptr;
-        pendingSteps = 0;
-        commonSource = nullptr;
-        mixedSources = false;
+        clear();
 
         blockSize = std::max (0, newBlockSize);
         const auto bs = static_cast<std::size_t> (blockSize);
@@ -372,9 +367,21 @@ namespace qvl
         // Room past the last window for whole-vector loads of the sequence.
         fetched.assign (4 * steps + 48, 0.0f);
 
+        prepared = true;
+    }
+
+    void GrainPool::clear()
+    {
+        // Steps still pending belong to grains that are going: they are dropped, not taken.
+        if (deferredSource != nullptr)
+            deferredSource->detachDeferredReader (this);
+        deferredSource = nullptr;
+        pendingSteps = 0;
+        commonSource = nullptr;
+        mixedSources = false;
         samplesAdvanced = 0;
         activeCount = 0;
-        prepared = true;
+        std::fill (outputStorage.begin(), outputStorage.end(), 0.0f);
     }
 
     bool GrainPool::spawnGrain (const GrainSpawnRequest& request)

@@ -131,6 +131,9 @@ namespace qvl
 
         void prepare (int blockSize);
 
+        // Ends every grain at once and silences the outputs, as if none had been started.
+        void clear();
+
         // Returns false, changing nothing, when the request is refused: pool not prepared or full,
         // length below 1, no buffer, or a NaN ratio. A stream index outside the pool is clamped to the
         // nearest stream, ADSR settings to 0..1, and any envelope kind but ADSR plays the sine window.

@@ -17,6 +17,13 @@ namespace qvl
             return static_cast<float> (2.0 * random.next() / 32767.0 - 1.0);
         }
 
+        // A counter taken over from a host position may start near the end of the range: it wraps
+        // there instead of overflowing.
+        std::int64_t nextTick (std::int64_t tick)
+        {
+            return static_cast<std::int64_t> (static_cast<std::uint64_t> (tick) + 1u);
+        }
+
         double fractionalPart (double x)
         {
             return x - std::floor (x);
@@ -202,7 +209,7 @@ namespace qvl
         }
         else
         {
-            ++lfo.tickCounter;
+            lfo.tickCounter = nextTick (lfo.tickCounter);
             x = lfo.phase;
             lfo.phase = fractionalPart (x + 1.0 / ticksPerCycle);
         }
@@ -247,7 +254,7 @@ namespace qvl
         if (isPlaying && modulator.synced)
             modulator.tickCounter = hostTick;
         else
-            ++modulator.tickCounter;
+            modulator.tickCounter = nextTick (modulator.tickCounter);
 
         // fminf would turn a NaN rate into the fastest rate; treat it as no rate instead.
         const float rate = std::isnan (modulator.rate) ? 0.0f : std::fmin (modulator.rate, controlRate * 0.5f);

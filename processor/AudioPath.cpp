@@ -1,6 +1,7 @@
 #include "processor/PluginProcessor.h"
 
 #include "engine/Decibels.h"
+#include "processor/InputGuard.h"
 
 #include <juce_dsp/juce_dsp.h>
 
@@ -23,6 +24,20 @@ namespace
         if ((isMusical (timebase) && ! hostTempoValid) || timebase >= Timebase::count || timebase < 0)
             return fallback;
         return timebase;
+    }
+
+    // Host positions run negative through a count-in or pre-roll: rounding down keeps them on the
+    // same grid as the song. The divisor is always positive.
+    std::int64_t floorDivide (std::int64_t position, std::int64_t divisor)
+    {
+        const auto quotient = position / divisor;
+        return position % divisor < 0 ? quotient - 1 : quotient;
+    }
+
+    std::int64_t floorModulo (std::int64_t position, std::int64_t divisor)
+    {
+        const auto remainder = position % divisor;
+        return remainder < 0 ? remainder + divisor : remainder;
     }
 
     bool isMidiPresetSelect (const juce::MidiMessageMetadata& event)
@@ -113,13 +128,20 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
     const int inputs = getTotalNumInputChannels();
     const int outputs = getTotalNumOutputChannels();
 
-    if (n == 0 || inputs == 0 || outputs == 0)
+    // A host may process before it prepares: until then there is nothing to process with.
+    if (n == 0 || inputs == 0 || outputs == 0 || preparedSampleRate <= 0.0)
         return;
 
     juce::ScopedNoDenormals noDenormals;
 
     for (int c = inputs; c < juce::jmin (outputs, buffer.getNumChannels()); ++c)
         buffer.clear (c, 0, n);
+
+    // A single NaN or infinity would stay in the feedback loop for good, and a huge sample would
+    // overflow it: the one reads as silence, the other is held at the bound, before the input
+    // follower of the first tick measures them. A bypassed block passes on only what is left.
+    for (int c = 0; c < juce::jmin (inputs, buffer.getNumChannels()); ++c)
+        qvl::limitInput (buffer.getWritePointer (c), n);
 
     for (const auto event : midiMessages)
         if (isMidiPresetSelect (event))
@@ -169,16 +191,6 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
 
     // Never getActiveEditor(): it takes the framework's editor lock, held while an editor is built.
     editorOpen = isEditorOpen();
-
-    // A single NaN or infinity would stay in the feedback loop for good; treat it as silence, before
-    // the input follower of the first tick measures it.
-    for (int c = 0; c < juce::jmin (inputs, buffer.getNumChannels()); ++c)
-    {
-        auto* samples = buffer.getWritePointer (c);
-        for (int i = 0; i < n; ++i)
-            if (! std::isfinite (samples[i]))
-                samples[i] = 0.0f;
-    }
 
     const int tickLength = getTickLength();
     float* const* channels = buffer.getArrayOfWritePointers();
@@ -285,7 +297,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         slot.bypassed = p.isBypassed->get();
     }
 
-    modulationEngine.process (wasPlaying, (std::int64_t) ((std::uint64_t) timeInSamples / (std::uint64_t) getTickLength()));
+    modulationEngine.process (wasPlaying, floorDivide (timeInSamples, getTickLength()));
 
     auto& snapshot = *writeSnapshot;
 
@@ -391,9 +403,14 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         const float feedback = feedbackSmoother.getNextValue();
 
         if (writeSync)
-            circularBuffer.writeAt ((std::uint64_t) timeInSamples, inputs, i, inputGain, feedback);
+        {
+            const auto position = timeInSamples >= 0 ? timeInSamples : floorModulo (timeInSamples, circularBuffer.getLength());
+            circularBuffer.writeAt ((std::uint64_t) position, inputs, i, inputGain, feedback);
+        }
         else
+        {
             circularBuffer.write (inputs, i, inputGain, feedback);
+        }
 
         const auto r = (std::uint64_t) random.nextInt64();
 
@@ -402,7 +419,8 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
             const auto s = (size_t) ((r + u) % 4);
             auto& state = streamStates[s];
 
-            if (beatSynced[s] && state.period > 0 && (std::uint64_t) timeInSamples % (std::uint64_t) state.period == 0)
+            // The truncating remainder is 0 exactly where the floored one is, on either side of 0.
+            if (beatSynced[s] && state.period > 0 && timeInSamples % state.period == 0)
                 state.countdown = 0;
 
             state.nextGrainStart = (std::int64_t) ((double) state.position + state.phase);
@@ -426,7 +444,8 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         for (int c = 0; c < bufferChannels; ++c)
             bufferOutputChannels[c][i] = circularBuffer.getLastOverwritten (c);
 
-        ++timeInSamples;
+        // Wraps at the end of the range instead of overflowing.
+        timeInSamples = (juce::int64) ((std::uint64_t) timeInSamples + 1);
     }
 
     grainPool.renderChunk (n);
@@ -443,6 +462,20 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
     for (int s = 0; s < grainPool.getNumStreams(); ++s)
         for (int c = 0; c < juce::jmin (mainChannels, 2); ++c)
             juce::FloatVectorOperations::add (main.getWritePointer (c), grainPool.getOutputs()[2 * s + c], n);
+
+    // The buffer signal carries every loop sample once a lap and any grain passes on what it reads,
+    // so whatever broke in the loop shows here. Should it ever, the loop and the grains start afresh,
+    // as a clear request leaves them, and this chunk is silent rather than broken.
+    bool finite = true;
+    for (int c = 0; c < mainChannels; ++c)
+        finite = finite && qvl::allFinite (main.getReadPointer (c), n);
+
+    if (! finite)
+    {
+        main.clear();
+        grainPool.clear();
+        circularBuffer.clear();
+    }
 
     updateAudioFollower (chunk, false);
 }

@@ -1,5 +1,6 @@
 #include "processor/PluginProcessor.h"
 #include "processor/NumberText.h"
+#include "processor/SwitchParameter.h"
 
 #include <cmath>
 #include <limits>
@@ -113,7 +114,8 @@ namespace
             return typedInteger (text) != 0;
         };
 
-        return add<juce::AudioParameterBool> (layout, juce::ParameterID (id), name, defaultValue, juce::String(), nullptr, fromText);
+        return add<qvl::SwitchParameter> (layout, juce::ParameterID (id), name, defaultValue,
+                                          juce::AudioParameterBoolAttributes().withValueFromStringFunction (fromText));
     }
 
     juce::AudioParameterInt* addTimebase (Layout& layout, const juce::String& id, const juce::String& name, int defaultValue)

@@ -198,10 +198,12 @@ TEST_F (EditorWindow, RandomSkipsLockedAndRoutingParametersAndResetRestoresDefau
     EXPECT_FLOAT_EQ (realValue (processor, "buffer_feedback"), 0.8f);
     EXPECT_EQ (realValue (processor, "modulation_3_target"), 12.0f);
     EXPECT_EQ (realValue (processor, "modulator_3_modulator_index"), 5.0f);
+    // 320 parameters are free to change; each of the 139 switches lands on off or on, so about half
+    // of them keep their default: some 245 change, give or take a few.
     int changed = 0;
     for (auto* p : processor.getParameters())
         changed += p->getValue() != p->getDefaultValue() ? 1 : 0;
-    EXPECT_GT (changed, 300);
+    EXPECT_GT (changed, 200);
 
     processor.programProperties.setMacroName (1, "Wobble");
     processor.parameterState.state.getChildWithName ("PROGRAM_PROPERTIES").setProperty ("other", 7, nullptr);

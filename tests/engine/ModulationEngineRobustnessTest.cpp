@@ -190,6 +190,29 @@ TEST_F (BadModulationInput, UnusableControlRateDoesNotBreakTheModulators)
     }
 }
 
+// Synced modulators take the host's tick, which may be anywhere in the 64-bit range; stopped, they
+// count on from there and wrap at the end instead of overflowing.
+TEST_F (BadModulationInput, HostTicksAtTheEndsOfTheRange)
+{
+    engine.lfos[0].synced = true;
+    engine.lfos[0].frequency = 2.0f;
+    engine.randoms[0].synced = true;
+    engine.randoms[0].rate = 5.0f;
+
+    for (const auto tick : { std::numeric_limits<std::int64_t>::max(), std::numeric_limits<std::int64_t>::min(), std::int64_t (-1) })
+    {
+        engine.process (true, tick);
+        EXPECT_EQ (engine.randoms[0].tickCounter, tick);
+        EXPECT_EQ (engine.lfos[0].tickCounter, tick);
+
+        engine.process (false, 0);
+        const auto next = (std::int64_t) ((std::uint64_t) tick + 1u);
+        EXPECT_EQ (engine.randoms[0].tickCounter, next);
+        EXPECT_EQ (engine.lfos[0].tickCounter, next);
+        EXPECT_TRUE (std::isfinite (engine.lfos[0].output));
+    }
+}
+
 TEST (BadModulationSizes, EmptyEnginesRunSafely)
 {
     for (int size : { 0, -5 })

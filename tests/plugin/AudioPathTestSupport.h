@@ -134,6 +134,44 @@ namespace qvl::test
         return output;
     }
 
+    struct Start
+    {
+        juce::int64 sample;
+        int stream;
+    };
+
+    // Runs one-sample blocks; a grain whose progress is 1 right after its block started in it.
+    inline std::vector<Start> grainStarts (QuorvalisPluginAudioProcessor& p, juce::int64 from, juce::int64 to,
+                                           FakePlayHead* head = nullptr)
+    {
+        std::vector<Start> starts;
+        juce::MidiBuffer midi;
+        juce::AudioBuffer<float> block (2, 1);
+
+        for (auto t = from; t < to; ++t)
+        {
+            if (head != nullptr)
+                head->set (true, t);
+
+            fill (block, t, sine);
+            p.processBlock (block, midi);
+
+            for (int i = 0; i < p.grainPool.getActiveCount(); ++i)
+                if (p.grainPool.getGrain (i).progress == 1)
+                    starts.push_back ({ t, p.grainPool.getGrain (i).stream });
+        }
+
+        return starts;
+    }
+
+    inline std::vector<juce::int64> samplesOf (const std::vector<Start>& starts)
+    {
+        std::vector<juce::int64> samples;
+        for (const auto& s : starts)
+            samples.push_back (s.sample);
+        return samples;
+    }
+
     inline bool allFinite (const juce::AudioBuffer<float>& buffer)
     {
         for (int c = 0; c < buffer.getNumChannels(); ++c)

@@ -1,0 +1,34 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+
+namespace qvl
+{
+    // A switch whose normalised value is only ever 0 or 1. A host may set anything in between; the
+    // switch then plays off or on, and that is what it keeps, what the host reads back and what the
+    // state stores. The framework's switch keeps whatever it is given and its setter is out of reach
+    // here, but it reports every change through valueChanged, where the value is set once more,
+    // snapped, before any listener hears of the change.
+    class SwitchParameter : public juce::AudioParameterBool
+    {
+    public:
+        SwitchParameter (const juce::ParameterID& id, const juce::String& displayName, bool defaultValue,
+                         const juce::AudioParameterBoolAttributes& attributes)
+            : juce::AudioParameterBool (id, displayName, defaultValue, attributes)
+        {
+        }
+
+    protected:
+        void valueChanged (bool) override
+        {
+            // The current value rather than the one reported: another thread may have set the
+            // switch since. NaN reads as off.
+            auto& parameter = static_cast<juce::AudioProcessorParameter&> (*this);
+            const float current = parameter.getValue();
+            const float snapped = current >= 0.5f ? 1.0f : 0.0f;
+
+            if (! (current == snapped))
+                parameter.setValue (snapped); // comes back here once, with nothing left to snap
+        }
+    };
+}
