@@ -210,12 +210,47 @@ namespace
         }
     }
 
-    // Natural order ("Pad 2" before "Pad 10"), ignoring case; ties go by the exact text, so that
-    // names differing in case only keep one order whatever the disk's.
+    bool isDigit (juce::juce_wchar c) { return c >= '0' && c <= '9'; }
+
+    // Natural order ("Pad 2" before "Pad 10"), ignoring the case of A to Z; ties go by the exact
+    // text, so that names differing in case only keep one order whatever the disk's. Written out
+    // here because the framework's comparison follows the locale the host set (Turkish "i", "é"
+    // under a UTF-8 one): one folder must list in one order, and keep its MIDI indices, in any.
     int compareNames (const juce::String& a, const juce::String& b)
     {
-        const int natural = a.compareNatural (b, false);
-        return natural != 0 ? natural : a.compare (b);
+        const auto fold = [] (juce::juce_wchar c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+        auto p = a.getCharPointer(), q = b.getCharPointer();
+
+        for (;;)
+        {
+            if (isDigit (*p) && isDigit (*q))
+            {
+                // A run of digits by its value: the longer run without its leading zeros is larger.
+                while (*p == '0' && isDigit (p[1])) ++p;
+                while (*q == '0' && isDigit (q[1])) ++q;
+
+                int lengthP = 0, lengthQ = 0;
+                while (isDigit (p[lengthP])) ++lengthP;
+                while (isDigit (q[lengthQ])) ++lengthQ;
+
+                if (lengthP != lengthQ)
+                    return lengthP < lengthQ ? -1 : 1;
+
+                for (int i = 0; i < lengthP; ++i, ++p, ++q)
+                    if (*p != *q)
+                        return *p < *q ? -1 : 1;
+
+                continue;
+            }
+
+            const auto c = fold (p.getAndAdvance()), d = fold (q.getAndAdvance());
+
+            if (c != d)
+                return c < d ? -1 : 1;
+
+            if (c == 0)
+                return a.compare (b);
+        }
     }
 
     // By name; one name in two folders of a category by path.

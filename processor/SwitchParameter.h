@@ -9,7 +9,8 @@ namespace qvl
     // state stores. The framework's switch keeps whatever it is given and its setter is out of reach
     // here, but it reports every change through valueChanged, where the value is set once more,
     // snapped, before any listener hears of the change.
-    class SwitchParameter : public juce::AudioParameterBool
+    class SwitchParameter : public juce::AudioParameterBool,
+                            private juce::AsyncUpdater
     {
     public:
         SwitchParameter (const juce::ParameterID& id, const juce::String& displayName, bool defaultValue,
@@ -17,6 +18,8 @@ namespace qvl
             : juce::AudioParameterBool (id, displayName, defaultValue, attributes)
         {
         }
+
+        ~SwitchParameter() override { cancelPendingUpdate(); }
 
     protected:
         void valueChanged (bool) override
@@ -27,8 +30,22 @@ namespace qvl
             const float current = parameter.getValue();
             const float snapped = current >= 0.5f ? 1.0f : 0.0f;
 
-            if (! (current == snapped))
-                parameter.setValue (snapped); // comes back here once, with nothing left to snap
+            if (current == snapped)
+                return;
+
+            parameter.setValue (snapped); // comes back here once, with nothing left to snap
+
+            // A host that set the value from its own controls hears nothing of the snap while it
+            // is setting it, and would keep showing and storing what it sent: it is told once
+            // that is over. Only on the message thread; the audio thread posts no messages.
+            if (juce::MessageManager::existsAndIsCurrentThread())
+                triggerAsyncUpdate();
+        }
+
+    private:
+        void handleAsyncUpdate() override
+        {
+            sendValueChangedMessageToListeners (static_cast<juce::AudioProcessorParameter&> (*this).getValue());
         }
     };
 }

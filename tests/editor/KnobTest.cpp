@@ -191,24 +191,24 @@ TEST_F (KnobFixture, DragsAndTypedCommasKeepTheirFractionsInACommaLocale)
     const qvl::test::ScopedCommaLocale hostLocale;
 
     struct Row { const char* id; double draggedTo; const char* typed; double typedValue; };
-    for (const auto& row : { Row { "gain_db_dry", -6.086, "-6,5", -6.5 },
+    for (const auto& r : { Row { "gain_db_dry", -6.086, "-6,5", -6.5 },
                              Row { "buffer_feedback", 0.73, "0,25", 0.25 },
                              Row { "stream_1_grain_pitch", 7.68, "7,5", 7.5 } })
     {
-        SCOPED_TRACE (row.id);
-        auto* k = knob (row.id);
+        SCOPED_TRACE (r.id);
+        auto* k = knob (r.id);
         auto& s = k->knobSlider;
-        const auto real = [&] { return param (row.id).convertFrom0to1 (param (row.id).getValue()); };
+        const auto real = [&] { return param (r.id).convertFrom0to1 (param (r.id).getValue()); };
 
         s.mouseDown (mouseEvent (s, { 10.0f, 10.0f }));
-        s.setValue (row.draggedTo, juce::sendNotificationSync);
+        s.setValue (r.draggedTo, juce::sendNotificationSync);
         s.mouseUp (mouseEvent (s, { 10.0f, 10.0f }));
-        EXPECT_NEAR (real(), row.draggedTo, 1e-4);
+        EXPECT_NEAR (real(), r.draggedTo, 1e-4);
         EXPECT_FALSE (k->valueLabel.getText().containsChar (','));
-        EXPECT_NEAR (qvl::readLeadingNumber (k->valueLabel.getText()), row.draggedTo, 1e-4);
+        EXPECT_NEAR (qvl::readLeadingNumber (k->valueLabel.getText()), r.draggedTo, 1e-4);
 
-        k->valueLabel.setText (row.typed, juce::sendNotificationSync);
-        EXPECT_NEAR (real(), row.typedValue, 1e-4);
+        k->valueLabel.setText (r.typed, juce::sendNotificationSync);
+        EXPECT_NEAR (real(), r.typedValue, 1e-4);
     }
 }
 

@@ -3,6 +3,7 @@
 // restored.
 
 #include "tests/plugin/AudioPathTestSupport.h"
+#include "tests/support/MessagePump.h"
 
 #include <cfloat>
 #include <cmath>
@@ -439,14 +440,28 @@ namespace
             }
         }
 
-        // Hosts set a switch by itself too, and may hand it anything.
+        // Hosts set a switch by itself too, and may hand it anything. One that set it from its own
+        // controls, on the message thread, is then told what plays, as hosts hear of any change.
+        struct LastValue : juce::AudioProcessorParameter::Listener
+        {
+            void parameterValueChanged (int, float value) override { last = value; }
+            void parameterGestureChanged (int, bool) override {}
+            float last = -1.0f;
+        } heard;
+
         juce::AudioProcessorParameter& freeze = *p.freezeParameter;
+        freeze.addListener (&heard);
+
         for (const float value : { 0.361f, 0.5f, 0.4999f, 1.7f, -0.2f, std::numeric_limits<float>::quiet_NaN() })
         {
-            freeze.setValue (value);
-            EXPECT_EQ (freeze.getValue(), value >= 0.5f ? 1.0f : 0.0f) << value;
+            freeze.setValueNotifyingHost (value);
+            const float plays = value >= 0.5f ? 1.0f : 0.0f;
+            EXPECT_EQ (freeze.getValue(), plays) << value;
             EXPECT_EQ (p.freezeParameter->get(), value >= 0.5f) << value;
+            EXPECT_TRUE (qvl::test::pumpMessagesUntil ([&] { return heard.last == plays; })) << value;
         }
+
+        freeze.removeListener (&heard);
     }
 
     //==============================================================================

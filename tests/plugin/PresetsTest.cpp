@@ -4,6 +4,7 @@
 #include "processor/Presets.h"
 #include "tests/plugin/PresetTestSupport.h"
 #include "tests/plugin/TestHome.h"
+#include "tests/support/CommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -11,6 +12,7 @@
 #include <functional>
 #include <iterator>
 #include <map>
+#include <optional>
 #include <utility>
 #include <vector>
 
@@ -166,11 +168,15 @@ TEST_F (PresetLibraryTest, EveryListingKeepsOneSortedOrder)
         { "presets in the folder first", {}, { "Top 2", "Top 10", "Factory/A", "Factory/Deep", "Factory/Sub/Deep", "Bass/B1" },
           "[All]|Factory|Bass", false },
         { "a category named ~, not the home folder", {}, { "User/u", "~/Mine" }, "[All]|User|~", false },
+        { "letters past Z by their code", {}, { "User/Ecole", "User/ecole", "User/Intro", "User/intro", juce::CharPointer_UTF8 ("User/\xc3\x89" "cole"), juce::CharPointer_UTF8 ("User/\xc3\xa9" "cole") },
+          "[All]|User", true },
     };
 
+    // Whatever locale the host set: one folder keeps one order, and its MIDI indices.
+    for (const bool comma : { false, true })
     for (const auto& c : cases)
     {
-        SCOPED_TRACE (c.what);
+        SCOPED_TRACE (juce::String (c.what) + (comma ? ", comma locale" : ""));
 
         if (c.needsCaseTwins && ! juce::File::areFileNamesCaseSensitive())
             continue;
@@ -182,6 +188,10 @@ TEST_F (PresetLibraryTest, EveryListingKeepsOneSortedOrder)
 
         for (auto i = c.all.size(); i-- > 0;)
             writePreset (c.all[i] + ".quorvalis", (float) i);
+
+        std::optional<qvl::test::ScopedCommaLocale> hostLocale;
+        if (comma)
+            hostLocale.emplace();
 
         EXPECT_EQ (library().getCategories().joinIntoString ("|"), c.categories);
         EXPECT_EQ (relativeNames (library().getPresets ("[All]")), c.all);

@@ -198,14 +198,20 @@ namespace
         const auto preset = processor.presets.readPresetText (processor.presets.getPresetText());
         ASSERT_TRUE (preset.isValid());
         for (const auto& child : preset)
-            if (child.hasType ("PARAM"))
-            {
-                EXPECT_EQ ((float) child["value"], (float) findParam (saved, child["id"])["value"]) << child["id"].toString();
+        {
+            if (! child.hasType ("PARAM"))
+                continue;
 
-                // What plays, not an entry the parameter never took.
-                if (const auto* p = processor.parameterState.getParameter (child["id"].toString()); p != nullptr && child.hasProperty ("value"))
-                    EXPECT_FLOAT_EQ ((float) child["value"], p->convertFrom0to1 (p->getValue())) << child["id"].toString();
+            EXPECT_EQ ((float) child["value"], (float) findParam (saved, child["id"])["value"]) << child["id"].toString();
+
+            // What plays, not an entry the parameter never took.
+            const auto* p = processor.parameterState.getParameter (child["id"].toString());
+            if (p != nullptr && child.hasProperty ("value"))
+            {
+                EXPECT_FLOAT_EQ ((float) child["value"], p->convertFrom0to1 (p->getValue())) << child["id"].toString();
             }
+        }
+
         for (int n = 1; n <= 4; ++n)
             EXPECT_EQ (preset.getChildWithName ("PROGRAM_PROPERTIES")["macro_" + juce::String (n)].toString(), macroName (processor, n));
     }
