@@ -258,12 +258,15 @@ juce::AudioProcessorValueTreeState::ParameterLayout QuorvalisPluginAudioProcesso
     }
 
     audioFollowerParameters.resize (ParameterCounts::audioFollowers);
+    // The IDs spelt out: lowering the case follows the host's locale, and a Turkish one makes "In"
+    // "ın", which would change the IDs that hosts keep automation, states and presets by.
     const char* const followerWords[] = { "In", "Out" };
+    const char* const followerIds[] = { "modulator_audio_in", "modulator_audio_out" };
 
     for (int i = 0; i < ParameterCounts::audioFollowers; ++i)
     {
         const juce::String word (followerWords[i]);
-        const auto idBase = "modulator_audio_" + word.toLowerCase();
+        const juce::String idBase (followerIds[i]);
         auto& a = audioFollowerParameters[(size_t) i];
         a.gain = addFloat (layout, idBase + "_gain", "Audio " + word + " Gain", decibelRange, 0.0f, decibelLabel);
         a.rise = addFloat (layout, idBase + "_rise", "Audio " + word + " Rise Time", unitRange, 0.5f);

@@ -35,9 +35,12 @@ else
     $sudo apt-get install -y -q --no-install-recommends "${missing[@]}" </dev/null
 fi
 
-# The tests read numbers under a locale that writes one half as "0,5", as hosts may set one.
-if ! locale -a 2>/dev/null | grep -qix 'de_DE\.utf-\?8'; then
-    echo "setup: making the de_DE.UTF-8 locale"
-    $sudo localedef -i de_DE -f UTF-8 de_DE.UTF-8 \
-        || echo "setup: no de_DE.UTF-8 locale; the tests read numbers in the C locale only" >&2
-fi
+# The tests run under locales a host may set: one that writes one half as "0,5", and one whose
+# capital I lowers to a dotless i.
+for name in de_DE tr_TR; do
+    if ! locale -a 2>/dev/null | grep -qix "$name\.utf-\?8"; then
+        echo "setup: making the $name.UTF-8 locale"
+        $sudo localedef -i "$name" -f UTF-8 "$name.UTF-8" \
+            || echo "setup: no $name.UTF-8 locale; the tests that need it run in the C locale only" >&2
+    fi
+done

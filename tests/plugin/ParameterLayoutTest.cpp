@@ -1,6 +1,7 @@
 #include "ExpectedParameterTable.h"
 
 #include "processor/PluginProcessor.h"
+#include "tests/support/CommaLocale.h"
 
 #include <gtest/gtest.h>
 
@@ -80,6 +81,24 @@ TEST_F (ParameterLayoutTest, ListsEveryParameterWithItsIdNameAndIndex)
 
     EXPECT_EQ (ids.size(), 449u);
     EXPECT_EQ (processor.parameterState.state.getType().toString(), "PARAMETERS");
+}
+
+// Whatever locale the host set when it built the plug-in, every ID is the same: hosts keep
+// automation, states and presets by them.
+TEST (ParameterIds, AreTheSameUnderAnyLocale)
+{
+    for (const auto& name : { commaDecimalLocale(), dotlessILocale() })
+    {
+        if (name.empty())
+            continue;
+
+        SCOPED_TRACE (name);
+        const ScopedHostLocale hostLocale (name);
+        QuorvalisPluginAudioProcessor processor;
+
+        for (const auto& e : expectedParameters())
+            EXPECT_EQ (dynamic_cast<juce::AudioProcessorParameterWithID*> (processor.getParameters()[e.index])->paramID.toStdString(), e.id);
+    }
 }
 
 TEST_F (ParameterLayoutTest, BlockBoundariesSitAtTheirIndices)

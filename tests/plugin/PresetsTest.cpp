@@ -12,7 +12,6 @@
 #include <functional>
 #include <iterator>
 #include <map>
-#include <optional>
 #include <utility>
 #include <vector>
 
@@ -173,10 +172,10 @@ TEST_F (PresetLibraryTest, EveryListingKeepsOneSortedOrder)
     };
 
     // Whatever locale the host set: one folder keeps one order, and its MIDI indices.
-    for (const bool comma : { false, true })
+    for (const auto& locale : { std::string(), qvl::test::commaDecimalLocale(), qvl::test::dotlessILocale() })
     for (const auto& c : cases)
     {
-        SCOPED_TRACE (juce::String (c.what) + (comma ? ", comma locale" : ""));
+        SCOPED_TRACE (juce::String (c.what) + ", locale " + locale);
 
         if (c.needsCaseTwins && ! juce::File::areFileNamesCaseSensitive())
             continue;
@@ -189,9 +188,7 @@ TEST_F (PresetLibraryTest, EveryListingKeepsOneSortedOrder)
         for (auto i = c.all.size(); i-- > 0;)
             writePreset (c.all[i] + ".quorvalis", (float) i);
 
-        std::optional<qvl::test::ScopedCommaLocale> hostLocale;
-        if (comma)
-            hostLocale.emplace();
+        const qvl::test::ScopedHostLocale hostLocale (locale);
 
         EXPECT_EQ (library().getCategories().joinIntoString ("|"), c.categories);
         EXPECT_EQ (relativeNames (library().getPresets ("[All]")), c.all);

@@ -14,36 +14,54 @@ namespace qvl::test
         const std::string saved = std::setlocale (LC_ALL, nullptr);
     };
 
-    // A locale that writes one half as "0,5", as a host may set one; empty where this machine has
-    // none (scripts/setup.sh makes one).
-    inline std::string commaDecimalLocale()
+    // The first of the names this machine has a locale for that passes the check; empty where it
+    // has none (scripts/setup.sh makes them).
+    template <typename Check>
+    std::string firstLocale (std::initializer_list<const char*> names, Check check)
     {
         const ScopedLocale restore;
 
-        for (const char* name : { "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8" })
-            if (std::setlocale (LC_ALL, name) != nullptr && *std::localeconv()->decimal_point == ',')
+        for (const char* name : names)
+            if (std::setlocale (LC_ALL, name) != nullptr && check())
                 return name;
 
         return {};
     }
 
-    // For a scope, the comma locale as a host or another plug-in in its process sets it: the C++
-    // global locale, which the framework's number texts follow, and with it the C library's.
-    // Both are put back afterwards. Where this machine has no such locale, nothing changes.
-    struct ScopedCommaLocale
+    // A locale that writes one half as "0,5", as a host may set one.
+    inline std::string commaDecimalLocale()
     {
-        ScopedCommaLocale()
+        return firstLocale ({ "de_DE.UTF-8", "de_DE.utf8", "fr_FR.UTF-8" }, [] { return *std::localeconv()->decimal_point == ','; });
+    }
+
+    // A locale whose capital I is not the capital of i, as in Turkish.
+    inline std::string dotlessILocale()
+    {
+        return firstLocale ({ "tr_TR.UTF-8", "tr_TR.utf8" }, [] { return true; });
+    }
+
+    // For a scope, a locale as a host or another plug-in in its process sets it: the C++ global
+    // locale, which the framework's number texts follow, and with it the C library's, which its
+    // letter case follows. Both are put back afterwards. With no name, nothing changes.
+    struct ScopedHostLocale
+    {
+        explicit ScopedHostLocale (const std::string& name)
         {
-            if (const auto name = commaDecimalLocale(); ! name.empty())
-            {
-                try { std::locale::global (std::locale (name)); }
-                catch (const std::runtime_error&) { std::setlocale (LC_ALL, name.c_str()); }
-            }
+            if (name.empty())
+                return;
+
+            try { std::locale::global (std::locale (name)); }
+            catch (const std::runtime_error&) { std::setlocale (LC_ALL, name.c_str()); }
         }
 
-        ~ScopedCommaLocale() { std::locale::global (savedGlobal); }
+        ~ScopedHostLocale() { std::locale::global (savedGlobal); }
 
         const ScopedLocale restoreC; // destroyed after the global locale is put back
         const std::locale savedGlobal = std::locale::global (std::locale::classic());
+    };
+
+    struct ScopedCommaLocale : ScopedHostLocale
+    {
+        ScopedCommaLocale() : ScopedHostLocale (commaDecimalLocale()) {}
     };
 }
