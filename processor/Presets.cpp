@@ -30,11 +30,7 @@ namespace
     std::optional<juce::var> presetNumber (const juce::var& value)
     {
         const auto number = readFloatNumber (value);
-
-        if (! number.has_value())
-            return {};
-
-        return value.isString() ? juce::var (*number) : value;
+        return number.has_value() ? std::optional<juce::var> (*number) : std::nullopt;
     }
 
     // The framework writes a number as text in the locale that the host, or another plug-in in
@@ -276,9 +272,9 @@ namespace
         });
     }
 
-    // A sub-folder by its name as listed. Put together by hand: getChildFile would read a leading
-    // "~" as a home folder, and a category named "~" would list that.
-    juce::File childFolder (const juce::File& folder, const juce::String& name)
+    // A folder's child by its name as listed or typed. Put together by hand: getChildFile would
+    // read a leading "~" as a home folder, and a category or preset named "~..." would lead there.
+    juce::File childOf (const juce::File& folder, const juce::String& name)
     {
         return juce::File (folder.getFullPathName() + juce::File::getSeparatorString() + name);
     }
@@ -370,7 +366,7 @@ PresetListing Presets::listPresets (const juce::String& category, int& totalEntr
     // Categories are the folder's own sub-folders, never a way out of it.
     else if (category.isNotEmpty() && ! category.startsWithChar ('.') && ! category.containsAnyOf ("/\\"))
     {
-        collectPresets (childFolder (options.folder, category), 0, entriesLeft, listing);
+        collectPresets (childOf (options.folder, category), 0, entriesLeft, listing);
         sortByName (listing.result.entries, 0);
     }
 
@@ -463,9 +459,7 @@ juce::File Presets::getPresetFileForName (const juce::String& name) const
     if (checkName (name).failed())
         return {};
 
-    // Put together by hand: getChildFile would read a leading "~" as the home folder.
-    const auto userFolder = options.folder.getChildFile (userCategory);
-    return juce::File (userFolder.getFullPathName() + juce::File::getSeparatorString() + name + "." + options.extension);
+    return childOf (options.folder.getChildFile (userCategory), name + "." + options.extension);
 }
 
 juce::Result Presets::savePreset (const juce::String& name)
