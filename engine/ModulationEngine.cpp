@@ -166,13 +166,13 @@ namespace qvl
         return modulatedValues[static_cast<std::size_t> (target)].load (std::memory_order_relaxed);
     }
 
-    void ModulationEngine::process (bool isPlaying, std::int64_t hostTick)
+    void ModulationEngine::process (bool isPlaying, const HostPosition& host)
     {
         for (auto& lfo : lfos)
-            processLfo (lfo, isPlaying, hostTick);
+            processLfo (lfo, isPlaying, host);
 
         for (auto& modulator : randoms)
-            processRandom (modulator, isPlaying, hostTick);
+            processRandom (modulator, isPlaying, host);
 
         for (auto& follower : followers)
         {
@@ -188,7 +188,7 @@ namespace qvl
         processSlots();
     }
 
-    void ModulationEngine::processLfo (LfoState& lfo, bool isPlaying, std::int64_t hostTick)
+    void ModulationEngine::processLfo (LfoState& lfo, bool isPlaying, const HostPosition& host)
     {
         // Stopped LFOs hold their output and phase; NaN counts as stopped.
         if (! (lfo.frequency >= 0.001f))
@@ -201,11 +201,29 @@ namespace qvl
             ticksPerCycle = 2.0f;
 
         double x;
+        double firstTickOfCycle = 1.0 / ticksPerCycle;
 
         if (isPlaying && lfo.synced)
         {
-            lfo.tickCounter = hostTick;
-            x = fractionalPart (static_cast<float> (hostTick) / ticksPerCycle);
+            lfo.tickCounter = host.tick;
+
+            if (lfo.syncedCycle > 0.0)
+            {
+                // Exact: the cycle is given in the host position's unit, and a tick spans what it
+                // spans; never under two ticks a cycle, as when free-running.
+                const double span = host.end - host.start;
+                const double cycle = std::max (lfo.syncedCycle, 2.0 * span);
+                x = fractionalPart (host.start / cycle);
+                firstTickOfCycle = span / cycle;
+            }
+            else
+            {
+                x = fractionalPart (static_cast<float> (host.tick) / ticksPerCycle);
+            }
+
+            // A position beyond what the quotient can hold starts the cycle.
+            if (! (x >= 0.0 && x < 1.0))
+                x = 0.0;
         }
         else
         {
@@ -238,7 +256,7 @@ namespace qvl
 
             default:
                 // A new pair of points on the first tick of every cycle.
-                if (x < 1.0 / ticksPerCycle)
+                if (x < firstTickOfCycle)
                 {
                     lfo.noisePrevious = lfo.noiseNext;
                     lfo.noiseNext = randomUnit (random);
@@ -249,10 +267,12 @@ namespace qvl
         }
     }
 
-    void ModulationEngine::processRandom (RandomState& modulator, bool isPlaying, std::int64_t hostTick)
+    void ModulationEngine::processRandom (RandomState& modulator, bool isPlaying, const HostPosition& host)
     {
-        if (isPlaying && modulator.synced)
-            modulator.tickCounter = hostTick;
+        const bool synced = isPlaying && modulator.synced;
+
+        if (synced)
+            modulator.tickCounter = host.tick;
         else
             modulator.tickCounter = nextTick (modulator.tickCounter);
 
@@ -264,10 +284,23 @@ namespace qvl
 
         if (rate > 0.001f)
         {
-            const auto period = firingPeriod (controlRate, rate);
+            bool opportunity;
+
+            if (synced && modulator.syncedCycle > 0.0)
+            {
+                // Fires in the tick that holds a line of the grid, once a line: the ticks' spans
+                // join up, so a line on a boundary belongs to one of them.
+                const double spacing = std::max (modulator.syncedCycle, 2.0 * (host.end - host.start));
+                opportunity = std::ceil (host.end / spacing) > std::ceil (host.from / spacing);
+            }
+            else
+            {
+                opportunity = modulator.tickCounter % firingPeriod (controlRate, rate) == 0;
+            }
+
             // Drawn on every opportunity, fired or not, so the sequence does not depend on the trigger.
             const float u = randomUnit (random);
-            fire = fire || (u <= modulator.probability && modulator.tickCounter % period == 0);
+            fire = fire || (u <= modulator.probability && opportunity);
         }
 
         if (fire)

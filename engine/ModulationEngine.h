@@ -25,6 +25,7 @@ namespace qvl
         int shape = 0;              // 0 sine, 1 triangle, 2 square, 3 saw up, 4 saw down, 5 noise
         float frequency = 0.0f;     // cycles per second
         bool synced = false;        // follow the host position while the host plays
+        double syncedCycle = 0.0;   // while synced: the cycle in the host position's unit; 0 counts whole ticks
         std::int64_t tickCounter = 0;
         double phase = 0.0;         // free-running cycle position, 0..1
         float noisePrevious = 0.0f;
@@ -39,6 +40,7 @@ namespace qvl
         bool triggerRequest = false;
         bool clearRequest = false;
         bool synced = false;
+        double syncedCycle = 0.0;   // as for the LFO: the spacing of the firing grid while synced
         std::int64_t tickCounter = 0;
         bool cleared = true;        // contributes nothing until it first fires
         std::vector<float> values;  // one value per slot, -1..1
@@ -71,6 +73,25 @@ namespace qvl
     {
         const float* outputs = nullptr;
         int count = 0;              // 1, or one value per slot for a random modulator
+    };
+
+    // Where the host stands during one control tick, for synced modulators. `tick` is the host's
+    // whole control tick, which their counters take. `from`, `start` and `end` are positions in
+    // the unit of the records' `syncedCycle`: where the previous tick ended (its start again
+    // after a jump), where this one starts and where the next will start.
+    struct HostPosition
+    {
+        std::int64_t tick = 0;
+        double from = 0.0;
+        double start = 0.0;
+        double end = 1.0;
+
+        // Whole ticks as the unit.
+        static HostPosition atTick (std::int64_t hostTick)
+        {
+            const auto t = static_cast<double> (hostTick);
+            return { hostTick, t, t, t + 1.0 };
+        }
     };
 
     struct ModulatorInfo
@@ -119,7 +140,8 @@ namespace qvl
         // 0 for an out-of-range target. Safe to call from any thread.
         float getModulatedValue (int target) const;
 
-        void process (bool isPlaying, std::int64_t hostTick);
+        void process (bool isPlaying, const HostPosition& host);
+        void process (bool isPlaying, std::int64_t hostTick) { process (isPlaying, HostPosition::atTick (hostTick)); }
 
         int getNumSlots() const     { return static_cast<int> (slots.size()); }
         int getNumTargets() const   { return static_cast<int> (baseValues.size()); }
@@ -140,8 +162,8 @@ namespace qvl
         ControlRandom random;
 
     private:
-        void processLfo (LfoState&, bool isPlaying, std::int64_t hostTick);
-        void processRandom (RandomState&, bool isPlaying, std::int64_t hostTick);
+        void processLfo (LfoState&, bool isPlaying, const HostPosition& host);
+        void processRandom (RandomState&, bool isPlaying, const HostPosition& host);
         void processSlots();
     };
 }

@@ -148,11 +148,14 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
             presets.pendingPresetIndex.exchange (event.data[2] & 0x7f);
 
     juce::AudioPlayHead::CurrentPositionInfo position;
+    bool positionGiven = false;
 
     if (auto* host = getPlayHead())
     {
         if (const auto info = host->getPosition())
         {
+            positionGiven = true;
+
             if (const auto bpm = info->getBpm())
                 position.bpm = *bpm;
             if (const auto signature = info->getTimeSignature())
@@ -174,9 +177,24 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
             wasPlaying = playing;
 
             if (playing)
+            {
                 timeInSamples = position.timeInSamples;
+                const auto beat = info->getPpqPosition();
+                songPosition.startBlock (beat ? *beat : std::numeric_limits<double>::quiet_NaN(), position.bpm,
+                                         preparedSampleRate, timeInSamples, n);
+            }
+            else
+            {
+                songPosition.stop();
+            }
         }
     }
+
+    // Without a word from the host the song runs on as it was.
+    if (! positionGiven && wasPlaying)
+        songPosition.continueBlock (n);
+
+    sampleInBlock = 0;
 
     const bool bypassed = bypassParameter->get();
 
@@ -187,7 +205,10 @@ void QuorvalisPluginAudioProcessor::processBlock (juce::AudioBuffer<float>& buff
                     && bufferGainSmoother.getCurrentValue() <= 0.0001f && ! bufferGainSmoother.isSmoothing();
 
     if (bypassed && faded)
+    {
+        songPosition.stop();
         return;
+    }
 
     // Never getActiveEditor(): it takes the framework's editor lock, held while an editor is built.
     editorOpen = isEditorOpen();
@@ -259,6 +280,18 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
                          *timebaseRanges[&timebaseParameter], sampleRate, bpm, numerator, denominator);
     };
 
+    // Synced modulators and streams follow the song's position: their grids come from the exact
+    // note lengths, not from the periods, which are whole samples. 0 where there is no grid.
+    const bool onTheBeat = wasPlaying && songPosition.isUsable();
+
+    auto beatsOf = [&] (juce::AudioParameterFloat& value, juce::AudioParameterInt& timebaseParameter, int fallback)
+    {
+        const int timebase = usableTimebase (timebaseParameter.get(), tempoValid, fallback);
+        const double beats = timebaseValueToBeats (modulatedReal (value), timebase, *timebaseRanges[&timebaseParameter],
+                                                   bpm, numerator, denominator);
+        return beats > 0.0 && beats < SongPosition::largestPosition ? beats : 0.0;
+    };
+
     for (size_t i = 0; i < lfoParameters.size(); ++i)
     {
         auto& p = lfoParameters[i];
@@ -267,6 +300,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         const int period = periodOf (periodMemos[i], *p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
         lfo.frequency = (float) sampleRate / (float) period;
         lfo.synced = p.sync->get() == SyncMode::beat;
+        lfo.syncedCycle = lfo.synced && onTheBeat ? beatsOf (*p.rate, *p.timebase, Timebase::hertz) : 0.0;
     }
 
     for (size_t i = 0; i < randomParameters.size(); ++i)
@@ -279,6 +313,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         modulator.triggerRequest = p.triggerRequest->exchange (0) != 0;
         modulator.clearRequest = p.clearRequest->exchange (0) != 0;
         modulator.synced = p.sync->get() == SyncMode::beat;
+        modulator.syncedCycle = modulator.synced && onTheBeat ? beatsOf (*p.rate, *p.timebase, Timebase::hertz) : 0.0;
     }
 
     for (size_t i = 0; i < macroParameters.size(); ++i)
@@ -297,7 +332,18 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         slot.bypassed = p.isBypassed->get();
     }
 
-    modulationEngine.process (wasPlaying, floorDivide (timeInSamples, getTickLength()));
+    auto host = qvl::HostPosition::atTick (floorDivide (timeInSamples, getTickLength()));
+
+    if (onTheBeat)
+    {
+        // The tick's span on the song, joined to the last tick's unless the host jumped.
+        host.start = songPosition.at (sampleInBlock);
+        host.end = songPosition.at (sampleInBlock + getTickLength());
+        host.from = std::isnan (songPosition.tickEdge) ? host.start : songPosition.tickEdge;
+        songPosition.tickEdge = host.end;
+    }
+
+    modulationEngine.process (wasPlaying, host);
 
     auto& snapshot = *writeSnapshot;
 
@@ -331,6 +377,8 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
 
         const auto rate = periodOf (periodMemos[9 + s], *p.rate, *p.rateTimebase, Timebase::seconds, 0, maxPeriod);
         state.period = rate.period;
+        state.beatsPerGrain = onTheBeat && p.rateSync->get() == SyncMode::beat
+                                  ? beatsOf (*p.rate, *p.rateTimebase, Timebase::seconds) : 0.0;
         snapshot.modulatedValues[(size_t) p.rate->getParameterIndex()] = rate.realised;
 
         const float pitch = modulatedReal (*p.grainPitch);
@@ -384,11 +432,23 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
     const int limit = (int) std::rint (modulatedReal (*grainCountLimitParameter));
     bool beatSynced[ParameterCounts::streams];
 
+    // A beat-synced stream starts its grains on the samples nearest its grid lines; without a song
+    // position to follow it runs free. linesBelow counts the grid lines before the sample edge.
+    const bool onTheBeat = wasPlaying && songPosition.isUsable();
+    double linesBelow[ParameterCounts::streams] = {};
+    bool anyBeatSynced = false;
+
     for (size_t s = 0; s < streamStates.size(); ++s)
     {
         const auto& p = streamParameters[s];
         const int timebase = usableTimebase (p.rateTimebase->get(), tempoValid, Timebase::seconds);
-        beatSynced[s] = p.rateSync->get() == SyncMode::beat && wasPlaying && isMusical (timebase);
+        const double spacing = streamStates[s].beatsPerGrain;
+        beatSynced[s] = p.rateSync->get() == SyncMode::beat && onTheBeat && isMusical (timebase) && spacing > 0.0;
+
+        if (beatSynced[s])
+            linesBelow[s] = std::ceil (songPosition.sampleEdge / spacing);
+
+        anyBeatSynced = anyBeatSynced || beatSynced[s];
     }
 
     // Mono or stereo layouts only, so the buffer has at most two channels.
@@ -413,20 +473,30 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         }
 
         const auto r = (std::uint64_t) random.nextInt64();
+        const double sampleEnd = anyBeatSynced ? songPosition.upperEdge (sampleInBlock + i) : 0.0;
 
         for (std::uint64_t u = 0; u < 4; ++u)
         {
             const auto s = (size_t) ((r + u) % 4);
             auto& state = streamStates[s];
+            bool due = state.countdown == 0;
 
-            // The truncating remainder is 0 exactly where the floored one is, on either side of 0.
-            if (beatSynced[s] && state.period > 0 && timeInSamples % state.period == 0)
-                state.countdown = 0;
+            if (beatSynced[s])
+            {
+                // Only the grid makes a grain due, so neither a jump nor a tempo change between two
+                // lines can slip one in off the beat.
+                const double lines = std::ceil (sampleEnd / state.beatsPerGrain);
+                due = lines > linesBelow[s];
+                linesBelow[s] = lines;
+
+                if (due)
+                    state.countdown = 0;
+            }
 
             state.nextGrainStart = (std::int64_t) ((double) state.position + state.phase);
             state.phase += (double) state.increment;
 
-            if (state.enabled && state.countdown == 0)
+            if (state.enabled && due)
             {
                 state.countdown = state.period > 0 ? 1 : 0;
 
@@ -447,6 +517,12 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         // Wraps at the end of the range instead of overflowing.
         timeInSamples = (juce::int64) ((std::uint64_t) timeInSamples + 1);
     }
+
+    sampleInBlock += n;
+
+    // The same sum as the last sample's, so that the next chunk goes on from exactly there.
+    if (onTheBeat)
+        songPosition.sampleEdge = songPosition.upperEdge (sampleInBlock - 1);
 
     grainPool.renderChunk (n);
 

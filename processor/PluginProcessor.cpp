@@ -63,6 +63,7 @@ const juce::String QuorvalisPluginAudioProcessor::getName() const
 void QuorvalisPluginAudioProcessor::prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock)
 {
     wasPlaying = false;
+    songPosition.stop();
 
     if (! (std::isfinite (sampleRate) && sampleRate > 0.0 && sampleRate <= maximumSampleRate))
         sampleRate = preparedSampleRate > 0.0 ? preparedSampleRate : fallbackSampleRate;

@@ -8,6 +8,7 @@
 #include "processor/ParameterLockFlags.h"
 #include "processor/Presets.h"
 #include "processor/ProgramProperties.h"
+#include "processor/SongPosition.h"
 #include "processor/StreamState.h"
 #include "processor/Timebase.h"
 
@@ -271,6 +272,8 @@ private:
     bool wasPlaying = false;
     juce::int64 timeInSamples = 0;
     int samplesLeftInTick = 0;
+    SongPosition songPosition;
+    int sampleInBlock = 0; // of the current block, processed so far
 
     friend struct ProcessorTestAccess; // tests reach the audio-thread state directly
 

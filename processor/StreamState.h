@@ -17,4 +17,5 @@ struct StreamState
     std::int64_t nextGrainStart = 0;
     double phase = 0.0;
     int countdown = 0;
+    double beatsPerGrain = 0.0; // the beat-synced grid's spacing in quarter notes; 0 when there is none
 };

@@ -139,6 +139,26 @@ TimebasePeriod timebaseValueToPeriod (float normalised, int timebase, int minSam
     return { period, range.convertTo0to1 (juce::jlimit (range.start, range.end, realisedValue)) };
 }
 
+double timebaseValueToBeats (float normalised, int timebase, const TimebaseRangeTable& table, double bpm,
+                             int numerator, int denominator)
+{
+    if (std::isnan (normalised))
+        return std::numeric_limits<double>::quiet_NaN();
+
+    // The value as its text shows it, to four decimals: the range's float arithmetic turns "1.0000
+    // 1/16" into 0.9999996 of a sixteenth, which over a song would drift off the grid it names.
+    const double v = std::round ((double) table[(size_t) timebase].convertFrom0to1 (normalised) * 10000.0) / 10000.0;
+    const double q = bpm / 60.0;
+
+    if (timebase == 0)    return v / 1000.0 * q;
+    if (timebase == 1)    return v * q;
+    if (timebase == 2)    return v > 0.0 ? q / v : std::numeric_limits<double>::infinity();
+    if (timebase == 3)    return v * 4.0 * numerator / denominator;
+    if (timebase <= 8)    return v / noteMultiplier (timebase);
+    if (timebase <= 13)   return v * 1.5 / noteMultiplier (timebase);
+    return v / 3.0 / noteMultiplier (timebase);
+}
+
 juce::NormalisableRange<float> makeSkewedRange (float start, float end, float centre, float interval)
 {
     const float skew = std::log (0.5f) / std::log ((centre - start) / (end - start));

@@ -38,6 +38,13 @@ TimebasePeriod timebaseValueToPeriod (float normalised, int timebase, int minSam
                                       const TimebaseRangeTable& table, double sampleRate, double bpm,
                                       int numerator, int denominator);
 
+// The length of one cycle of the setting in quarter notes, for following the host's musical
+// position: not rounded to whole samples, only the value to the four decimals its text shows. Note
+// values need no tempo, ms, s and Hz take it from bpm. Infinite for zero hertz, not a number for a
+// value that is not one.
+double timebaseValueToBeats (float normalised, int timebase, const TimebaseRangeTable& table, double bpm,
+                             int numerator, int denominator);
+
 juce::NormalisableRange<float> makeSkewedRange (float start, float end, float centre, float interval = 0.0f);
 
 juce::String timebaseValueToText (int timebase, const TimebaseRangeTable& table, float value);

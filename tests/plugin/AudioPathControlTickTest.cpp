@@ -388,11 +388,11 @@ TEST (AudioPathControlTick, SyncedModulatorsFollowTheHostTick)
     setRealValue (p, "modulator_lfo_1_shape", 3.0f);
     setRealValue (p, "modulator_random_1_sync", (float) SyncMode::beat);
 
-    // The second tick starts at host sample 137 x 1051 + 68: host tick 1051. A 1 Hz saw at 350
-    // ticks per second is then at 1051/350 - 3 of its cycle.
+    // The second tick starts at host sample 137 x 1051 + 68: host tick 1051, 3.0011458 s into the
+    // song. A 1 Hz saw is then 0.0011458 into its cycle.
     run (p, 274, 274);
     EXPECT_EQ (p.modulationEngine.lfos[0].tickCounter, 1051);
     EXPECT_EQ (p.modulationEngine.randoms[0].tickCounter, 1051);
-    EXPECT_NEAR (p.modulationEngine.lfos[0].output, 2.0f * (1.0f / 350.0f) - 1.0f, 1e-5f);
+    EXPECT_NEAR (p.modulationEngine.lfos[0].output, 2.0f * (144055.0f / 48000.0f - 3.0f) - 1.0f, 1e-5f);
     p.setPlayHead (nullptr);
 }

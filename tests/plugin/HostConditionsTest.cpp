@@ -281,8 +281,8 @@ namespace
         p.setPlayHead (nullptr);
     }
 
-    // A synced LFO (saw up, 1/4: 175 ticks a cycle) and a synced random modulator take the host's
-    // tick rounded down, through the count-in as in the song.
+    // A synced LFO (saw up, 1/4) follows the song's position through the count-in as in the song,
+    // and it and a synced random modulator count the host's tick rounded down.
     void countInSyncedModulators()
     {
         QuorvalisPluginAudioProcessor p;
@@ -312,10 +312,9 @@ namespace
             if (t < -96000 + 3 * 137)
                 continue; // the modulator's settings reach it a tick late
 
-            double x = (double) ((float) tick / 175.0f);
-            x -= std::floor (x);
+            const double x = (double) floorMod (t, 24000) / 24000.0;
             const float output = p.modulationEngine.lfos[0].output;
-            ASSERT_FLOAT_EQ (output, (float) (2.0 * x - 1.0)) << t;
+            ASSERT_NEAR (output, (float) (2.0 * x - 1.0), 1.0e-5f) << t;
             distinct += output != last ? 1 : 0;
             last = output;
         }
