@@ -210,11 +210,9 @@ namespace qvl
             if (lfo.syncedCycle > 0.0)
             {
                 // Exact: the cycle is given in the host position's unit, and a tick spans what it
-                // spans; never under two ticks a cycle, as when free-running.
-                const double span = host.end - host.start;
-                const double cycle = std::max (lfo.syncedCycle, 2.0 * span);
-                x = fractionalPart (host.start / cycle);
-                firstTickOfCycle = span / cycle;
+                // spans.
+                x = fractionalPart (host.start / lfo.syncedCycle);
+                firstTickOfCycle = (host.end - host.start) / lfo.syncedCycle;
             }
             else
             {
@@ -290,7 +288,7 @@ namespace qvl
             {
                 // Fires in the tick that holds a line of the grid, once a line: the ticks' spans
                 // join up, so a line on a boundary belongs to one of them.
-                const double spacing = std::max (modulator.syncedCycle, 2.0 * (host.end - host.start));
+                const double spacing = modulator.syncedCycle;
                 opportunity = std::ceil (host.end / spacing) > std::ceil (host.from / spacing);
             }
             else

@@ -25,7 +25,7 @@ namespace qvl
         int shape = 0;              // 0 sine, 1 triangle, 2 square, 3 saw up, 4 saw down, 5 noise
         float frequency = 0.0f;     // cycles per second
         bool synced = false;        // follow the host position while the host plays
-        double syncedCycle = 0.0;   // while synced: the cycle in the host position's unit; 0 counts whole ticks
+        double syncedCycle = 0.0;   // while synced: the cycle in the host position's unit, two ticks or more; 0 counts whole ticks
         std::int64_t tickCounter = 0;
         double phase = 0.0;         // free-running cycle position, 0..1
         float noisePrevious = 0.0f;

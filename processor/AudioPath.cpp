@@ -292,6 +292,14 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         return beats > 0.0 && beats < SongPosition::largestPosition ? beats : 0.0;
     };
 
+    // A modulator's cycle is never under two ticks, synced or not.
+    const double shortestCycle = 2.0 * songPosition.beatsIn ((double) getTickLength());
+    auto modulatorBeatsOf = [&] (juce::AudioParameterFloat& value, juce::AudioParameterInt& timebaseParameter)
+    {
+        const double beats = beatsOf (value, timebaseParameter, Timebase::hertz);
+        return beats > 0.0 ? std::max (beats, shortestCycle) : 0.0;
+    };
+
     for (size_t i = 0; i < lfoParameters.size(); ++i)
     {
         auto& p = lfoParameters[i];
@@ -300,7 +308,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         const int period = periodOf (periodMemos[i], *p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
         lfo.frequency = (float) sampleRate / (float) period;
         lfo.synced = p.sync->get() == SyncMode::beat;
-        lfo.syncedCycle = lfo.synced && onTheBeat ? beatsOf (*p.rate, *p.timebase, Timebase::hertz) : 0.0;
+        lfo.syncedCycle = lfo.synced && onTheBeat ? modulatorBeatsOf (*p.rate, *p.timebase) : 0.0;
     }
 
     for (size_t i = 0; i < randomParameters.size(); ++i)
@@ -313,7 +321,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         modulator.triggerRequest = p.triggerRequest->exchange (0) != 0;
         modulator.clearRequest = p.clearRequest->exchange (0) != 0;
         modulator.synced = p.sync->get() == SyncMode::beat;
-        modulator.syncedCycle = modulator.synced && onTheBeat ? beatsOf (*p.rate, *p.timebase, Timebase::hertz) : 0.0;
+        modulator.syncedCycle = modulator.synced && onTheBeat ? modulatorBeatsOf (*p.rate, *p.timebase) : 0.0;
     }
 
     for (size_t i = 0; i < macroParameters.size(); ++i)

@@ -84,8 +84,10 @@ public:
     // first tick.
     double tickEdge = std::numeric_limits<double>::quiet_NaN();
 
-private:
+    // How far the song moves in so many samples at the block's tempo.
     double beatsIn (double samples) const { return samples * tempo / samplesPerMinute; }
+
+private:
 
     double blockStart = 0.0;
     double tempo = 0.0;

@@ -4,7 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdlib>
+#include <limits>
 #include <vector>
 
 using qvl::ModulationEngine;
@@ -257,6 +259,53 @@ TEST_F (LfoModulator, SyncedFollowsTheHostTickOnlyWhilePlaying)
     // Playing but not synced is free-running too.
     lfo.synced = false;
     EXPECT_NEAR (tick (true, 525), 4.0f / 350.0f - 1.0f, tolerance);
+}
+
+// Given its cycle in the host position's unit, a synced modulator follows the position, not the
+// tick count: spans of any length, joined end to start, give each line one firing and each tick
+// its exact phase.
+TEST_F (LfoModulator, SyncedCycleFollowsThePositionExactly)
+{
+    struct Row { double span, cycle; int ticks, lines; };
+    const Row rows[] = { { 0.7, 2.5, 142, 40 },      // lines anywhere inside spans
+                         { 0.5, 2.5, 199, 40 },      // every fifth boundary a line
+                         { 0.1, 0.3, 1000, 334 } };  // boundaries that miss the lines by a rounding
+
+    for (const auto& row : rows)
+    {
+        auto& lfo = engine.lfos[0];
+        auto& random = engine.randoms[0];
+        lfo.shape = 3;
+        lfo.frequency = 1.0f;
+        lfo.synced = random.synced = true;
+        lfo.syncedCycle = random.syncedCycle = row.cycle;
+        random.rate = 1.0f;
+        random.probability = 1.0f;
+
+        int fires = 0;
+        double worst = 0.0;
+        std::vector<float> last (random.values);
+
+        for (int k = 0; k < row.ticks; ++k)
+        {
+            const double start = k * row.span;
+            engine.process (true, qvl::HostPosition { 7, start, start, (k + 1) * row.span });
+
+            fires += random.values != last ? 1 : 0;
+            last = random.values;
+            const double x = start / row.cycle - std::floor (start / row.cycle);
+            const double error = std::abs ((lfo.output + 1.0) / 2.0 - x);
+            worst = std::max (worst, std::min (error, 1.0 - error));
+            ASSERT_EQ (lfo.tickCounter, 7);
+        }
+
+        EXPECT_EQ (fires, row.lines) << row.span << " " << row.cycle;
+        EXPECT_LT (worst, 1.0e-6) << row.span << " " << row.cycle;
+    }
+
+    // A position no quotient can hold starts the cycle.
+    engine.process (true, qvl::HostPosition { 0, 0.0, std::numeric_limits<double>::infinity(), 1.0 });
+    EXPECT_EQ (engine.lfos[0].output, -1.0f);
 }
 
 //==============================================================================

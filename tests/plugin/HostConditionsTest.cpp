@@ -357,6 +357,69 @@ namespace
         p.setPlayHead (nullptr);
     }
 
+    // Musical positions, tempi and time signatures that no song has, with every synced feature on:
+    // the output stays finite, and once the host makes sense again so does the grid.
+    void nonsenseMusicalPositions()
+    {
+        QuorvalisPluginAudioProcessor p;
+        prepare (p, rate, 512);
+        useFullBuffer (p);
+        FakePlayHead head;
+        p.setPlayHead (&head);
+        setRealValue (p, "grain_count_limit", 600.0f);
+        setTimed (p, "stream_1_grain_length", "stream_1_grain_length_timebase", grainLengthRanges, Timebase::milliseconds, 10.0f);
+        setRealValue (p, "stream_1_rate_sync", (float) SyncMode::beat);
+        setTimed (p, "stream_1_rate", "stream_1_rate_timebase", streamRateRanges, 7, 1.0f);
+
+        for (const char* kind : { "lfo_1", "lfo_2", "random_1" })
+            setRealValue (p, juce::String ("modulator_") + kind + "_sync", (float) SyncMode::beat);
+        setTimed (p, "modulator_lfo_2_rate", "modulator_lfo_2_timebase", modulatorRateRanges, 3, 1.0f);
+        setRealValue (p, "modulator_lfo_2_shape", 5.0f);
+        setRealValue (p, "modulation_1_target", (float) indexOf (p, "stream_1_position"));
+        setRealValue (p, "modulator_1_modulator_index", 1.0f);
+        setRealValue (p, "modulation_1_amount", 0.4f);
+
+        constexpr double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
+        struct Nonsense { double ppq, bpm; int numerator, denominator; };
+        const Nonsense nonsense[] = { { nan, 120, 4, 4 }, { inf, 120, 4, 4 }, { -inf, 120, 4, 4 }, { 1.0e300, 120, 4, 4 },
+                                      { -1.0e300, 120, 4, 4 }, { 3.0e9, 120, 4, 4 }, { 4, 0, 4, 4 }, { 4, -120, 4, 4 },
+                                      { 4, nan, 4, 4 }, { 4, inf, 4, 4 }, { 4, 1.0e300, 4, 4 }, { 4, 1.0e-300, 4, 4 },
+                                      { 4, 120, 0, 0 }, { 4, 120, 7, 0 }, { 4, 120, -3, 4 }, { 4, 120, 4, -8 } };
+
+        juce::MidiBuffer midi;
+        juce::AudioBuffer<float> block (2, 512);
+        juce::int64 t = 0;
+
+        for (const auto& n : nonsense)
+        {
+            for (int b = 0; b < 40; ++b, t += 512)
+            {
+                head.set (true, b % 3 == 0 ? t : -t);
+                head.info.setPpqPosition (b % 5 == 4 ? 1.0 + b : n.ppq);
+                head.info.setBpm (n.bpm);
+                head.info.setTimeSignature (juce::AudioPlayHead::TimeSignature { n.numerator, n.denominator });
+                fill (block, t, sine);
+                p.processBlock (block, midi);
+                ASSERT_TRUE (allFinite (block)) << n.ppq << " " << n.bpm << " " << n.numerator << "/" << n.denominator;
+            }
+        }
+
+        head.info.setPpqPosition ({});
+        head.info.setBpm (120.0);
+        head.info.setTimeSignature (juce::AudioPlayHead::TimeSignature { 4, 4 });
+        std::vector<juce::int64> grid;
+        for (juce::int64 g = 0; g <= 24000; g += 6000)
+            grid.push_back (g);
+
+        const auto starts = grainStarts (p, 0, 24001, &head);
+        std::vector<juce::int64> streamOne;
+        for (const auto& start : starts)
+            if (start.stream == 0)
+                streamOne.push_back (start.sample);
+        EXPECT_EQ (streamOne, grid);
+        p.setPlayHead (nullptr);
+    }
+
     // Positions at both ends of the range, running past the end: the host's clock wraps, and
     // everything that follows it keeps working (the sanitized build checks for overflow).
     void endsOfThePositionRange()
@@ -479,6 +542,7 @@ namespace
         { "CountInSyncedModulators", countInSyncedModulators },
         { "CountInWriteSync", countInWriteSync },
         { "EndsOfThePositionRange", endsOfThePositionRange },
+        { "NonsenseMusicalPositions", nonsenseMusicalPositions },
         { "RandomSaveAndRestore", randomSaveAndRestore },
     };
 

@@ -290,3 +290,34 @@ TEST (TimebaseValueToText, FourDecimalsAndTheShortName)
     EXPECT_EQ (timebaseValueToText (2, streamRateRanges, 0.25f), "0.0100 Hz");
     EXPECT_EQ (timebaseValueToText (3, bufferSizeRanges, 0.0f), "0.1000 Bar");
 }
+
+// The unrounded cycle in quarter notes that synced grids follow: exact note lengths, the value as
+// its text shows it, ms, s and Hz at the tempo.
+TEST (TimebaseValueToBeats, ExactCyclesInQuarterNotes)
+{
+    struct Row { int timebase; float value; double bpm; int numerator, denominator; double beats; };
+    const Row rows[] = {
+        { 7, 1.0f, 120.0, 4, 4, 0.25 },          // 0.5 normalised comes out 0.9999996 before rounding
+        { 8, 3.0f, 60.0, 4, 4, 0.375 },
+        { 4, 1.5f, 200.0, 4, 4, 3.0 },
+        { 11, 1.0f, 93.7, 4, 4, 0.75 },          // dotted: 1.5 plain
+        { 15, 1.0f, 133.0, 4, 4, 1.0 / 3.0 },    // triplet: a third, not two thirds
+        { 17, 2.0f, 97.5, 4, 4, 2.0 / 12.0 },
+        { 3, 1.0f, 150.0, 7, 8, 3.5 },           // a bar by the time signature
+        { 3, 2.0f, 90.0, 3, 4, 6.0 },
+        { 0, 500.0f, 120.0, 4, 4, 1.0 },         // ms, s and Hz at the tempo
+        { 1, 2.0f, 90.0, 4, 4, 3.0 },
+        { 2, 2.0f, 120.0, 4, 4, 1.0 },
+        { 2, 0.0f, 120.0, 4, 4, std::numeric_limits<double>::infinity() },
+    };
+
+    for (const auto& row : rows)
+    {
+        const auto& range = modulatorRateRanges[(size_t) row.timebase];
+        const float normalised = row.value == 1.0f ? 0.5f : range.convertTo0to1 (row.value);
+        EXPECT_EQ (timebaseValueToBeats (normalised, row.timebase, modulatorRateRanges, row.bpm, row.numerator, row.denominator),
+                   row.beats) << row.timebase << " " << row.value;
+    }
+
+    EXPECT_TRUE (std::isnan (timebaseValueToBeats (std::numeric_limits<float>::quiet_NaN(), 7, streamRateRanges, 120.0, 4, 4)));
+}
