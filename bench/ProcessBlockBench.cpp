@@ -55,7 +55,49 @@ namespace
         }
     }
 
-    enum class Load { defaults, manyGrains, manyTransposedGrains };
+    // A playing host at 140 BPM with its musical position, and everything that can follow it on the
+    // beat: four streams at 1/16, 1/8, dotted 1/16 and triplet 1/8, four LFOs and four random
+    // modulators at notes, the LFOs routed.
+    struct PlayingHost : juce::AudioPlayHead
+    {
+        juce::Optional<PositionInfo> getPosition() const override
+        {
+            PositionInfo info;
+            info.setIsPlaying (true);
+            info.setBpm (140.0);
+            info.setTimeInSamples (samples);
+            info.setPpqPosition ((double) samples * 140.0 / (60.0 * sampleRate));
+            return info;
+        }
+
+        juce::int64 samples = 0;
+    };
+
+    void configureBeatSynced (QuorvalisPluginAudioProcessor& p)
+    {
+        const char* notes[] = { "1/16", "1/8", "D 1/16", "T 1/8" };
+
+        for (int i = 0; i < 4; ++i)
+        {
+            auto& stream = p.streamParameters[(size_t) i];
+            setReal (*stream.isEnabled, 1.0f);
+            setText (*stream.rateSync, "Beat");
+            setText (*stream.rateTimebase, notes[i]);
+            setText (*stream.rate, "1");
+
+            for (auto* sync : { p.lfoParameters[(size_t) i].sync, p.randomParameters[(size_t) i].sync })
+                setText (*sync, "Beat");
+            setText (*p.lfoParameters[(size_t) i].timebase, notes[i]);
+            setText (*p.randomParameters[(size_t) i].timebase, notes[i]);
+
+            auto& slot = p.modulationSlotParameters.getReference (i);
+            setReal (*slot.target, (float) stream.position->getParameterIndex());
+            setReal (*slot.modulatorIndex, (float) i);
+            setReal (*slot.amount, 0.5f);
+        }
+    }
+
+    enum class Load { defaults, manyGrains, manyTransposedGrains, beatSynced };
 
     // A prepared processor with the given load, a block of noise for its input, and enough blocks
     // run for the streams to fill the pool.
@@ -66,8 +108,14 @@ namespace
             processor.setRateAndBufferSizeDetails (sampleRate, blockSize);
             processor.prepareToPlay (sampleRate, blockSize);
 
-            if (load != Load::defaults)
+            if (load == Load::manyGrains || load == Load::manyTransposedGrains)
                 configureForManyGrains (processor, load == Load::manyTransposedGrains);
+
+            if (load == Load::beatSynced)
+            {
+                configureBeatSynced (processor);
+                processor.setPlayHead (&host);
+            }
 
             std::mt19937 rng (7);
             std::uniform_real_distribution<float> noise (-0.5f, 0.5f);
@@ -76,13 +124,20 @@ namespace
                     input.setSample (c, i, noise (rng));
 
             for (int b = 0; b < 400; ++b)
-            {
-                block.makeCopyOf (input, true);
-                processor.processBlock (block, midi);
-            }
+                process();
+        }
+
+        ~Rig() { processor.setPlayHead (nullptr); }
+
+        void process()
+        {
+            block.makeCopyOf (input, true);
+            processor.processBlock (block, midi);
+            host.samples += blockSize;
         }
 
         juce::ScopedJuceInitialiser_GUI initialiser; // before the processor
+        PlayingHost host;
         QuorvalisPluginAudioProcessor processor;
         juce::AudioBuffer<float> input { 2, blockSize }, block { 2, blockSize };
         juce::MidiBuffer midi;
@@ -104,6 +159,7 @@ namespace
             const double began = threadCpuSeconds();
             processor.processBlock (block, rig.midi);
             cpuSeconds += threadCpuSeconds() - began;
+            rig.host.samples += blockSize;
             benchmark::DoNotOptimize (block.getReadPointer (0)[blockSize - 1]);
         }
 
@@ -117,10 +173,12 @@ namespace
 static void BM_ProcessBlock_Default (benchmark::State& state) { runProcessBlock (state, Load::defaults); }
 static void BM_ProcessBlock_600Grains (benchmark::State& state) { runProcessBlock (state, Load::manyGrains); }
 static void BM_ProcessBlock_600TransposedGrains (benchmark::State& state) { runProcessBlock (state, Load::manyTransposedGrains); }
+static void BM_ProcessBlock_BeatSynced (benchmark::State& state) { runProcessBlock (state, Load::beatSynced); }
 
 BENCHMARK (BM_ProcessBlock_Default)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_ProcessBlock_600Grains)->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_ProcessBlock_600TransposedGrains)->Unit (benchmark::kMicrosecond);
+BENCHMARK (BM_ProcessBlock_BeatSynced)->Unit (benchmark::kMicrosecond);
 
 // The input guard and the output check together against a default block, both on the same
 // noise: the guard limits every input sample and every chunk's output is checked for broken
