@@ -261,16 +261,22 @@ namespace
     }
 
     //==============================================================================
+    // Stream 1 on the beat at 1/16, under the given play head.
+    void prepareSixteenths (QuorvalisPluginAudioProcessor& p, FakePlayHead& head)
+    {
+        prepare (p, rate, 512);
+        useFullBuffer (p);
+        p.setPlayHead (&head);
+        setRealValue (p, "stream_1_rate_sync", (float) SyncMode::beat);
+        setTimed (p, "stream_1_rate", "stream_1_rate_timebase", streamRateRanges, 7, 1.0f);
+    }
+
     // 1/16 at 120 BPM: the grid lines of the count-in are every 6000 samples, as in the song.
     void countInBeatSync()
     {
         QuorvalisPluginAudioProcessor p;
-        prepare (p, rate, 512);
-        useFullBuffer (p);
         FakePlayHead head;
-        p.setPlayHead (&head);
-        setRealValue (p, "stream_1_rate_sync", (float) SyncMode::beat);
-        setTimed (p, "stream_1_rate", "stream_1_rate_timebase", streamRateRanges, 7, 1.0f);
+        prepareSixteenths (p, head);
 
         std::vector<juce::int64> grid;
         for (juce::int64 t = -48000; t <= 12000; t += 6000)
@@ -362,14 +368,10 @@ namespace
     void nonsenseMusicalPositions()
     {
         QuorvalisPluginAudioProcessor p;
-        prepare (p, rate, 512);
-        useFullBuffer (p);
         FakePlayHead head;
-        p.setPlayHead (&head);
+        prepareSixteenths (p, head);
         setRealValue (p, "grain_count_limit", 600.0f);
         setTimed (p, "stream_1_grain_length", "stream_1_grain_length_timebase", grainLengthRanges, Timebase::milliseconds, 10.0f);
-        setRealValue (p, "stream_1_rate_sync", (float) SyncMode::beat);
-        setTimed (p, "stream_1_rate", "stream_1_rate_timebase", streamRateRanges, 7, 1.0f);
 
         for (const char* kind : { "lfo_1", "lfo_2", "random_1" })
             setRealValue (p, juce::String ("modulator_") + kind + "_sync", (float) SyncMode::beat);
