@@ -160,9 +160,7 @@ TEST_P (SongGrid, SyncedFeaturesStayOnTheBeat)
         if (jumped || stretches.empty() || stretches.back().bpm != bpm)
             stretches.push_back ({ t, 0, beat, bpm, samplesPerMinute, jumped });
 
-        // From the stretch's start, as a host's tempo map gives it: never summed block by block.
         auto& stretch = stretches.back();
-        beat = stretch.beat + stretch.beatsIn ((double) (t - stretch.first));
         stretch.length += (int) n;
 
         head.set (true, songSample);
@@ -201,6 +199,7 @@ TEST_P (SongGrid, SyncedFeaturesStayOnTheBeat)
             fireTicks.push_back ({ firstTick, lastTick });
         lastValues = now;
 
+        // From the stretch's start, as a host's tempo map gives it: never summed block by block.
         t += n;
         songSample += n;
         beat = stretch.beat + stretch.beatsIn ((double) (t - stretch.first));
