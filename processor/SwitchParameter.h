@@ -1,21 +1,27 @@
 #pragma once
 
+#include "processor/NumberOnlyParameter.h"
+
 #include <juce_audio_processors/juce_audio_processors.h>
+
+#include <atomic>
+#include <cmath>
 
 namespace qvl
 {
     // A switch whose normalised value is only ever 0 or 1. A host may set anything in between; the
     // switch then plays off or on, and that is what it keeps, what the host reads back and what the
-    // state stores. The framework's switch keeps whatever it is given and its setter is out of reach
-    // here, but it reports every change through valueChanged, where the value is set once more,
-    // snapped, before any listener hears of the change.
-    class SwitchParameter : public juce::AudioParameterBool,
+    // state stores. A NaN leaves it as it was. The framework's switch keeps whatever it is given
+    // and its setter is out of reach here, but it reports every change through valueChanged, where
+    // the value is set once more, snapped or as it was, before any listener hears of the change.
+    class SwitchParameter : public NumberOnly<juce::AudioParameterBool>,
                             private juce::AsyncUpdater
     {
     public:
         SwitchParameter (const juce::ParameterID& id, const juce::String& displayName, bool defaultValue,
                          const juce::AudioParameterBoolAttributes& attributes)
-            : juce::AudioParameterBool (id, displayName, defaultValue, attributes)
+            : NumberOnly (id, displayName, defaultValue, attributes),
+              kept (defaultValue ? 1.0f : 0.0f)
         {
         }
 
@@ -25,10 +31,18 @@ namespace qvl
         void valueChanged (bool) override
         {
             // The current value rather than the one reported: another thread may have set the
-            // switch since. NaN reads as off.
+            // switch since.
             auto& parameter = static_cast<juce::AudioProcessorParameter&> (*this);
             const float current = parameter.getValue();
+
+            if (std::isnan (current))
+            {
+                parameter.setValue (kept.load()); // comes back here once, with nothing to do
+                return;
+            }
+
             const float snapped = current >= 0.5f ? 1.0f : 0.0f;
+            kept.store (snapped);
 
             if (current == snapped)
                 return;
@@ -47,5 +61,7 @@ namespace qvl
         {
             sendValueChangedMessageToListeners (static_cast<juce::AudioProcessorParameter&> (*this).getValue());
         }
+
+        std::atomic<float> kept;
     };
 }
