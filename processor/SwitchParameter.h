@@ -1,11 +1,13 @@
 #pragma once
 
+#include "processor/HostUiThread.h"
 #include "processor/NumberOnlyParameter.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <atomic>
 #include <cmath>
+#include <limits>
 
 namespace qvl
 {
@@ -50,18 +52,22 @@ namespace qvl
             parameter.setValue (snapped); // comes back here once, with nothing left to snap
 
             // A host that set the value from its own controls hears nothing of the snap while it
-            // is setting it, and would keep showing and storing what it sent: it is told once
-            // that is over. Only on the message thread; the audio thread posts no messages.
-            if (juce::MessageManager::existsAndIsCurrentThread())
+            // is setting it, and would keep showing and storing what it sent: it is told once that
+            // is over, on its UI thread. Once for each value: a host that answers by sending the
+            // same value again is not told again, or the two would go on for ever.
+            if (hostUiThread::isCurrent() && echoed.exchange (current) != current)
                 triggerAsyncUpdate();
         }
 
     private:
         void handleAsyncUpdate() override
         {
-            sendValueChangedMessageToListeners (static_cast<juce::AudioProcessorParameter&> (*this).getValue());
+            // The message thread may have changed hands since: then the host is not told.
+            if (hostUiThread::isCurrent())
+                sendValueChangedMessageToListeners (static_cast<juce::AudioProcessorParameter&> (*this).getValue());
         }
 
         std::atomic<float> kept;
+        std::atomic<float> echoed { std::numeric_limits<float>::quiet_NaN() };
     };
 }
