@@ -62,9 +62,22 @@ namespace
         }
     }
 
+    // What the parameter held and what the state stored for it while NaN was set.
+    struct WhileNaN
+    {
+        float held = 0.0f;
+        double stored = 0.0;
+    };
+
+    double storedFor (QuorvalisPluginAudioProcessor& p, const juce::AudioProcessorParameter& parameter)
+    {
+        const auto& id = dynamic_cast<const juce::RangedAudioParameter&> (parameter).paramID;
+        return savedHostState (p).getChildWithProperty ("id", id)["value"];
+    }
+
     // The busy set-up's output; with `index` set, NaN goes to that parameter before block
-    // nanBlock and its earlier value before the next, and `held` is what it held in between.
-    juce::AudioBuffer<float> play (QuorvalisPluginAudioProcessor& p, int index, float& held)
+    // nanBlock and its earlier value before the next.
+    juce::AudioBuffer<float> play (QuorvalisPluginAudioProcessor& p, int index, WhileNaN& whileNaN)
     {
         juce::AudioBuffer<float> output (2, blocks * blockSize);
         juce::AudioBuffer<float> block (2, blockSize);
@@ -77,7 +90,7 @@ namespace
             if (parameter != nullptr && b == nanBlock)
             {
                 setAsTheWrapperDoes (*parameter, std::numeric_limits<float>::quiet_NaN());
-                held = parameter->getValue();
+                whileNaN = { parameter->getValue(), storedFor (p, *parameter) };
             }
 
             if (parameter != nullptr && b == nanBlock + 1)
@@ -94,13 +107,16 @@ namespace
     }
 
     // What the NaN left behind; empty when nothing.
-    std::string tracesLeft (QuorvalisPluginAudioProcessor& p, float earlier, float held,
+    std::string tracesLeft (QuorvalisPluginAudioProcessor& p, int index, float earlier, const WhileNaN& whileNaN,
                             const juce::AudioBuffer<float>& out, const juce::AudioBuffer<float>& expected)
     {
         std::ostringstream traces;
 
-        if (! (held == earlier))
-            traces << " held " << held << " instead of " << earlier << ';';
+        if (! (whileNaN.held == earlier))
+            traces << " held " << whileNaN.held << " instead of " << earlier << ';';
+
+        if (const auto stored = storedFor (p, *p.getParameters()[index]); ! (whileNaN.stored == stored))
+            traces << " the state stored " << whileNaN.stored << " instead of " << stored << ';';
 
         int differing = 0, dropped = 0, first = -1;
 
@@ -143,7 +159,7 @@ namespace
 
 TEST (HostNaN, ChangesNothingOnAnyParameter)
 {
-    float unused = 0.0f;
+    WhileNaN unused;
     QuorvalisPluginAudioProcessor reference;
     prepareBusy (reference);
     const auto expected = play (reference, -1, unused);
@@ -154,10 +170,10 @@ TEST (HostNaN, ChangesNothingOnAnyParameter)
         prepareBusy (p);
         auto& parameter = *p.getParameters()[index];
         const float earlier = parameter.getValue();
-        float held = earlier;
-        const auto out = play (p, index, held);
+        WhileNaN whileNaN { earlier, 0.0 };
+        const auto out = play (p, index, whileNaN);
 
-        if (const auto traces = tracesLeft (p, earlier, held, out, expected); ! traces.empty())
+        if (const auto traces = tracesLeft (p, index, earlier, whileNaN, out, expected); ! traces.empty())
             ADD_FAILURE() << index << ' ' << parameter.getName (100) << ':' << traces;
     }
 }
