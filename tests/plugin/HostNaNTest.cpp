@@ -5,6 +5,7 @@
 #include "tests/plugin/AudioPathTestSupport.h"
 
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <sstream>
 
@@ -163,6 +164,7 @@ TEST (HostNaN, ChangesNothingOnAnyParameter)
     QuorvalisPluginAudioProcessor reference;
     prepareBusy (reference);
     const auto expected = play (reference, -1, unused);
+    ASSERT_GT (reference.grainPool.getActiveCount(), 0) << "the set-up must play grains for a NaN to reach them";
 
     for (int index = 0; index < ParameterCounts::total; ++index)
     {
