@@ -1,4 +1,5 @@
 #include "processor/PluginProcessor.h"
+#include "processor/NumberOnlyParameter.h"
 #include "processor/NumberText.h"
 #include "processor/SwitchParameter.h"
 
@@ -87,15 +88,17 @@ namespace
                                          const juce::NormalisableRange<float>& range, float defaultValue,
                                          const juce::String& label = {})
     {
-        return add<juce::AudioParameterFloat> (layout, juce::ParameterID (id), name, range, defaultValue, label,
-                                               juce::AudioProcessorParameter::genericParameter, floatText (range), typedNumber);
+        return add<qvl::FloatParameter> (layout, juce::ParameterID (id), name, range, defaultValue,
+                                         juce::AudioParameterFloatAttributes().withLabel (label)
+                                                                              .withStringFromValueFunction (floatText (range))
+                                                                              .withValueFromStringFunction (typedNumber));
     }
 
     juce::AudioParameterInt* addInt (Layout& layout, const juce::String& id, const juce::String& name,
                                      int minimum, int maximum, int defaultValue)
     {
-        return add<juce::AudioParameterInt> (layout, juce::ParameterID (id), name, minimum, maximum, defaultValue,
-                                             juce::String(), nullptr, typedInteger);
+        return add<qvl::IntParameter> (layout, juce::ParameterID (id), name, minimum, maximum, defaultValue,
+                                       juce::AudioParameterIntAttributes().withValueFromStringFunction (typedInteger));
     }
 
     juce::AudioParameterBool* addBool (Layout& layout, const juce::String& id, const juce::String& name, bool defaultValue)
@@ -118,18 +121,25 @@ namespace
                                           juce::AudioParameterBoolAttributes().withValueFromStringFunction (fromText));
     }
 
+    juce::AudioParameterIntAttributes intTexts (std::function<juce::String (int, int)> toText,
+                                                std::function<int (const juce::String&)> fromText)
+    {
+        return juce::AudioParameterIntAttributes().withStringFromValueFunction (std::move (toText))
+                                                  .withValueFromStringFunction (std::move (fromText));
+    }
+
     juce::AudioParameterInt* addTimebase (Layout& layout, const juce::String& id, const juce::String& name, int defaultValue)
     {
-        return add<juce::AudioParameterInt> (layout, juce::ParameterID (id), name, 0, Timebase::count - 1, defaultValue, juce::String(),
-                                             [] (int value, int maximumStringLength) { return cutToLength (timebaseName (value), maximumStringLength); },
-                                             [] (const juce::String& text) { return timebaseFromText (text.toStdString()); });
+        return add<qvl::IntParameter> (layout, juce::ParameterID (id), name, 0, Timebase::count - 1, defaultValue,
+                                       intTexts ([] (int value, int maximumStringLength) { return cutToLength (timebaseName (value), maximumStringLength); },
+                                                 [] (const juce::String& text) { return timebaseFromText (text.toStdString()); }));
     }
 
     juce::AudioParameterInt* addSync (Layout& layout, const juce::String& id, const juce::String& name)
     {
-        return add<juce::AudioParameterInt> (layout, juce::ParameterID (id), name, 0, 1, SyncMode::free, juce::String(),
-                                             [] (int value, int maximumStringLength) { return cutToLength (syncName (value), maximumStringLength); },
-                                             [] (const juce::String& text) { return syncModeFromText (text.toStdString()); });
+        return add<qvl::IntParameter> (layout, juce::ParameterID (id), name, 0, 1, SyncMode::free,
+                                       intTexts ([] (int value, int maximumStringLength) { return cutToLength (syncName (value), maximumStringLength); },
+                                                 [] (const juce::String& text) { return syncModeFromText (text.toStdString()); }));
     }
 
     // A unit-range value placed inside whatever range its timebase parameter selects right now.
@@ -158,8 +168,9 @@ namespace
             return range.convertTo0to1 (juce::jlimit (range.start, range.end, typedNumber (text)));
         };
 
-        return add<juce::AudioParameterFloat> (layout, juce::ParameterID (id), name, unitRange, 0.5f, juce::String(),
-                                               juce::AudioProcessorParameter::genericParameter, toText, fromText);
+        return add<qvl::FloatParameter> (layout, juce::ParameterID (id), name, unitRange, 0.5f,
+                                         juce::AudioParameterFloatAttributes().withStringFromValueFunction (toText)
+                                                                              .withValueFromStringFunction (fromText));
     }
 }
 
@@ -228,16 +239,16 @@ juce::AudioProcessorValueTreeState::ParameterLayout QuorvalisPluginAudioProcesso
         l.sync = addSync (layout, withNumber ("modulator_lfo_%d_sync", n), withNumber ("LFO %d Sync", n));
         l.rate = addTimed (layout, withNumber ("modulator_lfo_%d_rate", n), withNumber ("LFO %d Rate", n), l.timebase, timebaseRanges);
         timebaseRanges.set (l.timebase, &modulatorRateRanges);
-        l.shape = add<juce::AudioParameterInt> (layout, juce::ParameterID (withNumber ("modulator_lfo_%d_shape", n)), withNumber ("LFO %d Shape", n),
-                                                0, 5, 0, juce::String(),
-                                                [] (int value, int maximumStringLength) { return lfoShapeName (value, maximumStringLength); },
-                                                [] (const juce::String& text)
-                                                {
-                                                    for (int shape = 0; shape < 6; ++shape)
-                                                        if (text == lfoShapeName (shape, 0))
-                                                            return shape;
-                                                    return 0;
-                                                });
+        l.shape = add<qvl::IntParameter> (layout, juce::ParameterID (withNumber ("modulator_lfo_%d_shape", n)), withNumber ("LFO %d Shape", n),
+                                          0, 5, 0,
+                                          intTexts ([] (int value, int maximumStringLength) { return lfoShapeName (value, maximumStringLength); },
+                                                    [] (const juce::String& text)
+                                                    {
+                                                        for (int shape = 0; shape < 6; ++shape)
+                                                            if (text == lfoShapeName (shape, 0))
+                                                                return shape;
+                                                        return 0;
+                                                    }));
     }
 
     macroParameters.resize (ParameterCounts::macros);

@@ -1,6 +1,7 @@
 #include "processor/PluginProcessor.h"
 
 #include "editor/PluginEditor.h"
+#include "processor/HostUiThread.h"
 #include "processor/StateNames.h"
 
 #include <cmath>
@@ -127,6 +128,7 @@ juce::AudioProcessorParameter* QuorvalisPluginAudioProcessor::getBypassParameter
 
 juce::AudioProcessorEditor* QuorvalisPluginAudioProcessor::createEditor()
 {
+    qvl::hostUiThread::noteEditorCreated();
     return new QuorvalisPluginAudioProcessorEditor (*this);
 }
 

@@ -516,7 +516,8 @@ namespace
         juce::AudioProcessorParameter& freeze = *p.freezeParameter;
         freeze.addListener (&heard);
 
-        for (const float value : { 0.361f, 0.5f, 0.4999f, 1.7f, -0.2f, std::numeric_limits<float>::quiet_NaN() })
+        // A NaN is another matter: it leaves the switch as it was (HostNaNTest).
+        for (const float value : { 0.361f, 0.5f, 0.4999f, 1.7f, -0.2f })
         {
             freeze.setValueNotifyingHost (value);
             const float plays = value >= 0.5f ? 1.0f : 0.0f;

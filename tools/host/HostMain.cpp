@@ -4,6 +4,7 @@
 #include "PluginSession.h"
 #include "RenderCommand.h"
 #include "StateFile.h"
+#include "SwitchEchoCommand.h"
 #include "X11Guard.h"
 
 #include <juce_audio_processors/juce_audio_processors.h>
@@ -242,7 +243,8 @@ namespace
         if (command == "dump-state")
             return dumpState (options);
 
-        static const juce::StringArray known { "info", "classes", "buses", "params", "render", "save-state", "load-state", "editor" };
+        static const juce::StringArray known { "info", "classes", "buses", "params", "render", "save-state", "load-state", "editor",
+                                                 "switch-echo" };
 
         if (! known.contains (juce::String (command)))
         {
@@ -298,6 +300,7 @@ namespace
         else if (command == "buses")                              result = printBuses (*session);
         else if (command == "params" || command == "load-state")  result = printParameters (*session);
         else if (command == "render")                             result = runRender (session->getInstance(), options, sampleRate);
+        else if (command == "switch-echo")                        result = runSwitchEcho (*session, options);
         else if (command == "editor")
         {
             // Further instances start from the same state and settings; the first is the one saved.

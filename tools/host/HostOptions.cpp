@@ -64,6 +64,11 @@ commands:
                                      SIGTERM closes it early, cleanly, where the audio is;
                                      SIGUSR1 prints "played:" and the samples each instance
                                      has played so far
+  switch-echo <bundle.vst3>          with the editor open, set "freeze" to a value between off and
+                                     on as a host's own controls do, and count the calls the
+                                     plug-in makes back into the host and those not on its UI
+                                     thread; then the same with "buffer_write_sync", waiting for
+                                     its report (exit 77 without a display)
 
 options for every command that loads the plug-in (applied in this order):
   --load-state FILE                  restore a state saved by this tool
@@ -102,6 +107,12 @@ editor options:
                                      happens, each after at least 20 automated changes, even when
                                      that takes longer than --seconds
 
+switch-echo options:
+  --rounds N                         open the editor, set the switch, close the editor at once;
+                                     N times (default 20), a new value each time
+  --insist                           instead, answer every report of the switch by setting the
+                                     value in between again
+
 dump-state options:
   --xml                              print the whole state tree as XML
 
@@ -134,6 +145,7 @@ bool parseHostOptions (int argc, char** argv, HostOptions& options, std::string&
 
         if (flag ("--check-finite")) { options.checkFinite = true; continue; }
         if (flag ("--xml"))          { options.xml = true; continue; }
+        if (flag ("--insist"))       { options.insist = true; continue; }
 
         if (i + 1 >= argc)
         {
@@ -166,6 +178,7 @@ bool parseHostOptions (int argc, char** argv, HostOptions& options, std::string&
         else if (flag ("--bits"))        good = toInt (value, options.bitsPerSample) && (options.bitsPerSample == 16 || options.bitsPerSample == 24 || options.bitsPerSample == 32);
         else if (flag ("--instances"))   good = toInt (value, options.instances) && options.instances >= 1 && options.instances <= 8;
         else if (flag ("--reopen"))      good = toInt (value, options.reopenCount) && options.reopenCount >= 0 && options.reopenCount <= 1000;
+        else if (flag ("--rounds"))      good = toInt (value, options.rounds) && options.rounds >= 1 && options.rounds <= 1000;
         else if (flag ("--bpm"))         good = toDouble (value, options.bpm) && options.bpm > 0.0 && options.bpm <= 999.0;
         else
         {

@@ -50,6 +50,10 @@ struct HostOptions
     int instances = 1;
     int reopenCount = 0;
 
+    // switch-echo
+    int rounds = 20;
+    bool insist = false;
+
     bool xml = false;
 };
 
