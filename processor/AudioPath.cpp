@@ -117,6 +117,7 @@ TimebasePeriod QuorvalisPluginAudioProcessor::PeriodMemo::get (float normalised,
     {
         key = { normalised, timebase, minSamples, maxSamples, &table, sampleRate, bpm, numerator, denominator };
         result = timebaseValueToPeriod (normalised, timebase, minSamples, maxSamples, table, sampleRate, bpm, numerator, denominator);
+        beats = timebaseValueToBeats (normalised, timebase, table, bpm, numerator, denominator);
     }
 
     return result;
@@ -284,19 +285,17 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
     // note lengths, not from the periods, which are whole samples. 0 where there is no grid.
     const bool onTheBeat = wasPlaying && songPosition.isUsable();
 
-    auto beatsOf = [&] (juce::AudioParameterFloat& value, juce::AudioParameterInt& timebaseParameter, int fallback)
+    // From the memo the period conversion just used.
+    auto beatsOf = [] (const PeriodMemo& memo)
     {
-        const int timebase = usableTimebase (timebaseParameter.get(), tempoValid, fallback);
-        const double beats = timebaseValueToBeats (modulatedReal (value), timebase, *timebaseRanges[&timebaseParameter],
-                                                   bpm, numerator, denominator);
-        return beats > 0.0 && beats < SongPosition::largestPosition ? beats : 0.0;
+        return memo.beats > 0.0 && memo.beats < SongPosition::largestPosition ? memo.beats : 0.0;
     };
 
     // A modulator's cycle is never under two ticks, synced or not.
     const double shortestCycle = 2.0 * songPosition.beatsIn ((double) getTickLength());
-    auto modulatorBeatsOf = [&] (juce::AudioParameterFloat& value, juce::AudioParameterInt& timebaseParameter)
+    auto modulatorBeatsOf = [&] (const PeriodMemo& memo)
     {
-        const double beats = beatsOf (value, timebaseParameter, Timebase::hertz);
+        const double beats = beatsOf (memo);
         return beats > 0.0 ? std::max (beats, shortestCycle) : 0.0;
     };
 
@@ -308,7 +307,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         const int period = periodOf (periodMemos[i], *p.rate, *p.timebase, Timebase::hertz, 0, maxPeriod).period;
         lfo.frequency = (float) sampleRate / (float) period;
         lfo.synced = p.sync->get() == SyncMode::beat;
-        lfo.syncedCycle = lfo.synced && onTheBeat ? modulatorBeatsOf (*p.rate, *p.timebase) : 0.0;
+        lfo.syncedCycle = lfo.synced && onTheBeat ? modulatorBeatsOf (periodMemos[i]) : 0.0;
     }
 
     for (size_t i = 0; i < randomParameters.size(); ++i)
@@ -321,7 +320,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
         modulator.triggerRequest = p.triggerRequest->exchange (0) != 0;
         modulator.clearRequest = p.clearRequest->exchange (0) != 0;
         modulator.synced = p.sync->get() == SyncMode::beat;
-        modulator.syncedCycle = modulator.synced && onTheBeat ? modulatorBeatsOf (*p.rate, *p.timebase) : 0.0;
+        modulator.syncedCycle = modulator.synced && onTheBeat ? modulatorBeatsOf (periodMemos[4 + i]) : 0.0;
     }
 
     for (size_t i = 0; i < macroParameters.size(); ++i)
@@ -385,8 +384,7 @@ void QuorvalisPluginAudioProcessor::updateControlTick (juce::AudioBuffer<float>&
 
         const auto rate = periodOf (periodMemos[9 + s], *p.rate, *p.rateTimebase, Timebase::seconds, 0, maxPeriod);
         state.period = rate.period;
-        state.beatsPerGrain = onTheBeat && p.rateSync->get() == SyncMode::beat
-                                  ? beatsOf (*p.rate, *p.rateTimebase, Timebase::seconds) : 0.0;
+        state.beatsPerGrain = onTheBeat && p.rateSync->get() == SyncMode::beat ? beatsOf (periodMemos[9 + s]) : 0.0;
         snapshot.modulatedValues[(size_t) p.rate->getParameterIndex()] = rate.realised;
 
         const float pitch = modulatedReal (*p.grainPitch);
@@ -441,10 +439,30 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
     bool beatSynced[ParameterCounts::streams];
 
     // A beat-synced stream starts its grains on the samples nearest its grid lines; without a song
-    // position to follow it runs free. linesBelow counts the grid lines before the sample edge.
+    // position to follow it runs free. linesBelow counts each grid's lines below the sample edge,
+    // and nextLine is the first sample of the chunk whose stretch of the song reaches past another
+    // (n when none does).
     const bool onTheBeat = wasPlaying && songPosition.isUsable();
     double linesBelow[ParameterCounts::streams] = {};
-    bool anyBeatSynced = false;
+    int nextLine[ParameterCounts::streams] = {};
+
+    auto linesUpTo = [&] (size_t s, int i) { return std::ceil (songPosition.upperEdge (sampleInBlock + i) / streamStates[s].beatsPerGrain); };
+
+    // The edges only grow through a chunk, so halving finds the sample, with the same sums the
+    // next chunk goes on from, and a handful of divisions a line rather than one a sample.
+    auto findNextLine = [&] (size_t s, int from)
+    {
+        int below = from, above = n;
+        while (below < above)
+        {
+            const int middle = below + (above - below) / 2;
+            if (linesUpTo (s, middle) > linesBelow[s])
+                above = middle;
+            else
+                below = middle + 1;
+        }
+        return below;
+    };
 
     for (size_t s = 0; s < streamStates.size(); ++s)
     {
@@ -454,9 +472,10 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         beatSynced[s] = p.rateSync->get() == SyncMode::beat && onTheBeat && isMusical (timebase) && spacing > 0.0;
 
         if (beatSynced[s])
+        {
             linesBelow[s] = std::ceil (songPosition.sampleEdge / spacing);
-
-        anyBeatSynced = anyBeatSynced || beatSynced[s];
+            nextLine[s] = findNextLine (s, 0);
+        }
     }
 
     // Mono or stereo layouts only, so the buffer has at most two channels.
@@ -481,7 +500,6 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
         }
 
         const auto r = (std::uint64_t) random.nextInt64();
-        const double sampleEnd = anyBeatSynced ? songPosition.upperEdge (sampleInBlock + i) : 0.0;
 
         for (std::uint64_t u = 0; u < 4; ++u)
         {
@@ -493,12 +511,14 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
             {
                 // Only the grid makes a grain due, so neither a jump nor a tempo change between two
                 // lines can slip one in off the beat.
-                const double lines = std::ceil (sampleEnd / state.beatsPerGrain);
-                due = lines > linesBelow[s];
-                linesBelow[s] = lines;
+                due = i == nextLine[s];
 
                 if (due)
+                {
                     state.countdown = 0;
+                    linesBelow[s] = linesUpTo (s, i);
+                    nextLine[s] = findNextLine (s, i + 1);
+                }
             }
 
             state.nextGrainStart = (std::int64_t) ((double) state.position + state.phase);
@@ -528,9 +548,10 @@ void QuorvalisPluginAudioProcessor::processAudioChunk (juce::AudioBuffer<float>&
 
     sampleInBlock += n;
 
-    // The same sum as the last sample's, so that the next chunk goes on from exactly there.
+    // The same sum as the last sample's, so that the next chunk goes on from exactly there; never
+    // back, where a host that rounded behind the last block would bring lines round again.
     if (onTheBeat)
-        songPosition.sampleEdge = songPosition.upperEdge (sampleInBlock - 1);
+        songPosition.sampleEdge = std::max (songPosition.sampleEdge, songPosition.upperEdge (sampleInBlock - 1));
 
     grainPool.renderChunk (n);
 

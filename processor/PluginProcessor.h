@@ -256,6 +256,7 @@ private:
 
         Key key;
         TimebasePeriod result;
+        double beats = 0.0; // the same setting's cycle in quarter notes, for synced grids
     };
 
     std::array<PeriodMemo, 17> periodMemos;

@@ -8,6 +8,17 @@ keep_cores_busy() {
     done
 }
 
+# start_busy_runs LOG_DIR: a fresh log folder, every core kept busy, and the busy loops (and whatever
+# else is in pids) ended when the script ends.
+start_busy_runs() {
+    rm -rf "$1"
+    mkdir -p "$1"
+    pids=()
+    trap 'kill "${pids[@]}" 2>/dev/null || true' EXIT
+    trap 'exit 130' INT TERM
+    keep_cores_busy
+}
+
 # count_outcome EXIT_CODE (of `timeout ... command`): adds the run to hung, signalled or failed and
 # sets outcome to how it ended; outcome is empty for a clean exit.
 count_outcome() {

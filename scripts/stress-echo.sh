@@ -28,14 +28,7 @@ if [ -z "${DISPLAY:-}" ]; then
     exit 1
 fi
 
-rm -rf "$logs"
-mkdir -p "$logs"
-
-pids=()
-cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-keep_cores_busy
+start_busy_runs "$logs"
 
 # value KEY LOG: the number after "KEY: " in the log, or -1.
 value() { sed -n "s/^$1: //p" "$2" | head -n 1 | grep -E '^[0-9]+$' || echo -1; }

@@ -22,14 +22,7 @@ if [ ! -x "$tests" ]; then
     exit 1
 fi
 
-rm -rf "$logs"
-mkdir -p "$logs"
-
-pids=()
-cleanup() { kill "${pids[@]}" 2>/dev/null || true; }
-trap cleanup EXIT
-trap 'exit 130' INT TERM
-keep_cores_busy
+start_busy_runs "$logs"
 
 signalled=0 failed=0 hung=0
 for run in $(seq "$runs"); do

@@ -64,6 +64,15 @@ namespace qvl::test
         setNormalised (p, id, table[(size_t) timebase].convertTo0to1 (value));
     }
 
+    // Slot `slot` (from 1) takes modulator `modulator` (0 to 13) to the parameter `target`.
+    inline void route (QuorvalisPluginAudioProcessor& p, int slot, const juce::String& target, int modulator, float amount)
+    {
+        const auto n = juce::String (slot);
+        setRealValue (p, "modulation_" + n + "_target", (float) indexOf (p, target));
+        setRealValue (p, "modulator_" + n + "_modulator_index", (float) modulator);
+        setRealValue (p, "modulation_" + n + "_amount", amount);
+    }
+
     // A 5-second loop, so that no resize fade starts by itself.
     inline void useFullBuffer (QuorvalisPluginAudioProcessor& p)
     {

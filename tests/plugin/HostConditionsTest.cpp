@@ -54,12 +54,7 @@ namespace
         const int modulators[] = { 0, 1, 4, 2, 3 };
 
         for (int s = 0; s < 5; ++s)
-        {
-            const auto n = juce::String (s + 1);
-            setRealValue (p, "modulation_" + n + "_target", (float) indexOf (p, targets[s]));
-            setRealValue (p, "modulator_" + n + "_modulator_index", (float) modulators[s]);
-            setRealValue (p, "modulation_" + n + "_amount", 0.4f);
-        }
+            route (p, s + 1, targets[s], modulators[s], 0.4f);
     }
 
     // What a broken source sends for `length` samples, counted from where it starts.
@@ -377,9 +372,7 @@ namespace
             setRealValue (p, juce::String ("modulator_") + kind + "_sync", (float) SyncMode::beat);
         setTimed (p, "modulator_lfo_2_rate", "modulator_lfo_2_timebase", modulatorRateRanges, 3, 1.0f);
         setRealValue (p, "modulator_lfo_2_shape", 5.0f);
-        setRealValue (p, "modulation_1_target", (float) indexOf (p, "stream_1_position"));
-        setRealValue (p, "modulator_1_modulator_index", 1.0f);
-        setRealValue (p, "modulation_1_amount", 0.4f);
+        route (p, 1, "stream_1_position", 1, 0.4f);
 
         constexpr double inf = std::numeric_limits<double>::infinity(), nan = std::numeric_limits<double>::quiet_NaN();
         struct Nonsense { double ppq, bpm; int numerator, denominator; };

@@ -51,16 +51,8 @@ namespace
         setRealValue (p, "stream_2_adsr_enabled", 1.0f);
         setTimed (p, "modulator_lfo_2_rate", "modulator_lfo_2_timebase", modulatorRateRanges, Timebase::hertz, 3.0f);
 
-        const char* targets[] = { "buffer_feedback", "stream_3_position" };
-        const int modulators[] = { 1, 0 };
-
-        for (int s = 0; s < 2; ++s)
-        {
-            const auto n = juce::String (s + 1);
-            setRealValue (p, "modulation_" + n + "_target", (float) indexOf (p, targets[s]));
-            setRealValue (p, "modulator_" + n + "_modulator_index", (float) modulators[s]);
-            setRealValue (p, "modulation_" + n + "_amount", 0.5f);
-        }
+        route (p, 1, "buffer_feedback", 1, 0.5f);
+        route (p, 2, "stream_3_position", 0, 0.5f);
     }
 
     // What the parameter held and what the state stored for it while NaN was set.
