@@ -145,17 +145,8 @@ namespace
 
         bool openEditor()
         {
-            editor.reset (instance.createEditorIfNeeded());
-
-            if (editor == nullptr)
-                return false;
-
-            editor->setName (windowName);
-            editor->setOpaque (true);
-            editor->setTopLeftPosition (windowPosition);
-            editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
-            editor->setVisible (true);
-            return true;
+            editor = openEditorWindow (instance, windowName, windowPosition);
+            return editor != nullptr;
         }
 
         void closeEditor() { editor.reset(); }
@@ -307,12 +298,8 @@ namespace
 
 int runEditor (const std::vector<PluginSession*>& sessions, const HostOptions& options, double sampleRate)
 {
-    // JUCE crashes when it builds a window with no display to put it on.
-    if (juce::Desktop::getInstance().getDisplays().displays.isEmpty())
-    {
-        std::cerr << "no display available; editor not opened\n";
+    if (! checkDisplay())
         return ExitCode::skipped;
-    }
 
     std::vector<std::unique_ptr<LiveInstance>> live;
 

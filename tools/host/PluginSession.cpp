@@ -2,6 +2,7 @@
 #include "StateFile.h"
 
 #include <filesystem>
+#include <iostream>
 
 namespace fs = std::filesystem;
 
@@ -66,6 +67,32 @@ std::string findModuleBinary (const std::string& bundlePath)
                     return file.path().string();
 
     return {};
+}
+
+bool checkDisplay()
+{
+    if (! juce::Desktop::getInstance().getDisplays().displays.isEmpty())
+        return true;
+
+    std::cerr << "no display available; editor not opened\n";
+    return false;
+}
+
+std::unique_ptr<juce::AudioProcessorEditor> openEditorWindow (juce::AudioPluginInstance& instance, const juce::String& name,
+                                                              juce::Point<int> topLeft)
+{
+    std::unique_ptr<juce::AudioProcessorEditor> editor (instance.createEditorIfNeeded());
+
+    if (editor != nullptr)
+    {
+        editor->setName (name);
+        editor->setOpaque (true);
+        editor->setTopLeftPosition (topLeft);
+        editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
+        editor->setVisible (true);
+    }
+
+    return editor;
 }
 
 std::unique_ptr<PluginSession> PluginSession::open (const std::string& path, double sampleRate, int blockSize,

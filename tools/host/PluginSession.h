@@ -15,6 +15,14 @@ std::string resolveBundlePath (const std::string& path, std::string& error);
 // The module inside a bundle for this machine's architecture, or empty.
 std::string findModuleBinary (const std::string& bundlePath);
 
+// False, and says so on stderr, when there is no display: JUCE crashes when it builds a window
+// with no display to put it on.
+bool checkDisplay();
+
+// The instance's editor in a window of its own with a title bar; null when it has none.
+std::unique_ptr<juce::AudioProcessorEditor> openEditorWindow (juce::AudioPluginInstance& instance, const juce::String& name,
+                                                              juce::Point<int> topLeft = {});
+
 // One hosted instance of the plug-in, loaded through JUCE's VST3 hosting.
 class PluginSession
 {

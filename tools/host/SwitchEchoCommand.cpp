@@ -63,26 +63,14 @@ namespace
 
     std::unique_ptr<juce::AudioProcessorEditor> openEditor (juce::AudioPluginInstance& instance)
     {
-        std::unique_ptr<juce::AudioProcessorEditor> editor (instance.createEditorIfNeeded());
-
-        if (editor != nullptr)
-        {
-            editor->setName ("qvl_host switch-echo");
-            editor->addToDesktop (juce::ComponentPeer::windowHasTitleBar);
-            editor->setVisible (true);
-        }
-
-        return editor;
+        return openEditorWindow (instance, "qvl_host switch-echo");
     }
 }
 
 int runSwitchEcho (PluginSession& session, const HostOptions& options)
 {
-    if (juce::Desktop::getInstance().getDisplays().displays.isEmpty())
-    {
-        std::cerr << "no display available; editor not opened\n";
+    if (! checkDisplay())
         return ExitCode::skipped;
-    }
 
     juce::String error;
     auto* theSwitch = session.findParameter (switchId, error);
